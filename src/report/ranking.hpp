@@ -1,0 +1,20 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "run/trial_table.hpp"
+#include "spec/srs_spec.hpp"
+
+namespace quorel {
+
+// Sorts one metric's values into descending order by the exchange procedure:
+// for i < j, V[i] and V[j] (with their trial numbers) are exchanged when
+// V[i] < V[j] or the two are unordered (a NaN); equal values never are.  The
+// rank positions of equal values depend on exactly this procedure.  Fills
+// order (position -> trial) and rank (trial -> position).
+void rank_metric(std::vector<float>& values, std::vector<int32_t>& order, std::vector<int32_t>& rank, int32_t n);
+
+// Ranks the trials by all five metrics and writes the rank file.
+void rank_trials(TrialTable& table, const OutputNames& names);
+
+}  // namespace quorel

@@ -1,0 +1,53 @@
+#include "report/selection.hpp"
+
+#include <cmath>
+
+#include "run/output_file.hpp"
+
+namespace quorel {
+
+double trial_score(const TrialTable& table, const SelectionWeights& w, int32_t t) {
+    const size_t i = static_cast<size_t>(t);
+    return w.disp_weight * table.rank_peak_displacement[i] + w.vel_weight * table.rank_peak_velocity[i] +
+           w.accel_weight * table.rank_peak_accel[i] +
+           (w.max_error_weight * table.rank_max_error[i] + w.total_error_weight * table.rank_total_error[i]);
+}
+
+std::string select_optimum_trial(const TrialTable& table, const SelectionWeights& weights,
+                                 const std::string& score_table_name, const WaveletSet& set, const SrsSpec& spec,
+                                 const RunSettings& settings, const OutputNames& names, int32_t& optimum_trial) {
+    OutputFile scores(score_table_name);
+    float best = 0.0f;
+    for (int32_t t = 0; t < table.count; ++t) {
+        const double score = trial_score(table, weights, t);
+        if (score > best) {
+            best = static_cast<float>(score);
+            optimum_trial = t;
+        }
+        const size_t i = static_cast<size_t>(t);
+        scores.printf("%ld \t %lf \t %ld \t %ld \t %ld \t %ld \t %ld\n", static_cast<long>(t), score,
+                      static_cast<long>(table.rank_peak_accel[i]), static_cast<long>(table.rank_peak_velocity[i]),
+                      static_cast<long>(table.rank_peak_displacement[i]), static_cast<long>(table.rank_total_error[i]),
+                      static_cast<long>(table.rank_max_error[i]));
+    }
+    scores.close();
+
+    const std::string table_name = trial_file_name(names.wavelet, optimum_trial);
+    OutputFile wavelets(table_name);
+    wavelets.printf(" No.   Freq(Hz)   Polarity    NHS     Delay(msec)    Amp(%s)\n", settings.accel_unit);
+    const float* amplitude = set.amplitude_row(optimum_trial);
+    const int32_t* nhs = set.nhs_row(optimum_trial);
+    const float* delay = set.delay_row(optimum_trial);
+    for (int32_t k = 0; k < spec.count; ++k) {
+        const float a = amplitude[k];
+        const bool negative = a < 0.0f || std::isnan(a);
+        wavelets.printf(negative ? "%ld \t %8.1f \t - \t %ld \t %8.2f \t %8.2f \n"
+                                 : "%ld \t %8.1f \t + \t %ld \t %8.2f \t %8.2f \n",
+                        static_cast<long>(k), static_cast<double>(spec.freq[k]), static_cast<long>(nhs[k]),
+                        delay[k] * 1000.0, std::fabs(static_cast<double>(a)));
+    }
+    wavelets.close();
+    return table_name;
+}
+
+}  // namespace quorel

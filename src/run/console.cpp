@@ -1,0 +1,142 @@
+#include "run/console.hpp"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <istream>
+#include <limits>
+#include <ostream>
+
+#include "run/error.hpp"
+#include "run/format.hpp"
+
+namespace quorel {
+
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+QuorelError invalid_answer(const std::string& token) {
+    return QuorelError(format("\n Error: invalid answer '%s' \n", token.c_str()));
+}
+
+}  // namespace
+
+bool parse_int_token(std::string_view token, int32_t& value) {
+    size_t pos = 0;
+    bool negative = false;
+    if (pos < token.size() && (token[pos] == '+' || token[pos] == '-')) {
+        negative = token[pos] == '-';
+        ++pos;
+    }
+    if (pos == token.size()) return false;
+    // Accumulate the magnitude, saturating well above the int32 range.
+    constexpr int64_t saturation = int64_t{1} << 40;
+    int64_t magnitude = 0;
+    for (; pos < token.size(); ++pos) {
+        if (!is_digit(token[pos])) return false;
+        magnitude = magnitude * 10 + (token[pos] - '0');
+        if (magnitude > saturation) magnitude = saturation;
+    }
+    const int64_t signed_value = negative ? -magnitude : magnitude;
+    if (signed_value > std::numeric_limits<int32_t>::max()) {
+        value = std::numeric_limits<int32_t>::max();
+    } else if (signed_value < std::numeric_limits<int32_t>::min()) {
+        value = std::numeric_limits<int32_t>::min();
+    } else {
+        value = static_cast<int32_t>(signed_value);
+    }
+    return true;
+}
+
+bool parse_real_token(const std::string& token, float& value) {
+    size_t pos = 0;
+    const size_t size = token.size();
+    if (pos < size && (token[pos] == '+' || token[pos] == '-')) ++pos;
+    size_t digits = 0;
+    while (pos < size && is_digit(token[pos])) ++pos, ++digits;
+    if (pos < size && token[pos] == '.') {
+        ++pos;
+        while (pos < size && is_digit(token[pos])) ++pos, ++digits;
+    }
+    if (digits == 0) return false;
+    if (pos < size && (token[pos] == 'e' || token[pos] == 'E')) {
+        ++pos;
+        if (pos < size && (token[pos] == '+' || token[pos] == '-')) ++pos;
+        size_t exponent_digits = 0;
+        while (pos < size && is_digit(token[pos])) ++pos, ++exponent_digits;
+        if (exponent_digits == 0) return false;
+    }
+    if (pos != size) return false;
+    // strtof rounds the decimal text straight to float, as "%f" input does.
+    const float parsed = std::strtof(token.c_str(), nullptr);
+    if (!std::isfinite(parsed)) return false;
+    value = parsed;
+    return true;
+}
+
+int read_key_from_stdin() {
+    if (!isatty(STDIN_FILENO)) return 0;
+    termios saved{};
+    if (tcgetattr(STDIN_FILENO, &saved) != 0) return 0;
+    termios raw = saved;
+    raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    unsigned char key = 0;
+    const ssize_t got = read(STDIN_FILENO, &key, 1);
+    tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    return got == 1 ? key : 0;
+}
+
+Console::Console(std::istream& in, std::ostream& out, KeyReader key_reader)
+    : in_(in), out_(out), key_reader_(std::move(key_reader)) {}
+
+void Console::print(std::string_view text) { out_.write(text.data(), static_cast<std::streamsize>(text.size())); }
+
+void Console::flush() { out_.flush(); }
+
+std::string Console::read_token() {
+    out_.flush();
+    std::string token;
+    if (!(in_ >> token)) throw QuorelError("\n Error: unexpected end of input \n");
+    return token;
+}
+
+int32_t Console::read_int() {
+    const std::string token = read_token();
+    int32_t value = 0;
+    if (!parse_int_token(token, value)) throw invalid_answer(token);
+    return value;
+}
+
+float Console::read_real() {
+    const std::string token = read_token();
+    float value = 0.0f;
+    if (!parse_real_token(token, value)) throw invalid_answer(token);
+    return value;
+}
+
+std::optional<float> Console::read_real_or_ignore() {
+    const std::string token = read_token();
+    float value = 0.0f;
+    if (!parse_real_token(token, value)) return std::nullopt;
+    return value;
+}
+
+std::string Console::read_file_name() {
+    std::string token = read_token();
+    if (token.size() >= 260) throw QuorelError("\n Error: file name too long \n");
+    return token;
+}
+
+int Console::wait_key() {
+    out_.flush();
+    return key_reader_ ? key_reader_() : 0;
+}
+
+}  // namespace quorel

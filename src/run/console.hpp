@@ -1,0 +1,57 @@
+#pragma once
+// The console layer: every question, answer and message of a run passes through
+// here, over a std::istream / std::ostream pair, so a whole run can be driven from
+// a scripted answer stream.
+//
+// Answers are whitespace-delimited tokens.  An integer answer is a whole token of
+// decimal digits with an optional sign, clamped to the int32 range.  A real
+// answer is a whole decimal token (sign, digits, optional point, optional
+// exponent) whose value as a float is finite.  Anything else ends the run with a
+// message naming the token; so does the end of the input.
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorel {
+
+// Reads the final key press and returns the process exit status.
+using KeyReader = std::function<int()>;
+
+// The key wait of an interactive terminal: one key, raw (no echo, no Enter);
+// its character code is the status.  When standard input is not a terminal
+// nothing is read and the status is 0.
+int read_key_from_stdin();
+
+class Console {
+public:
+    Console(std::istream& in, std::ostream& out, KeyReader key_reader);
+
+    void print(std::string_view text);
+    void flush();
+
+    int32_t read_int();
+    float read_real();
+    // A real answer where an unreadable token is consumed and ignored
+    // (nullopt); only the end of input is fatal.
+    std::optional<float> read_real_or_ignore();
+    // The specification file name: any token below 260 characters.
+    std::string read_file_name();
+
+    int wait_key();
+
+private:
+    std::string read_token();
+
+    std::istream& in_;
+    std::ostream& out_;
+    KeyReader key_reader_;
+};
+
+// Token syntax checks, exposed for the tests.
+bool parse_int_token(std::string_view token, int32_t& value);
+bool parse_real_token(const std::string& token, float& value);
+
+}  // namespace quorel

@@ -1,0 +1,42 @@
+#include "run/output_file.hpp"
+
+#include <cstdarg>
+
+#include "run/error.hpp"
+#include "run/format.hpp"
+
+namespace quorel {
+
+OutputFile::OutputFile(std::string name) : name_(std::move(name)) {
+    file_ = std::fopen(name_.c_str(), "w");
+    if (file_ == nullptr) fail();
+}
+
+OutputFile::~OutputFile() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+void OutputFile::fail() const { throw QuorelError(format("\n Error: %s \n", name_.c_str())); }
+
+void OutputFile::printf(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    std::vfprintf(file_, fmt, args);
+    va_end(args);
+}
+
+void OutputFile::write(std::string_view text) { std::fwrite(text.data(), 1, text.size(), file_); }
+
+void OutputFile::flush() {
+    if (std::fflush(file_) != 0 || std::ferror(file_)) fail();
+}
+
+void OutputFile::close() {
+    if (file_ == nullptr) return;
+    const bool write_failed = std::ferror(file_) != 0;
+    const bool close_failed = std::fclose(file_) != 0;
+    file_ = nullptr;
+    if (write_failed || close_failed) fail();
+}
+
+}  // namespace quorel

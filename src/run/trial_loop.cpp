@@ -1,0 +1,250 @@
+#include "run/trial_loop.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <exception>
+#include <limits>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "run/error.hpp"
+#include "run/format.hpp"
+#include "srs/spectrum_error.hpp"
+#include "wavelet/generation.hpp"
+#include "wavelet/kinematics.hpp"
+#include "wavelet/scaling.hpp"
+#include "wavelet/synthesis.hpp"
+
+namespace quorel {
+
+void allocate_trial_table(TrialTable& table, int32_t trials) {
+    const size_t size = trials > 0 ? static_cast<size_t>(trials) : 0;
+    for (auto* list : {&table.peak_accel, &table.peak_velocity, &table.peak_displacement, &table.total_error,
+                       &table.max_error, &table.sort_peak_accel, &table.sort_peak_velocity,
+                       &table.sort_peak_displacement, &table.sort_total_error, &table.sort_max_error}) {
+        list->assign(size, 0.0f);
+    }
+    for (auto* list : {&table.order_peak_accel, &table.order_peak_velocity, &table.order_peak_displacement,
+                       &table.order_total_error, &table.order_max_error, &table.rank_peak_accel,
+                       &table.rank_peak_velocity, &table.rank_peak_displacement, &table.rank_total_error,
+                       &table.rank_max_error}) {
+        list->assign(size, 0);
+    }
+    table.count = 0;
+}
+
+void allocate_workspace(TrialWorkspace& workspace, int32_t n, int32_t nt, const KernelOptions& kernels) {
+    allocate_basis(workspace.basis, n, nt, kernels.dense_synthesis);
+    allocate_history(workspace.history, nt);
+    workspace.srs = SrsResult{};
+    workspace.state = TrialState{};
+}
+
+bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context, WaveletSet& set,
+                    TrialWorkspace& workspace, TrialResult& result, const std::atomic<int32_t>* last_needed) {
+    const int32_t n = set.count;
+    TrialState& state = workspace.state;
+    TimeHistory& history = workspace.history;
+    float* amplitude = set.amplitude_row(trial);
+    state.trial = trial;
+    state.synth_trial = trial;
+    state.scale_exponent = exponent;
+    state.best_error = std::numeric_limits<float>::infinity();
+    result.evaluations = 0;
+
+    SpectrumError error;
+    state.iteration = 0;
+    for (;;) {
+        synthesize_time_history(set, trial, state.iteration == 0, context.spec, context.settings, workspace.basis,
+                                history);
+        compute_srs(context.bank, history.samples.data(), history.nt, workspace.srs, context.kernels.srs);
+        error = spectrum_error(workspace.srs, context.spec);
+        ++result.evaluations;
+        const float e = error.max_error;
+        if (e < state.best_error) {
+            state.best_error = e;
+            for (int32_t i = 0; i < n; ++i) state.best_amplitude[i] = amplitude[i];
+        }
+        // From the tenth evaluation on, stop as soon as the error stops falling.
+        if (state.iteration >= 9 && !(e < state.previous_error)) break;
+        state.previous_error = e;
+        scale_amplitudes(workspace.srs, context.spec, state.scale_exponent, amplitude);
+        ++state.iteration;
+        if (state.iteration == 60) break;
+        if (last_needed != nullptr && trial > last_needed->load(std::memory_order_relaxed)) return false;
+    }
+
+    // The row keeps the best amplitudes; the peaks and the total error are those
+    // of the last evaluation.
+    for (int32_t i = 0; i < n; ++i) amplitude[i] = state.best_amplitude[i];
+    peak_kinematics(context.settings, history);
+    result.peak_accel = history.peak_accel;
+    result.peak_velocity = history.peak_velocity;
+    result.peak_displacement = history.peak_displacement;
+    result.total_error = error.total_error;
+    result.best_error = state.best_error;
+    result.iterations = state.iteration;
+    return true;
+}
+
+std::string trial_line(int32_t trial, const TrialResult& result) {
+    return format(" %ld %10.2f %12.3f %12.3f %11.2f %10.2f  %ld\n", static_cast<long>(trial),
+                  static_cast<double>(result.peak_accel), static_cast<double>(result.peak_velocity),
+                  static_cast<double>(result.peak_displacement), result.total_error * 20.0,
+                  result.best_error * 20.0, static_cast<long>(result.iterations));
+}
+
+namespace {
+
+// The outcome of one trial's evaluation, filled by the worker that ran it.
+struct TrialSlot {
+    TrialResult result;
+    std::string failure;            // a fatal check's message
+    std::exception_ptr exception;   // anything else (out of memory)
+    bool done = false;
+};
+
+void evaluate_into(int32_t t, double exponent, const TrialContext& context, WaveletSet& set,
+                   TrialWorkspace& workspace, TrialSlot& slot, std::atomic<int32_t>& last_needed, bool& abandoned) {
+    abandoned = false;
+    try {
+        abandoned = !evaluate_trial(t, exponent, context, set, workspace, slot.result, &last_needed);
+    } catch (const QuorelError& error) {
+        slot.failure = error.what();
+    } catch (...) {
+        slot.exception = std::current_exception();
+    }
+    if (!slot.failure.empty() || slot.exception) {
+        // Trials after a failed one are never reported.
+        int32_t current = last_needed.load();
+        while (t < current && !last_needed.compare_exchange_weak(current, t)) {
+        }
+    }
+}
+
+// Worker threads taking trials in ascending order; joined on destruction, after
+// telling them that no further trial is needed.
+class TrialWorkers {
+public:
+    TrialWorkers(int32_t threads, int32_t trials, const TrialContext& context, WaveletSet& set,
+                 const std::vector<double>& exponents, std::vector<TrialSlot>& slots)
+        : slots_(slots) {
+        workspaces_.resize(static_cast<size_t>(threads));
+        for (auto& workspace : workspaces_) {
+            allocate_workspace(workspace, set.count, context.settings.nt, context.kernels);
+        }
+        for (int32_t w = 0; w < threads; ++w) {
+            threads_.emplace_back([this, w, trials, &context, &set, &exponents] {
+                for (;;) {
+                    const int32_t t = next_.fetch_add(1);
+                    if (t >= trials || t > last_needed_.load()) return;
+                    TrialSlot slot;
+                    bool abandoned = false;
+                    evaluate_into(t, exponents[static_cast<size_t>(t)], context, set,
+                                  workspaces_[static_cast<size_t>(w)], slot, last_needed_, abandoned);
+                    if (abandoned) return;
+                    {
+                        std::lock_guard<std::mutex> lock(mutex_);
+                        slots_[static_cast<size_t>(t)] = std::move(slot);
+                        slots_[static_cast<size_t>(t)].done = true;
+                    }
+                    ready_.notify_all();
+                }
+            });
+        }
+    }
+
+    ~TrialWorkers() {
+        last_needed_.store(-1);
+        for (auto& thread : threads_) thread.join();
+    }
+
+    TrialSlot& wait_for(int32_t t) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_.wait(lock, [&] { return slots_[static_cast<size_t>(t)].done; });
+        return slots_[static_cast<size_t>(t)];
+    }
+
+private:
+    std::vector<TrialSlot>& slots_;
+    std::vector<TrialWorkspace> workspaces_;
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::atomic<int32_t> next_{0};
+    std::atomic<int32_t> last_needed_{std::numeric_limits<int32_t>::max()};
+};
+
+}  // namespace
+
+void run_trials(Console& console, OutputFile& trial_log, const TrialContext& context, RandomGenerator& rng,
+                WaveletSet& set, TrialTable& table, int32_t threads) {
+    const RunSettings& settings = context.settings;
+    const int32_t count = settings.trial_count;
+    allocate_trial_table(table, count);
+
+    // Every row first, in trial order: discards, exponent, generator.
+    std::vector<double> exponents(static_cast<size_t>(count > 0 ? count : 0), 0.5);
+    int32_t generated = 0;
+    std::string generation_failure;
+    int32_t strategy = 1;
+    for (; generated < count; ++generated) {
+        try {
+            exponents[static_cast<size_t>(generated)] =
+                generate_trial(rng, context.spec, settings, generated, strategy, set);
+        } catch (const QuorelError& error) {
+            generation_failure = error.what();
+            break;
+        }
+    }
+
+    const std::string warnings = low_spec_warnings(context.spec);
+    std::vector<TrialSlot> slots(static_cast<size_t>(generated));
+
+    // The console and the log see the trials in order, exactly as a one-by-one
+    // run would show them.
+    auto emit = [&](int32_t t, const TrialSlot& slot) {
+        for (int32_t e = 0; e < slot.result.evaluations && !warnings.empty(); ++e) console.print(warnings);
+        if (slot.exception) std::rethrow_exception(slot.exception);
+        if (!slot.failure.empty()) throw QuorelError(slot.failure);
+        const std::string line = trial_line(t, slot.result);
+        console.print(line);
+        console.flush();
+        trial_log.write(line);
+        trial_log.flush();
+        const size_t i = static_cast<size_t>(t);
+        table.peak_accel[i] = std::fabs(slot.result.peak_accel);
+        table.peak_velocity[i] = std::fabs(slot.result.peak_velocity);
+        table.peak_displacement[i] = std::fabs(slot.result.peak_displacement);
+        table.total_error[i] = std::fabs(slot.result.total_error);
+        table.max_error[i] = std::fabs(slot.result.best_error);
+    };
+
+    const int32_t workers = std::min(threads < 1 ? 1 : threads, generated);
+    if (workers <= 1) {
+        TrialWorkspace workspace;
+        allocate_workspace(workspace, set.count, settings.nt, context.kernels);
+        std::atomic<int32_t> last_needed{std::numeric_limits<int32_t>::max()};
+        for (int32_t t = 0; t < generated; ++t) {
+            TrialSlot& slot = slots[static_cast<size_t>(t)];
+            bool abandoned = false;
+            evaluate_into(t, exponents[static_cast<size_t>(t)], context, set, workspace, slot, last_needed, abandoned);
+            emit(t, slot);
+        }
+    } else {
+        TrialWorkers pool(workers, generated, context, set, exponents, slots);
+        for (int32_t t = 0; t < generated; ++t) emit(t, pool.wait_for(t));
+    }
+    if (generated < count) throw QuorelError(generation_failure);
+
+    table.sort_peak_accel = table.peak_accel;
+    table.sort_peak_velocity = table.peak_velocity;
+    table.sort_peak_displacement = table.peak_displacement;
+    table.sort_total_error = table.total_error;
+    table.sort_max_error = table.max_error;
+    table.count = count;
+}
+
+}  // namespace quorel

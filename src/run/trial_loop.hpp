@@ -1,0 +1,77 @@
+#pragma once
+// The optimisation: for every trial a random wavelet row, refined by repeated
+// synthesis -> SRS -> error -> amplitude correction until the error stops
+// falling (10 to 60 evaluations), then measured and logged.
+//
+// A trial's random draws never depend on its evaluation, so every row is drawn
+// first, in trial order, from the one generator; the trials are then evaluated
+// on worker threads, each with its own workspace, and their lines are emitted
+// strictly in trial order.  The output is the same for any thread count.
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "run/console.hpp"
+#include "run/output_file.hpp"
+#include "run/random.hpp"
+#include "run/run_settings.hpp"
+#include "run/trial_state.hpp"
+#include "run/trial_table.hpp"
+#include "spec/srs_spec.hpp"
+#include "srs/filter_bank.hpp"
+#include "srs/srs.hpp"
+#include "wavelet/wavelet_set.hpp"
+
+namespace quorel {
+
+struct KernelOptions {
+    SrsKernel srs = SrsKernel::vectorised;
+    bool dense_synthesis = false;   // full-length basis rows (reference mode)
+};
+
+// What one trial's evaluation needs, allocated once per worker.
+struct TrialWorkspace {
+    WaveletBasis basis;
+    TimeHistory history;
+    SrsResult srs;
+    TrialState state;
+};
+
+void allocate_workspace(TrialWorkspace& workspace, int32_t n, int32_t nt, const KernelOptions& kernels);
+
+// The read-only inputs of every evaluation.
+struct TrialContext {
+    const RunSettings& settings;
+    const SrsSpec& spec;
+    const SrsFilterBank& bank;
+    KernelOptions kernels;
+};
+
+struct TrialResult {
+    float peak_accel = 0.0f;
+    float peak_velocity = 0.0f;
+    float peak_displacement = 0.0f;
+    float total_error = 0.0f;   // of the last evaluation
+    float best_error = 0.0f;    // smallest max_error
+    int32_t iterations = 0;     // k at the stop: 9..59, or 60
+    int32_t evaluations = 0;    // error evaluations made (for the low-spec warnings)
+};
+
+// Evaluates trial `trial` on its generated row: iterates, restores the best
+// amplitudes into the row and measures the last synthesized history.  Fatal
+// checks throw; `result.evaluations` counts the evaluations made until then.
+// Returns false, abandoning the trial, when `last_needed` drops below `trial`
+// (a fatal check in an earlier trial has ended the run).
+bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context, WaveletSet& set,
+                    TrialWorkspace& workspace, TrialResult& result,
+                    const std::atomic<int32_t>* last_needed = nullptr);
+
+// " %ld %10.2f %12.3f %12.3f %11.2f %10.2f  %ld\n": errors shown in dB.
+std::string trial_line(int32_t trial, const TrialResult& result);
+
+// Runs every trial and fills the trial table (values and their sort copies).
+// `threads` workers (1 evaluates on the calling thread).
+void run_trials(Console& console, OutputFile& trial_log, const TrialContext& context, RandomGenerator& rng,
+                WaveletSet& set, TrialTable& table, int32_t threads);
+
+}  // namespace quorel

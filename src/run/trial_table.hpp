@@ -1,0 +1,28 @@
+#pragma once
+// Per-trial results, their sorted copies and the rank positions.  Values are
+// magnitudes: peaks in the run's units, errors in log10 units (not dB).
+#include <cstdint>
+#include <vector>
+
+namespace quorel {
+
+struct TrialTable {
+    int32_t count = 0;   // trials handed to ranking and reporting
+
+    std::vector<float> peak_accel, peak_velocity, peak_displacement, total_error, max_error;
+
+    // Copies handed to the ranking, which sorts them into descending order.
+    std::vector<float> sort_peak_accel, sort_peak_velocity, sort_peak_displacement, sort_total_error,
+        sort_max_error;
+
+    // order: list position -> trial; rank: trial -> list position (0 = largest).
+    std::vector<int32_t> order_peak_accel, order_peak_velocity, order_peak_displacement, order_total_error,
+        order_max_error;
+    std::vector<int32_t> rank_peak_accel, rank_peak_velocity, rank_peak_displacement, rank_total_error,
+        rank_max_error;
+};
+
+// Sizes every list for `trials` entries, zeroed.
+void allocate_trial_table(TrialTable& table, int32_t trials);
+
+}  // namespace quorel

@@ -1,0 +1,80 @@
+#include "spec/resample.hpp"
+
+#include <cmath>
+
+namespace quorel {
+
+float octave_fraction_for_answer(int32_t answer) {
+    if (answer == 2) return static_cast<float>(1.0 / 6.0);
+    if (answer == 3) return static_cast<float>(1.0 / 12.0);
+    return static_cast<float>(1.0 / 3.0);
+}
+
+bool build_octave_grid(SrsSpec& spec, float octave_fraction) {
+    const int32_t m = spec.input_count;
+    const auto& F = spec.input_freq;
+    const auto& A = spec.input_accel;
+
+    // Slope of segment k in log-log coordinates; numerator and denominator are
+    // each rounded to float before the division.
+    for (int32_t k = 0; k + 1 < m; ++k) {
+        const float rise = static_cast<float>(std::log(static_cast<double>(A[k + 1])) - std::log(static_cast<double>(A[k])));
+        const float run = static_cast<float>(std::log(static_cast<double>(F[k + 1])) - std::log(static_cast<double>(F[k])));
+        spec.slope[k] = static_cast<float>(static_cast<double>(rise) / static_cast<double>(run));
+    }
+
+    spec.octave_fraction = octave_fraction;
+    // The ratio belongs to the float fraction (0.33333334 octave, not 1/3).
+    const double ratio = std::pow(2.0, static_cast<double>(octave_fraction));
+
+    // Grid points past the capacity are counted but not stored.
+    int32_t j = 0;
+    float last_grid = 0.0f;
+    auto append = [&](float f, float a) {
+        if (j < max_frequencies) {
+            spec.freq[j] = f;
+            spec.accel[j] = a;
+        }
+        last_grid = f;
+        ++j;
+    };
+    append(F[0], A[0]);
+
+    const float f_last = F[m - 1];
+    float c = F[0];
+    for (;;) {
+        c = static_cast<float>(static_cast<double>(c) * ratio);
+        if (c > f_last) break;
+        float value = 0.0f;
+        for (int32_t k = 1; k < m; ++k) {
+            if (c < F[k]) {
+                const float w = static_cast<float>(
+                    (std::log10(static_cast<double>(c)) - std::log10(static_cast<double>(F[k - 1]))) *
+                        static_cast<double>(spec.slope[k - 1]) +
+                    std::log10(static_cast<double>(A[k - 1])));
+                value = static_cast<float>(std::pow(10.0, static_cast<double>(w)));
+                break;
+            }
+            if (c == F[k]) {
+                value = A[k];
+                break;
+            }
+        }
+        append(c, value);
+    }
+    if (spec.last_input_freq > last_grid) append(spec.last_input_freq, spec.last_input_accel);
+
+    const bool reduced = j > max_frequencies;
+    spec.count = reduced ? max_frequencies : j;
+    return reduced;
+}
+
+void resample_spec(Console& console, SrsSpec& spec) {
+    console.print("\n\n Enter octave spacing. \n 1= 1/3   2= 1/6   3= 1/12 \n");
+    const int32_t answer = console.read_int();
+    if (build_octave_grid(spec, octave_fraction_for_answer(answer))) {
+        console.print("\n Warning: number of specification points reduced.");
+    }
+}
+
+}  // namespace quorel

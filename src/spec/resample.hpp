@@ -1,0 +1,22 @@
+#pragma once
+#include "run/console.hpp"
+#include "spec/srs_spec.hpp"
+
+namespace quorel {
+
+// The octave spacing answered at the console: 2 -> 1/6, 3 -> 1/12, anything
+// else -> 1/3, each held as a float.
+float octave_fraction_for_answer(int32_t answer);
+
+// Builds the grid from the as-read points: f_0 = first input frequency, each
+// further frequency the previous one times 2^fraction (rounded to float, so the
+// rounding accumulates), up to the last input frequency, which closes the grid
+// if not already on it.  Accelerations by straight lines in log-log coordinates.
+// Returns true when the grid had more than 125 points and was cut to the
+// first 125.
+bool build_octave_grid(SrsSpec& spec, float octave_fraction);
+
+// Asks for the octave spacing and resamples the specification onto its grid.
+void resample_spec(Console& console, SrsSpec& spec);
+
+}  // namespace quorel

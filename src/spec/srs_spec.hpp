@@ -1,0 +1,45 @@
+#pragma once
+// The SRS specification: the points as read from the file, and the grid of
+// octave-spaced frequencies with their interpolated accelerations on which the
+// whole run works.  Wavelet i, filter i and SRS entry i belong to freq[i].
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "run/capacity.hpp"
+
+namespace quorel {
+
+struct SrsSpec {
+    // As read, in file order.
+    std::array<float, max_frequencies> input_freq{};    // Hz
+    std::array<float, max_frequencies> input_accel{};   // G (m/sec^2 in unit system 3)
+    int32_t input_count = 0;
+    float last_input_freq = 0.0f;
+    float last_input_accel = 0.0f;
+
+    // Resampled.
+    std::array<float, max_frequencies> slope{};         // log-log slope of input segment k
+    float octave_fraction = 0.0f;                       // 1/3, 1/6 or 1/12 as floats
+    std::array<float, max_frequencies> freq{};          // Hz, ascending
+    std::array<float, max_frequencies> accel{};         // specification acceleration at freq
+    int32_t count = 0;                                  // grid points, 1..125
+};
+
+// Names of the output files.  Those without an extension are base names that
+// the writers extend with "_<trial>.out".
+struct OutputNames {
+    std::string trials = "trials.out";
+    std::string wavelet = "wavelet";
+    std::string accel = "accel";
+    std::string srs = "srs";
+    std::string rank;   // "disp_rank" or "accel_rank", set by the final report
+    std::string rank_d = "rank_d.out";
+    std::string velox = "velox";
+    std::string disp = "disp";
+};
+
+// base + "_<trial>" + ".out"
+std::string trial_file_name(const std::string& base, int32_t trial);
+
+}  // namespace quorel

@@ -1,0 +1,32 @@
+#include "srs/spectrum_error.hpp"
+
+#include <cmath>
+
+#include "run/format.hpp"
+
+namespace quorel {
+
+SpectrumError spectrum_error(const SrsResult& srs, const SrsSpec& spec) {
+    SpectrumError e;
+    for (int32_t j = 0; j < spec.count; ++j) {
+        const double target = spec.accel[j];
+        const double ep = std::fabs(std::log10(static_cast<double>(srs.xmax[j]) / target));
+        const float en = static_cast<float>(std::fabs(std::log10(static_cast<double>(srs.xmin[j]) / target)));
+        e.total_error = static_cast<float>((static_cast<double>(e.total_error) + ep) + en);
+        if (ep > e.max_error) e.max_error = static_cast<float>(ep);
+        if (en > e.max_error) e.max_error = en;
+    }
+    return e;
+}
+
+std::string low_spec_warnings(const SrsSpec& spec) {
+    std::string text;
+    for (int32_t j = 0; j < spec.count; ++j) {
+        if (spec.accel[j] < 1e-20) {
+            text += format("\n spec error. %ld %12.6e \n", static_cast<long>(j), static_cast<double>(spec.accel[j]));
+        }
+    }
+    return text;
+}
+
+}  // namespace quorel

@@ -1,0 +1,122 @@
+#include "wavelet/synthesis.hpp"
+
+#include <cmath>
+
+#include "run/error.hpp"
+#include "run/format.hpp"
+
+namespace quorel {
+
+namespace {
+
+void check_row(const WaveletSet& set, int32_t row, const WaveletBasis& basis) {
+    const int32_t n = set.count;
+    const int32_t* nhs = set.nhs_row(row);
+    const float* amplitude = set.amplitude_row(row);
+    for (int32_t i = 0; i < n; ++i) {
+        if (nhs[i] < 3) {
+            throw QuorelError(format("gt error: i=%ld  nhs= %9.4g \n", static_cast<long>(i), static_cast<double>(nhs[i])));
+        }
+    }
+    for (int32_t i = 0; i < n; ++i) {
+        if (std::fabs(static_cast<double>(amplitude[i])) < 1e-20) {
+            throw QuorelError(format("gt error: i=%ld  amp= %9.4g \n", static_cast<long>(i), static_cast<double>(amplitude[i])));
+        }
+    }
+    for (int32_t i = 0; i < n; ++i) {
+        if (std::fabs(static_cast<double>(basis.span[i])) < 1e-20) {
+            throw QuorelError(format("error: i=%ld  upper= %9.4g \n", static_cast<long>(i), static_cast<double>(basis.span[i])));
+        }
+    }
+}
+
+// First sample with t_j >= d (nt when none).
+int32_t first_sample_at_or_after(float d, float dt, int32_t nt) {
+    const double estimate = static_cast<double>(d) / dt;
+    int32_t j = estimate <= 0.0 ? 0 : (estimate >= nt ? nt : static_cast<int32_t>(estimate));
+    while (j > 0 && sample_time(j - 1, dt) >= d) --j;
+    while (j < nt && sample_time(j, dt) < d) ++j;
+    return j;
+}
+
+}  // namespace
+
+void set_spans(const WaveletSet& set, int32_t row, const SrsSpec& spec, WaveletBasis& basis) {
+    const int32_t* nhs = set.nhs_row(row);
+    for (int32_t i = 0; i < set.count; ++i) {
+        basis.span[i] = static_cast<float>(nhs[i] / (2.0 * static_cast<double>(spec.freq[i])));
+    }
+}
+
+void build_wavelet_basis(const WaveletSet& set, int32_t row, const RunSettings& settings, WaveletBasis& basis) {
+    const int32_t n = set.count;
+    const int32_t nt = settings.nt;
+    const float dt = settings.dt;
+    for (int32_t i = 0; i < n; ++i) {
+        if (nt > 0 && set.omega[i] <= 3.0f) throw QuorelError("ref 1: omegaf error \n");
+    }
+    const int32_t* nhs = set.nhs_row(row);
+    const float* delay = set.delay_row(row);
+    size_t offset = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        const float d = delay[i];
+        const float span = basis.span[i];
+        const double omega = set.omega[i];
+        const double half_sines = nhs[i];
+        const int32_t start = first_sample_at_or_after(d, dt, nt);
+        const int32_t first = basis.dense ? 0 : start;
+        float* values = basis.values.get() + offset;
+        int32_t j = first;
+        for (; j < nt; ++j) {
+            const float t = sample_time(j, dt);
+            const double tau = static_cast<double>(t) - d;
+            const bool inside = t >= d && static_cast<float>(tau) <= span;
+            if (!inside && !basis.dense) break;   // the window is one run of samples
+            float value = 0.0f;
+            if (inside) {
+                const double theta = static_cast<float>(tau * omega);
+                value = static_cast<float>(std::sin(theta / half_sines) * std::sin(theta));
+            }
+            values[j - first] = value;
+        }
+        basis.first[i] = first;
+        basis.length[i] = j - first;
+        basis.offset[i] = offset;
+        offset += static_cast<size_t>(j - first);
+    }
+    basis.row = row;
+}
+
+void sum_wavelet_basis(const float* amplitudes, int32_t n, const WaveletBasis& basis, TimeHistory& history) {
+    const int32_t nt = history.nt;
+    double* sum = basis.sum.get();
+    for (int32_t j = 0; j < nt; ++j) sum[j] = 0.0;
+    // Wavelet by wavelet over its window only.  Each sample still receives its
+    // terms in ascending wavelet order, and the terms left out are exact zeros,
+    // so every double sum equals the full sum over all wavelets.
+    for (int32_t i = 0; i < n; ++i) {
+        const double amplitude = amplitudes[i];
+        const float* values = basis.values.get() + basis.offset[i];
+        double* out = sum + basis.first[i];
+        const int32_t length = basis.length[i];
+        for (int32_t k = 0; k < length; ++k) out[k] += static_cast<double>(values[k]) * amplitude;
+    }
+    float* samples = history.samples.data();
+    float energy = 0.0f;
+    for (int32_t j = 0; j < nt; ++j) {
+        const float a = static_cast<float>(sum[j]);
+        samples[j] = a;
+        energy = static_cast<float>(static_cast<double>(energy) + static_cast<double>(a) * a);
+    }
+    if (std::sqrt(static_cast<double>(energy) / nt) < 1e-20) throw QuorelError("\n rms error \n");
+}
+
+void synthesize_time_history(const WaveletSet& set, int32_t row, bool rebuild, const SrsSpec& spec,
+                             const RunSettings& settings, WaveletBasis& basis, TimeHistory& history) {
+    if (rebuild) set_spans(set, row, spec, basis);
+    check_row(set, row, basis);
+    if (rebuild) build_wavelet_basis(set, row, settings, basis);
+    sum_wavelet_basis(set.amplitude_row(row), set.count, basis, history);
+}
+
+}  // namespace quorel

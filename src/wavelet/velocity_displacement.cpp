@@ -1,0 +1,75 @@
+#include "wavelet/velocity_displacement.hpp"
+
+#include <array>
+#include <cmath>
+
+#include "run/error.hpp"
+#include "run/format.hpp"
+#include "run/output_file.hpp"
+#include "wavelet/synthesis.hpp"
+
+namespace quorel {
+
+void write_velocity_displacement(Console& console, int32_t trial, const WaveletSet& set, const SrsSpec& spec,
+                                 const RunSettings& settings, const OutputNames& names) {
+    const std::string velocity_name = trial_file_name(names.velox, trial);
+    OutputFile velocity_file(velocity_name);
+    console.print(format("\n     Velocity file:  %s   - time(sec) & vel(%s) ", velocity_name.c_str(),
+                         settings.velocity_unit));
+    const std::string displacement_name = trial_file_name(names.disp, trial);
+    OutputFile displacement_file(displacement_name);
+    console.print(format("\n Displacement file:  %s   - time(sec) & disp(%s) \n", displacement_name.c_str(),
+                         settings.displacement_unit));
+
+    // Unit factors, held as floats like every working value here.
+    float velocity_factor = 9.81f;
+    float displacement_factor = 9810.0f;
+    if (settings.units == 1) {
+        velocity_factor = 386.0f;
+        displacement_factor = 386.0f;
+    } else if (settings.units == 3) {
+        velocity_factor = 1.0f;
+        displacement_factor = 1000.0f;
+    }
+
+    const int32_t n = spec.count;
+    const float* amplitude = set.amplitude_row(trial);
+    const int32_t* nhs = set.nhs_row(trial);
+    const float* delay = set.delay_row(trial);
+    std::array<float, max_frequencies> span{}, sum{}, dif{};
+    for (int32_t i = 0; i < n; ++i) span[i] = static_cast<float>(nhs[i] / (2.0 * static_cast<double>(spec.freq[i])));
+    for (int32_t i = 0; i < n; ++i) {
+        const float alpha = static_cast<float>(static_cast<double>(set.omega[i]) / nhs[i]);
+        const float beta = set.omega[i];
+        sum[i] = static_cast<float>(static_cast<double>(alpha) + beta);
+        dif[i] = static_cast<float>(static_cast<double>(alpha) - beta);
+        if (std::fabs(static_cast<double>(dif[i])) <= 1e-20) {
+            throw QuorelError(format("\n warning:  i=%ld  nhs=%ld  alpha=%10.4g  beta=%10.4g \n", static_cast<long>(i),
+                                     static_cast<long>(nhs[i]), static_cast<double>(alpha), static_cast<double>(beta)));
+        }
+    }
+
+    for (int32_t j = 0; j < settings.nt; ++j) {
+        const float t = sample_time(j, settings.dt);
+        float v = 0.0f;
+        float d = 0.0f;
+        for (int32_t i = 0; i < n; ++i) {
+            const float tau = static_cast<float>(static_cast<double>(t) - delay[i]);
+            if (t >= delay[i] && tau <= span[i]) {
+                const double x = static_cast<float>(static_cast<double>(tau) * dif[i]);
+                const double y = static_cast<float>(static_cast<double>(tau) * sum[i]);
+                const double s = sum[i];
+                const double df = dif[i];
+                v = static_cast<float>(v + amplitude[i] * (std::sin(x) / df - std::sin(y) / s));
+                d = static_cast<float>(d + amplitude[i] * ((std::cos(y) - 1.0) / (s * s) - (std::cos(x) - 1.0) / (df * df)));
+            }
+        }
+        velocity_file.printf("%14.6e \t %14.6e \n", static_cast<double>(t), static_cast<double>(v) * velocity_factor * 0.5);
+        displacement_file.printf("%14.6e \t %14.6e \n", static_cast<double>(t),
+                                 static_cast<double>(d) * displacement_factor * 0.5);
+    }
+    velocity_file.close();
+    displacement_file.close();
+}
+
+}  // namespace quorel

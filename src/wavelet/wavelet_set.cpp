@@ -1,0 +1,30 @@
+#include "wavelet/wavelet_set.hpp"
+
+namespace quorel {
+
+void allocate_rows(WaveletSet& set, int32_t count, int32_t rows) {
+    set.count = count;
+    set.rows = rows;
+    const size_t size = static_cast<size_t>(rows) * max_frequencies;
+    set.amplitude.assign(size, 0.0f);
+    set.nhs.assign(size, 0);
+    set.delay.assign(size, 0.0f);
+}
+
+void allocate_basis(WaveletBasis& basis, int32_t n, int32_t nt, bool dense) {
+    basis.row = -1;
+    basis.dense = dense;
+    basis.capacity = static_cast<size_t>(n) * static_cast<size_t>(nt);
+    // Deliberately not value-initialised: untouched pages cost no memory.
+    basis.values.reset(new float[basis.capacity > 0 ? basis.capacity : 1]);
+    basis.sum.reset(new double[nt > 0 ? nt : 1]);
+}
+
+void allocate_history(TimeHistory& history, int32_t nt) {
+    history.nt = nt;
+    history.samples.assign(static_cast<size_t>(nt) + 1, 0.0f);
+    history.velocity.assign(static_cast<size_t>(nt) + 1, 0.0f);
+    history.peak_accel = history.peak_velocity = history.peak_displacement = 0.0f;
+}
+
+}  // namespace quorel
