@@ -1,0 +1,110 @@
+// Kernel benchmarks on fixed inputs.  Rates are frequency-steps per second
+// (one filter advanced by one sample, or one wavelet sample summed).
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <vector>
+
+#include "run/random.hpp"
+#include "run/run_settings.hpp"
+#include "spec/srs_spec.hpp"
+#include "srs/filter_bank.hpp"
+#include "srs/srs.hpp"
+#include "wavelet/generation.hpp"
+#include "wavelet/synthesis.hpp"
+
+namespace {
+
+using namespace quorel;
+
+// A grid of n frequencies from 100 Hz at 1/6 octave, sampled at 100000/s.
+struct Case {
+    RunSettings settings;
+    SrsSpec spec;
+    SrsFilterBank bank;
+    WaveletSet set;
+    WaveletBasis basis;
+    TimeHistory history;
+
+    Case(int32_t n, int32_t nt, bool dense = false) {
+        settings.algorithm = 2;
+        settings.damping = 0.05f;
+        settings.sample_rate = 100000.0f;
+        settings.dt = static_cast<float>(1.0 / 100000.0);
+        settings.nt = nt;
+        settings.duration = static_cast<float>(nt * static_cast<double>(settings.dt));
+        settings.trial_count = 1;
+        settings.seed = 1;
+        const double two_pi = 2.0 * std::atan2(0.0, -1.0);
+        spec.count = n;
+        for (int32_t i = 0; i < n; ++i) {
+            spec.freq[i] = static_cast<float>(100.0 * std::pow(2.0, i / 6.0));
+            spec.accel[i] = 1000.0f;
+        }
+        prepare_srs_filters(settings, spec, two_pi, bank);
+        allocate_rows(set, n, 1);
+        for (int32_t i = 0; i < n; ++i) {
+            set.omega[i] = static_cast<float>(spec.freq[i] * two_pi);
+            set.min_span[i] = static_cast<float>(1.5 / spec.freq[i]);
+            set.base_amplitude[i] = spec.accel[i] * 0.0625f;
+        }
+        RandomGenerator rng;
+        int32_t strategy = 6;   // independent delays spread over the record
+        generate_trial(rng, spec, settings, 0, strategy, set);
+        allocate_basis(basis, n, nt, dense);
+        allocate_history(history, nt);
+        synthesize_time_history(set, 0, true, spec, settings, basis, history);
+    }
+};
+
+void srs_benchmark(benchmark::State& state, SrsKernel kernel) {
+    const auto n = static_cast<int32_t>(state.range(0));
+    const auto nt = static_cast<int32_t>(state.range(1));
+    Case c(n, nt);
+    SrsResult result;
+    for (auto _ : state) {
+        compute_srs(c.bank, c.history.samples.data(), nt, result, kernel);
+        benchmark::DoNotOptimize(result);
+    }
+    state.counters["freq_steps/s"] =
+        benchmark::Counter(static_cast<double>(n) * nt * state.iterations(), benchmark::Counter::kIsRate);
+}
+
+void BM_SrsVectorised(benchmark::State& state) { srs_benchmark(state, SrsKernel::vectorised); }
+void BM_SrsScalar(benchmark::State& state) { srs_benchmark(state, SrsKernel::scalar); }
+BENCHMARK(BM_SrsVectorised)->Args({41, 20000})->Args({125, 20000})->Args({125, 99999})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SrsScalar)->Args({41, 20000})->Args({125, 20000})->Unit(benchmark::kMillisecond);
+
+// Re-summing the basis with new amplitudes (every evaluation after the first).
+void synthesis_benchmark(benchmark::State& state, bool dense) {
+    const auto n = static_cast<int32_t>(state.range(0));
+    const auto nt = static_cast<int32_t>(state.range(1));
+    Case c(n, nt, dense);
+    for (auto _ : state) {
+        sum_wavelet_basis(c.set.amplitude_row(0), n, c.basis, c.history);
+        benchmark::DoNotOptimize(c.history.samples.data());
+    }
+    state.counters["freq_steps/s"] =
+        benchmark::Counter(static_cast<double>(n) * nt * state.iterations(), benchmark::Counter::kIsRate);
+}
+
+void BM_SynthesisSparse(benchmark::State& state) { synthesis_benchmark(state, false); }
+void BM_SynthesisDense(benchmark::State& state) { synthesis_benchmark(state, true); }
+BENCHMARK(BM_SynthesisSparse)->Args({41, 20000})->Args({125, 99999})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SynthesisDense)->Args({41, 20000})->Args({125, 99999})->Unit(benchmark::kMillisecond);
+
+// Rebuilding the unit-wavelet basis for a new row (first evaluation of a trial).
+void BM_BasisRebuild(benchmark::State& state) {
+    const auto n = static_cast<int32_t>(state.range(0));
+    const auto nt = static_cast<int32_t>(state.range(1));
+    Case c(n, nt);
+    for (auto _ : state) {
+        build_wavelet_basis(c.set, 0, c.settings, c.basis);
+        benchmark::DoNotOptimize(c.basis.values.get());
+    }
+    state.counters["freq_steps/s"] =
+        benchmark::Counter(static_cast<double>(n) * nt * state.iterations(), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_BasisRebuild)->Args({41, 20000})->Unit(benchmark::kMillisecond);
+
+}  // namespace
