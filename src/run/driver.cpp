@@ -184,8 +184,14 @@ int run_quorel(std::istream& in, std::ostream& out, KeyReader key_reader, const 
     } catch (const std::bad_alloc&) {
         console.print("\n Error: out of memory \n");
         status = 1;
+    } catch (const std::exception& error) {
+        console.print(format("\n Error: %s \n", error.what()));
+        status = 1;
     }
     console.flush();
+    // A console that could not be written to (standard output on a full disk)
+    // makes the run a failure too.
+    if (!out) status = 1;
     return status;
 }
 

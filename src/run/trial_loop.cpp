@@ -3,14 +3,15 @@
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
+#include <cstdio>
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "run/error.hpp"
-#include "run/format.hpp"
 #include "srs/spectrum_error.hpp"
 #include "wavelet/generation.hpp"
 #include "wavelet/kinematics.hpp"
@@ -89,11 +90,13 @@ bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context,
     return true;
 }
 
-std::string trial_line(int32_t trial, const TrialResult& result) {
-    return format(" %ld %10.2f %12.3f %12.3f %11.2f %10.2f  %ld\n", static_cast<long>(trial),
+TrialLine trial_line(int32_t trial, const TrialResult& result) {
+    TrialLine line;
+    std::snprintf(line.text, sizeof line.text, " %ld %10.2f %12.3f %12.3f %11.2f %10.2f  %ld\n", static_cast<long>(trial),
                   static_cast<double>(result.peak_accel), static_cast<double>(result.peak_velocity),
                   static_cast<double>(result.peak_displacement), result.total_error * 20.0,
                   result.best_error * 20.0, static_cast<long>(result.iterations));
+    return line;
 }
 
 namespace {
@@ -130,29 +133,17 @@ class TrialWorkers {
 public:
     TrialWorkers(int32_t threads, int32_t trials, const TrialContext& context, WaveletSet& set,
                  const std::vector<double>& exponents, std::vector<TrialSlot>& slots)
-        : slots_(slots) {
+        : trials_(trials), context_(context), set_(set), exponents_(exponents), slots_(slots) {
         workspaces_.resize(static_cast<size_t>(threads));
-        for (auto& workspace : workspaces_) {
-            allocate_workspace(workspace, set.count, context.settings.nt, context.kernels);
-        }
+        for (auto& workspace : workspaces_) allocate_workspace(workspace, set.count, context.settings.nt, context.kernels);
         for (int32_t w = 0; w < threads; ++w) {
-            threads_.emplace_back([this, w, trials, &context, &set, &exponents] {
-                for (;;) {
-                    const int32_t t = next_.fetch_add(1);
-                    if (t >= trials || t > last_needed_.load()) return;
-                    TrialSlot slot;
-                    bool abandoned = false;
-                    evaluate_into(t, exponents[static_cast<size_t>(t)], context, set,
-                                  workspaces_[static_cast<size_t>(w)], slot, last_needed_, abandoned);
-                    if (abandoned) return;
-                    {
-                        std::lock_guard<std::mutex> lock(mutex_);
-                        slots_[static_cast<size_t>(t)] = std::move(slot);
-                        slots_[static_cast<size_t>(t)].done = true;
-                    }
-                    ready_.notify_all();
-                }
-            });
+            try {
+                threads_.emplace_back([this, w] { work(workspaces_[static_cast<size_t>(w)]); });
+            } catch (const std::system_error&) {
+                // The output does not depend on the number of workers: carry on
+                // with those that started (the caller evaluates alone if none did).
+                break;
+            }
         }
     }
 
@@ -161,6 +152,8 @@ public:
         for (auto& thread : threads_) thread.join();
     }
 
+    bool started() const { return !threads_.empty(); }
+
     TrialSlot& wait_for(int32_t t) {
         std::unique_lock<std::mutex> lock(mutex_);
         ready_.wait(lock, [&] { return slots_[static_cast<size_t>(t)].done; });
@@ -168,6 +161,28 @@ public:
     }
 
 private:
+    void work(TrialWorkspace& workspace) {
+        for (;;) {
+            const int32_t t = next_.fetch_add(1);
+            if (t >= trials_ || t > last_needed_.load()) return;
+            TrialSlot slot;
+            bool abandoned = false;
+            evaluate_into(t, exponents_[static_cast<size_t>(t)], context_, set_, workspace, slot, last_needed_,
+                          abandoned);
+            if (abandoned) return;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                slots_[static_cast<size_t>(t)] = std::move(slot);
+                slots_[static_cast<size_t>(t)].done = true;
+            }
+            ready_.notify_all();
+        }
+    }
+
+    const int32_t trials_;
+    const TrialContext& context_;
+    WaveletSet& set_;
+    const std::vector<double>& exponents_;
     std::vector<TrialSlot>& slots_;
     std::vector<TrialWorkspace> workspaces_;
     std::vector<std::thread> threads_;
@@ -209,10 +224,10 @@ void run_trials(Console& console, OutputFile& trial_log, const TrialContext& con
         for (int32_t e = 0; e < slot.result.evaluations && !warnings.empty(); ++e) console.print(warnings);
         if (slot.exception) std::rethrow_exception(slot.exception);
         if (!slot.failure.empty()) throw QuorelError(slot.failure);
-        const std::string line = trial_line(t, slot.result);
-        console.print(line);
+        const TrialLine line = trial_line(t, slot.result);
+        console.print(line.view());
         console.flush();
-        trial_log.write(line);
+        trial_log.write(line.view());
         trial_log.flush();
         const size_t i = static_cast<size_t>(t);
         table.peak_accel[i] = std::fabs(slot.result.peak_accel);
@@ -222,8 +237,7 @@ void run_trials(Console& console, OutputFile& trial_log, const TrialContext& con
         table.max_error[i] = std::fabs(slot.result.best_error);
     };
 
-    const int32_t workers = std::min(threads < 1 ? 1 : threads, generated);
-    if (workers <= 1) {
+    auto evaluate_alone = [&] {
         TrialWorkspace workspace;
         allocate_workspace(workspace, set.count, settings.nt, context.kernels);
         std::atomic<int32_t> last_needed{std::numeric_limits<int32_t>::max()};
@@ -233,9 +247,17 @@ void run_trials(Console& console, OutputFile& trial_log, const TrialContext& con
             evaluate_into(t, exponents[static_cast<size_t>(t)], context, set, workspace, slot, last_needed, abandoned);
             emit(t, slot);
         }
+    };
+    const int32_t workers = std::min(threads < 1 ? 1 : threads, generated);
+    if (workers <= 1) {
+        evaluate_alone();
     } else {
         TrialWorkers pool(workers, generated, context, set, exponents, slots);
-        for (int32_t t = 0; t < generated; ++t) emit(t, pool.wait_for(t));
+        if (pool.started()) {
+            for (int32_t t = 0; t < generated; ++t) emit(t, pool.wait_for(t));
+        } else {
+            evaluate_alone();
+        }
     }
     if (generated < count) throw QuorelError(generation_failure);
 

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "run/console.hpp"
 #include "run/output_file.hpp"
@@ -66,8 +67,13 @@ bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context,
                     TrialWorkspace& workspace, TrialResult& result,
                     const std::atomic<int32_t>* last_needed = nullptr);
 
-// " %ld %10.2f %12.3f %12.3f %11.2f %10.2f  %ld\n": errors shown in dB.
-std::string trial_line(int32_t trial, const TrialResult& result);
+// The trial's log line, " %ld %10.2f %12.3f %12.3f %11.2f %10.2f  %ld\n" with the
+// errors in dB, formatted into a fixed buffer (nothing is allocated per trial).
+struct TrialLine {
+    char text[256];
+    std::string_view view() const { return text; }
+};
+TrialLine trial_line(int32_t trial, const TrialResult& result);
 
 // Runs every trial and fills the trial table (values and their sort copies).
 // `threads` workers (1 evaluates on the calling thread).

@@ -37,6 +37,7 @@ void synth3(RandomGenerator& rng, const SrsSpec& spec, const RunSettings& settin
     // The first tenth of the trials use the fixed spacing 2/3.
     const int32_t early_limit = static_cast<int32_t>(settings.trial_count * 0.1);
 
+    int32_t redraws = 0;
     for (int32_t attempt = 0; attempt < max_generation_attempts; ++attempt) {
         float k = static_cast<float>((next_random(rng) * 1.1) / 32767);
         const float u = static_cast<float>(random_unit(rng));
@@ -54,7 +55,9 @@ void synth3(RandomGenerator& rng, const SrsSpec& spec, const RunSettings& settin
             const double min_span = set.min_span[i];
             delay[i] = static_cast<float>(static_cast<double>(k) * min_span + delay[i + 1]);
             // A chained start too late for even three half-sines is drawn afresh.
+            // (A duration no longer than the wavelet would never end the redraws.)
             while (delay[i] + min_span >= duration) {
+                if (++redraws > max_generation_attempts) no_layout();
                 delay[i] = static_cast<float>(random_unit(rng) * (duration - min_span));
             }
         }

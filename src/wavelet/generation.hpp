@@ -11,7 +11,8 @@
 
 namespace quorel {
 
-// Attempts one generator call may make before the layout is declared impossible.
+// Attempts (and, for the chained layout, delay redraws) one generator call may
+// make before the layout is declared impossible.
 inline constexpr int32_t max_generation_attempts = 1000000;
 
 // Chained layout (strategies 1-5): from the highest frequency, which starts at

@@ -21,15 +21,16 @@ void write_velocity_displacement(Console& console, int32_t trial, const WaveletS
     console.print(format("\n Displacement file:  %s   - time(sec) & disp(%s) \n", displacement_name.c_str(),
                          settings.displacement_unit));
 
-    // Unit factors, held as floats like every working value here.
-    float velocity_factor = 9.81f;
-    float displacement_factor = 9810.0f;
+    // Unit factors: G to in/sec and in (386), G to m/sec and mm (9.81, 9810),
+    // m/sec^2 to m/sec and mm (1, 1000).
+    double velocity_factor = 9.81;
+    double displacement_factor = 9810.0;
     if (settings.units == 1) {
-        velocity_factor = 386.0f;
-        displacement_factor = 386.0f;
+        velocity_factor = 386.0;
+        displacement_factor = 386.0;
     } else if (settings.units == 3) {
-        velocity_factor = 1.0f;
-        displacement_factor = 1000.0f;
+        velocity_factor = 1.0;
+        displacement_factor = 1000.0;
     }
 
     const int32_t n = spec.count;
