@@ -1,6 +1,7 @@
 #include "support/test_support.hpp"
 
 #include <atomic>
+#include <cmath>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
@@ -62,6 +63,85 @@ std::vector<std::vector<double>> read_table(const std::string& name) {
         rows.push_back(row);
     }
     return rows;
+}
+
+std::vector<double> sdof_absolute_response(const std::function<double(double)>& y, double dt, int count,
+                                           double freq, double zeta, int substeps) {
+    const double w = 2.0 * std::acos(-1.0) * freq;
+    const double h = dt / substeps;
+    // State (z, z'); z'' = -y - 2 zeta w z' - w^2 z.
+    auto accel = [&](double t, double z, double v) { return -y(t) - 2.0 * zeta * w * v - w * w * z; };
+    double z = 0.0, v = 0.0;
+    std::vector<double> x;
+    x.reserve(static_cast<size_t>(count));
+    for (int k = -1; k < count - 1; ++k) {
+        for (int m = 0; m < substeps; ++m) {
+            const double t = k * dt + m * h;
+            const double k1z = v, k1v = accel(t, z, v);
+            const double k2z = v + 0.5 * h * k1v, k2v = accel(t + 0.5 * h, z + 0.5 * h * k1z, v + 0.5 * h * k1v);
+            const double k3z = v + 0.5 * h * k2v, k3v = accel(t + 0.5 * h, z + 0.5 * h * k2z, v + 0.5 * h * k2v);
+            const double k4z = v + h * k3v, k4v = accel(t + h, z + h * k3z, v + h * k3v);
+            z += h / 6.0 * (k1z + 2.0 * k2z + 2.0 * k3z + k4z);
+            v += h / 6.0 * (k1v + 2.0 * k2v + 2.0 * k3v + k4v);
+        }
+        x.push_back(-(2.0 * zeta * w * v + w * w * z));
+    }
+    return x;
+}
+
+std::function<double(double)> piecewise_linear(const std::vector<float>& samples, double dt) {
+    return [samples, dt](double t) {
+        const double position = t / dt;
+        const double k = std::floor(position);
+        const double fraction = position - k;
+        auto at = [&](double index) {
+            return index < 0.0 || index >= static_cast<double>(samples.size())
+                       ? 0.0
+                       : static_cast<double>(samples[static_cast<size_t>(index)]);
+        };
+        return (1.0 - fraction) * at(k) + fraction * at(k + 1.0);
+    };
+}
+
+SrsFilterBank make_filter_bank(int32_t algorithm, float damping, float sample_rate, const std::vector<float>& freqs) {
+    RunSettings settings;
+    settings.algorithm = algorithm;
+    settings.damping = damping;
+    settings.sample_rate = sample_rate;
+    settings.dt = static_cast<float>(1.0 / static_cast<double>(sample_rate));
+    settings.half_dt = static_cast<float>(settings.dt * 0.5);
+    SrsSpec spec;
+    spec.count = static_cast<int32_t>(freqs.size());
+    for (size_t j = 0; j < freqs.size(); ++j) {
+        spec.freq[j] = freqs[j];
+        spec.accel[j] = 1.0f;
+    }
+    SrsFilterBank bank;
+    prepare_srs_filters(settings, spec, 2.0 * std::atan2(0.0, -1.0), bank);
+    return bank;
+}
+
+std::vector<std::vector<std::pair<long, double>>> read_rank_file(const std::string& name) {
+    std::vector<std::vector<std::pair<long, double>>> sections;
+    for (const std::string& line : read_lines(name)) {
+        std::istringstream fields(line);
+        long trial = 0;
+        double value = 0.0;
+        if (fields >> trial >> value) {
+            if (!sections.empty()) sections.back().emplace_back(trial, value);
+        } else if (!line.empty()) {
+            sections.emplace_back();   // a section label
+        }
+    }
+    return sections;
+}
+
+std::map<std::string, std::string> read_directory() {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::current_path())) {
+        if (entry.is_regular_file()) files[entry.path().filename().string()] = read_file(entry.path().string());
+    }
+    return files;
 }
 
 }  // namespace quorel::testing

@@ -2,16 +2,46 @@
 // Shared helpers of the tests: a temporary working directory, scripted runs of
 // the whole program, small file utilities, and the tolerances.
 #include <filesystem>
+#include <map>
+#include <functional>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "run/console.hpp"
 #include "run/driver.hpp"
+#include "srs/filter_bank.hpp"
 
 namespace quorel::testing {
 
 // Tolerances, in one place.  Comparisons where the arithmetic is exact use ==.
 inline constexpr double physics_relative_tolerance = 2e-3;   // SRS against an independent SDOF integration
 inline constexpr double integration_relative_tolerance = 1e-3;
+// A cumulative trapezoid over a result file against the closed-form integrals,
+// as a fraction of the history's peak: with 40 samples per period at the
+// highest frequency the trapezoid's relative error (w dt)^2 / 12 is 0.2 %.
+inline constexpr double trapezoid_relative_tolerance = 5e-3;
+// Two values of one run printed in dB with 3 decimals, or recomputed from a file
+// of 6 significant digits.
+inline constexpr double report_db_tolerance = 1e-3;
+// A float grid built by repeated multiplication (rounding accumulates over up to
+// 125 steps) or a float log-log interpolation, against the exact closed form.
+inline constexpr double float_grid_relative_tolerance = 1e-5;
+// Filter coefficients stored as floats (magnitudes up to 2): sums of a few of
+// them agree with their exact counterparts to a few float roundings.
+inline constexpr double coefficient_tolerance = 1e-6;
+// The ramp-invariant recursion against a fine integration of the oscillator
+// driven by the same piecewise-linear input: exact but for the float
+// coefficients, so only their rounding (amplified by the resonance) remains.
+inline constexpr double ramp_invariant_relative_tolerance = 2e-5;
+// The Kelly-Richman weights are not ramp-invariant: at 50 or more samples per
+// cycle their peaks differ from the continuous oscillator's by up to about half
+// a percent.
+inline constexpr double kelly_richman_relative_tolerance = 1e-2;
+// A synthesized sample against the wavelet sum evaluated in double: the phase
+// is rounded to float before the sines.
+inline constexpr double synthesis_relative_tolerance = 1e-4;
 
 // Creates a fresh directory, makes it the working directory, and restores the
 // previous one (removing the directory) on destruction.
@@ -37,11 +67,43 @@ struct RunOutcome {
 // (not a terminal: the key wait reads nothing) and a frozen clock.
 RunOutcome run_script(const std::string& answers, RunOptions options = {});
 
+// A console over a scripted answer text, with the printed text collected; the
+// key wait reads nothing.  For driving one routine of the dialogue.
+struct ScriptedConsole {
+    explicit ScriptedConsole(const std::string& answers) : in(answers) {}
+    std::istringstream in;
+    std::ostringstream out;
+    Console console{in, out, [] { return 0; }};
+    std::string printed() const { return out.str(); }
+};
+
 void write_file(const std::string& name, const std::string& content);
 std::string read_file(const std::string& name);
 bool file_exists(const std::string& name);
 std::vector<std::string> read_lines(const std::string& name);
 // Whitespace-separated numbers of every line.
 std::vector<std::vector<double>> read_table(const std::string& name);
+// The rank file's five sections (accel, vel, disp, error, irror), each as its
+// (trial, value) lines in file order.
+std::vector<std::vector<std::pair<long, double>>> read_rank_file(const std::string& name);
+// Every regular file of the working directory: name -> content.
+std::map<std::string, std::string> read_directory();
+
+// Absolute acceleration response x of a base-excited single-degree-of-freedom
+// oscillator (natural frequency freq Hz, damping ratio zeta) to the base
+// acceleration y(t), by classical RK4 with `substeps` steps per dt:
+//   z'' + 2 zeta w z' + w^2 z = -y(t),   x = y + z'' = -(2 zeta w z' + w^2 z).
+// Starts at rest at t = -dt; returns x at t = k dt for k = 0..count-1.
+std::vector<double> sdof_absolute_response(const std::function<double(double)>& y, double dt, int count,
+                                           double freq, double zeta, int substeps = 64);
+
+// The base acceleration that a sampled history stands for between its samples:
+// linear from 0 at t = -dt through samples[k] at t = k dt, back to 0 one step
+// after the last sample, 0 outside.
+std::function<double(double)> piecewise_linear(const std::vector<float>& samples, double dt);
+
+// A filter bank for the given frequencies (ascending), damping ratio and
+// sample rate, with dt = 1 / rate rounded to float as the run uses it.
+SrsFilterBank make_filter_bank(int32_t algorithm, float damping, float sample_rate, const std::vector<float>& freqs);
 
 }  // namespace quorel::testing

@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "run/error.hpp"
+#include "spec/spec_reader.hpp"
+#include "support/test_support.hpp"
+
+namespace quorel {
+namespace {
+
+using testing::read_file;
+using testing::run_script;
+using testing::ScriptedConsole;
+using testing::TempDir;
+using testing::write_file;
+
+struct Loaded {
+    SrsSpec spec;
+    std::string printed;
+    std::string error;   // the message of a fatal check, empty when the file was accepted
+};
+
+Loaded load(const std::string& content, const std::string& name = "spec.txt") {
+    write_file(name, content);
+    Loaded result;
+    ScriptedConsole script("");
+    try {
+        load_spec_points(script.console, name, result.spec);
+    } catch (const QuorelError& error) {
+        result.error = error.what();
+    }
+    result.printed = script.printed();
+    return result;
+}
+
+// n ascending points "10*(p+1) 1".
+std::string ascending_points(int n) {
+    std::string text;
+    for (int p = 0; p < n; ++p) text += std::to_string(10 * (p + 1)) + " 1\n";
+    return text;
+}
+
+TEST(SpecReader, PairsAreReadWhateverTheWhiteSpace) {
+    TempDir dir;
+    for (const char* content : {"10 1\n100 10\n2000 10\n", "10 1 100 10 2000 10", "10\t1\n100\t10\t2000\t10\n",
+                                "10 1\r\n100 10\r\n2000 10\r\n", "  10\n1\n\n100   10 2000\r\n10"}) {
+        const Loaded loaded = load(content);
+        ASSERT_EQ(loaded.error, "") << content;
+        EXPECT_EQ(loaded.printed, " File: spec.txt opened. \n");
+        ASSERT_EQ(loaded.spec.input_count, 3) << content;
+        EXPECT_EQ(loaded.spec.input_freq[0], 10.0f);
+        EXPECT_EQ(loaded.spec.input_accel[0], 1.0f);
+        EXPECT_EQ(loaded.spec.input_freq[1], 100.0f);
+        EXPECT_EQ(loaded.spec.input_accel[1], 10.0f);
+        EXPECT_EQ(loaded.spec.last_input_freq, 2000.0f);
+        EXPECT_EQ(loaded.spec.last_input_accel, 10.0f);
+    }
+    // Exponent notation and fractions, read as floats.
+    const Loaded loaded = load("1.5e1 2.5E-1\n3e2 .5\n");
+    ASSERT_EQ(loaded.spec.input_count, 2);
+    EXPECT_EQ(loaded.spec.input_freq[0], 15.0f);
+    EXPECT_EQ(loaded.spec.input_accel[0], 0.25f);
+    EXPECT_EQ(loaded.spec.input_freq[1], 300.0f);
+    EXPECT_EQ(loaded.spec.input_accel[1], 0.5f);
+}
+
+TEST(SpecReader, AWordEndsTheList) {
+    TempDir dir;
+    const Loaded stop = load("10 1\nend of table\n100 10\n");
+    EXPECT_EQ(stop.error, "");
+    EXPECT_EQ(stop.spec.input_count, 1);
+    EXPECT_EQ(stop.spec.last_input_freq, 10.0f);
+    EXPECT_EQ(stop.spec.last_input_accel, 1.0f);
+    // A header line leaves no point at all.
+    EXPECT_EQ(load("freq accel\n10 1\n").error, "\n Error: no points in spec.txt \n");
+    EXPECT_EQ(load("").error, "\n Error: no points in spec.txt \n");
+    EXPECT_EQ(load(" \r\n\t\n").error, "\n Error: no points in spec.txt \n");
+}
+
+TEST(SpecReader, CapacityIs125Points) {
+    TempDir dir;
+    const Loaded full = load(ascending_points(125));
+    EXPECT_EQ(full.error, "");
+    EXPECT_EQ(full.spec.input_count, 125);
+    EXPECT_EQ(full.spec.last_input_freq, 1250.0f);
+    EXPECT_EQ(load(ascending_points(126), "big.txt").error, "\n Error: more than 125 points in big.txt \n");
+    // A lone number after 125 pairs is a 126th point.
+    EXPECT_EQ(load(ascending_points(125) + "1260", "big.txt").error, "\n Error: more than 125 points in big.txt \n");
+    EXPECT_EQ(load(ascending_points(125) + "end").error, "");
+}
+
+TEST(SpecReader, BadPointIsReportedByItsIndex) {
+    TempDir dir;
+    struct Case {
+        const char* content;
+        long index;
+    };
+    for (const Case& c : {Case{"0 1\n10 1\n", 0}, Case{"-10 1\n20 1\n", 0}, Case{"10 1\n20 0\n", 1},
+                          Case{"10 1\n20 1\n30 -2\n", 2}, Case{"10 1\n20 1\n20 1\n", 2}, Case{"10 1\n20 1\n15 1\n", 2},
+                          Case{"10 1\ninf 1\n", 1}, Case{"10 nan\n20 1\n", 0}, Case{"10 1\n1e50 1\n", 1},
+                          Case{"10 1\n20 1\n30 1\n40\n", 3}}) {  // a lone final frequency has acceleration 0
+        EXPECT_EQ(load(c.content).error, "\n Error: bad point " + std::to_string(c.index) + " in spec.txt \n")
+            << c.content;
+    }
+}
+
+// Answers up to the file name; a run that gets further would ask for more.
+TEST(SpecReader, FileErrorsEndTheRunBeforeTheOctaveQuestion) {
+    TempDir dir;
+    write_file("bad.txt", "10 1\n5 1\n");
+    const std::string long_name(260, 'a');
+    const std::string longest_name(259, 'b');
+    struct Case {
+        std::string name;
+        std::string message;
+    };
+    for (const Case& c : {Case{"missing.txt", " Failed to open file: missing.txt \n"},
+                          Case{long_name, "\n Error: file name too long \n"},
+                          Case{longest_name, " Failed to open file: " + longest_name + " \n"},
+                          Case{"bad.txt", " File: bad.txt opened. \n\n Error: bad point 1 in bad.txt \n"}}) {
+        const auto outcome = run_script("1 " + c.name + " 1 1 0.05 1 1 1\n");
+        EXPECT_EQ(outcome.status, 1) << c.name;
+        ASSERT_GE(outcome.output.size(), c.message.size());
+        EXPECT_EQ(outcome.output.substr(outcome.output.size() - c.message.size()), c.message);
+        EXPECT_EQ(outcome.output.find("octave"), std::string::npos);
+    }
+    EXPECT_EQ(read_file("bad.txt"), "10 1\n5 1\n");
+}
+
+}  // namespace
+}  // namespace quorel

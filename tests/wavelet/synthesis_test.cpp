@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "run/error.hpp"
+#include "support/test_support.hpp"
+#include "wavelet/synthesis.hpp"
+
+namespace quorel {
+namespace {
+
+using testing::synthesis_relative_tolerance;
+
+// A run's worth of wavelet tables and a time grid of nt samples at 10000 samples/s.
+struct Synth {
+    SrsSpec spec;
+    RunSettings settings;
+    WaveletSet set;
+    WaveletBasis basis;
+    TimeHistory history;
+
+    Synth(const std::vector<float>& freqs, int32_t nt, int32_t rows, bool dense) {
+        const int32_t n = static_cast<int32_t>(freqs.size());
+        spec.count = n;
+        for (int32_t i = 0; i < n; ++i) {
+            spec.freq[i] = freqs[i];
+            set.omega[i] = static_cast<float>(freqs[i] * 2.0 * M_PI);
+        }
+        settings.sample_rate = 10000.0f;
+        settings.dt = static_cast<float>(1.0 / 10000.0);
+        settings.half_dt = settings.dt / 2;
+        settings.nt = nt;
+        allocate_rows(set, n, rows);
+        allocate_basis(basis, n, nt, dense);
+        allocate_history(history, nt);
+    }
+    void wavelet(int32_t row, int32_t i, float amplitude, int32_t nhs, float delay) {
+        set.amplitude_row(row)[i] = amplitude;
+        set.nhs_row(row)[i] = nhs;
+        set.delay_row(row)[i] = delay;
+    }
+    std::vector<float> run(int32_t row, bool rebuild) {
+        synthesize_time_history(set, row, rebuild, spec, settings, basis, history);
+        return std::vector<float>(history.samples.begin(), history.samples.begin() + settings.nt);
+    }
+    std::string failure(int32_t row) {
+        try {
+            run(row, true);
+        } catch (const QuorelError& error) {
+            return error.what();
+        }
+        return "";
+    }
+};
+
+bool same_bits(const std::vector<float>& a, const std::vector<float>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+}
+
+struct Lcg {
+    uint32_t state;
+    double unit() {
+        state = state * 1664525u + 1013904223u;
+        return (state >> 8) / 16777216.0;
+    }
+};
+
+const std::vector<float> twelve = {50.0f, 63.0f, 80.0f, 100.0f, 126.0f, 159.0f,
+                                   200.0f, 400.0f, 800.0f, 1000.0f, 1600.0f, 2000.0f};
+
+// Random rows: NHS odd 3..41, signed amplitudes, delays over and beyond the
+// record, some exactly on a sample; wavelet 0 starts at 0 so no row is silent.
+void random_rows(Synth& s, int32_t rows, uint32_t seed) {
+    Lcg rng{seed};
+    const int32_t nt = s.settings.nt;
+    for (int32_t r = 0; r < rows; ++r) {
+        for (int32_t i = 0; i < s.spec.count; ++i) {
+            const int32_t nhs = 3 + 2 * static_cast<int32_t>(rng.unit() * 20);
+            const float amplitude = static_cast<float>((rng.unit() - 0.5) * 20.0);
+            float delay = static_cast<float>(rng.unit() * 1.2 * nt * s.settings.dt);
+            if (i % 3 == 1) delay = sample_time(static_cast<int32_t>(rng.unit() * nt), s.settings.dt);
+            if (i == 0) delay = 0.0f;
+            s.wavelet(r, i, amplitude == 0.0f ? 1.0f : amplitude, nhs, delay);
+        }
+    }
+}
+
+// Keeping only each wavelet's support changes nothing: every sample gets the
+// same terms in the same order, the left-out ones being exact zeros.
+TEST(WaveletSynthesis, SparseSumEqualsDenseSum) {
+    for (const int32_t nt : {2, 7, 1500}) {
+        Synth dense(twelve, nt, 6, true), sparse(twelve, nt, 6, false);
+        random_rows(dense, 6, 11u + nt);
+        random_rows(sparse, 6, 11u + nt);
+        // A wavelet running past the end, and one starting after the last sample.
+        for (Synth* s : {&dense, &sparse}) {
+            s->wavelet(0, 1, 3.0f, 41, sample_time(std::max(nt - 3, 0), s->settings.dt));
+            s->wavelet(0, 2, -2.0f, 5, sample_time(nt, s->settings.dt));
+        }
+        for (int32_t r = 0; r < 6; ++r) {
+            EXPECT_TRUE(same_bits(dense.run(r, true), sparse.run(r, true))) << "nt=" << nt << " row " << r;
+            for (Synth* s : {&dense, &sparse}) {
+                for (int32_t i = 0; i < 12; ++i) s->set.amplitude_row(r)[i] *= 1.37f;
+            }
+            EXPECT_TRUE(same_bits(dense.run(r, false), sparse.run(r, false))) << "nt=" << nt << " row " << r;
+        }
+    }
+}
+
+// Each sample against the wavelets evaluated directly in double:
+// A sin(w tau / N) sin(w tau) for 0 <= tau <= N / (2 f), zero elsewhere.
+TEST(WaveletSynthesis, SamplesFollowTheWaveletFormula) {
+    Synth s(twelve, 1500, 1, false);
+    random_rows(s, 1, 5u);
+    const std::vector<float> a = s.run(0, true);
+    double scale = 0.0;
+    for (int32_t i = 0; i < 12; ++i) scale += std::fabs(s.set.amplitude_row(0)[i]);
+    for (int32_t j = 0; j < 1500; ++j) {
+        const double t = sample_time(j, s.settings.dt);
+        double sum = 0.0;
+        for (int32_t i = 0; i < 12; ++i) {
+            const double tau = t - s.set.delay_row(0)[i];
+            const double w = 2.0 * M_PI * twelve[i];
+            const int32_t nhs = s.set.nhs_row(0)[i];
+            if (tau >= 0.0 && tau <= nhs / (2.0 * twelve[i])) {
+                sum += s.set.amplitude_row(0)[i] * std::sin(w * tau / nhs) * std::sin(w * tau);
+            }
+        }
+        EXPECT_NEAR(a[j], sum, synthesis_relative_tolerance * scale) << j;
+    }
+}
+
+// A wavelet starts at rest: the sample at its start belongs to it and is 0,
+// the ones before are untouched, and nothing remains after its span.
+TEST(WaveletSynthesis, WaveletStartsAndEndsAtZero) {
+    Synth s({100.0f}, 400, 1, false);
+    const float start = sample_time(37, s.settings.dt);
+    s.wavelet(0, 0, 5.0f, 3, start);   // 3 half-sines at 100 Hz: 15 ms, 150 steps
+    const std::vector<float> a = s.run(0, true);
+    for (int32_t j = 0; j <= 37; ++j) EXPECT_EQ(a[j], 0.0f) << j;
+    EXPECT_NE(a[38], 0.0f);
+    EXPECT_NEAR(a[37 + 75], -5.0f, 1e-3f);   // mid-span: envelope 1, carrier trough
+    for (int32_t j = 37 + 152; j < 400; ++j) EXPECT_EQ(a[j], 0.0f) << j;
+}
+
+// Between amplitude corrections the basis is reused: the layout is not read
+// again, and the history follows the amplitudes exactly.
+TEST(WaveletSynthesis, ReusedBasisFollowsAmplitudesOnly) {
+    Synth s(twelve, 800, 1, false);
+    random_rows(s, 1, 23u);
+    const std::vector<float> first = s.run(0, true);
+    for (int32_t i = 0; i < 12; ++i) {
+        s.set.amplitude_row(0)[i] *= 2.0f;
+        s.set.delay_row(0)[i] += 0.01f;
+        s.set.nhs_row(0)[i] += 2;
+    }
+    const std::vector<float> doubled = s.run(0, false);
+    for (int32_t j = 0; j < 800; ++j) EXPECT_EQ(doubled[j], 2.0f * first[j]) << j;
+}
+
+// Re-synthesizing an earlier row after another row was built gives that row's
+// own history, not a mixture with the later row's layout.
+TEST(WaveletSynthesis, EarlierRowResynthesizedAlone) {
+    for (const bool dense : {false, true}) {
+        Synth s(twelve, 900, 2, dense);
+        random_rows(s, 2, 31u);
+        const std::vector<float> row0 = s.run(0, true);
+        const std::vector<float> row1 = s.run(1, true);
+        EXPECT_FALSE(same_bits(row0, row1));
+        EXPECT_TRUE(same_bits(s.run(0, true), row0)) << dense;
+    }
+}
+
+TEST(WaveletSynthesis, RowChecks) {
+    Synth s({100.0f, 200.0f, 400.0f}, 500, 1, false);
+    s.wavelet(0, 0, 1.0f, 3, 0.0f);
+    s.wavelet(0, 1, 1.0f, 3, 0.0f);
+    s.wavelet(0, 2, 1.0f, 3, 0.0f);
+    EXPECT_EQ(s.failure(0), "");
+
+    // Each check is a pass over all wavelets: a bad NHS is reported before a bad
+    // amplitude of an earlier wavelet.
+    s.set.nhs_row(0)[2] = 1;
+    s.set.amplitude_row(0)[0] = 0.0f;
+    EXPECT_EQ(s.failure(0), "gt error: i=2  nhs=         1 \n");
+    s.set.nhs_row(0)[2] = 3;
+    EXPECT_EQ(s.failure(0), "gt error: i=0  amp=         0 \n");
+
+    // Amplitudes of 1e-20 in magnitude pass.  No float is exactly 1e-20: the
+    // nearest lies just below it and fails, the next one up passes.
+    const float below = 1e-20f;
+    ASSERT_LT(static_cast<double>(below), 1e-20);
+    const float above = std::nextafter(below, 1.0f);
+    s.set.amplitude_row(0)[0] = 1.0f;
+    s.set.amplitude_row(0)[1] = -below;
+    EXPECT_EQ(s.failure(0), "gt error: i=1  amp=    -1e-20 \n");
+    s.set.amplitude_row(0)[1] = above;
+    EXPECT_EQ(s.failure(0), "");
+    s.set.amplitude_row(0)[1] = -above;
+    EXPECT_EQ(s.failure(0), "");
+
+    // A span that rounds to nothing (an absurd frequency).
+    s.spec.freq[1] = 1e21f;
+    EXPECT_EQ(s.failure(0), "error: i=1  upper=   1.5e-21 \n");
+    s.spec.freq[1] = 200.0f;
+
+    // Angular frequencies at or below 3 rad/s are refused when the basis is built.
+    s.set.omega[2] = 3.0f;
+    EXPECT_EQ(s.failure(0), "ref 1: omegaf error \n");
+    s.set.omega[2] = std::nextafter(3.0f, 4.0f);
+    EXPECT_EQ(s.failure(0), "");
+}
+
+TEST(WaveletSynthesis, SilentHistoryIsRefused) {
+    Synth none({}, 100, 1, false);
+    EXPECT_EQ(none.failure(0), "\n rms error \n");
+
+    // Every wavelet starts after the last sample.
+    Synth late({100.0f, 200.0f}, 100, 1, false);
+    late.wavelet(0, 0, 1.0f, 3, sample_time(100, late.settings.dt));
+    late.wavelet(0, 1, 1.0f, 3, 0.5f);
+    EXPECT_EQ(late.failure(0), "\n rms error \n");
+}
+
+}  // namespace
+}  // namespace quorel
