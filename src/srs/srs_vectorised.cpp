@@ -12,10 +12,12 @@
 // product with the following addition.  That cannot change a result: every
 // product is of two floats (a coefficient and a float response or sample),
 // which is exact in double, so the fused multiply-add rounds once exactly as the
-// separate addition does.  Nothing else in this file multiplies.
+// separate addition does.  No other floating-point product appears here.
+
 // GCC 12's AVX-512 conversion intrinsics start from an "undefined" register
 // and trip its own uninitialised-value warning.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #include <immintrin.h>
 
 #include <algorithm>
@@ -38,6 +40,7 @@ static_assert(srs_lane_pad % lanes == 0, "the bank is padded to a multiple of th
 
 typedef double vdouble __attribute__((vector_size(lanes * sizeof(double))));
 typedef long long vmask __attribute__((vector_size(lanes * sizeof(double))));
+typedef float vfloat __attribute__((vector_size(lanes * sizeof(float))));
 
 inline vdouble load(const double* p) {
     vdouble v;
@@ -49,17 +52,34 @@ inline void store(double* p, vdouble v) { __builtin_memcpy(p, &v, sizeof v); }
 
 inline vdouble broadcast(double value) { return vdouble{} + value; }
 
-// Round every lane to float and back: the stored response.  (The generic
-// vector conversion splits the widening into halves; the intrinsics do not.)
-inline vdouble to_float(vdouble x) {
+// Rounding every lane to float, and widening back.  (The generic vector
+// conversion splits the widening into halves; the intrinsics do not.)
+inline vfloat narrow(vdouble x) {
 #if defined(__AVX512F__)
-    return _mm512_cvtps_pd(_mm512_cvtpd_ps(x));
+    return _mm512_cvtpd_ps(x);
 #elif defined(__AVX__)
-    return _mm256_cvtps_pd(_mm256_cvtpd_ps(x));
+    return _mm256_cvtpd_ps(x);
 #else
-    return _mm_cvtps_pd(_mm_cvtpd_ps(x));
+    vfloat f;
+    const __m128 wide = _mm_cvtpd_ps(x);
+    __builtin_memcpy(&f, &wide, sizeof f);
+    return f;
 #endif
 }
+
+inline vdouble widen(vfloat x) {
+#if defined(__AVX512F__)
+    return _mm512_cvtps_pd(x);
+#elif defined(__AVX__)
+    return _mm256_cvtps_pd(x);
+#else
+    __m128 wide = _mm_setzero_ps();
+    __builtin_memcpy(&wide, &x, sizeof x);
+    return _mm_cvtps_pd(wide);
+#endif
+}
+
+inline vdouble to_float(vdouble x) { return widen(narrow(x)); }
 
 inline vdouble select(vmask mask, vdouble yes, vdouble no) { return mask ? yes : no; }
 
@@ -82,6 +102,9 @@ void run_group(const SrsFilterBank& bank, int32_t j0, const float* y, int32_t nt
         x1[g] = x2[g] = hi[g] = lo[g] = vdouble{};
     }
 
+    // The forced-phase peaks are kept as floats: half-width comparisons.
+    vfloat fhi[G], flo[G];
+    for (int g = 0; g < G; ++g) fhi[g] = flo[g] = vfloat{};
     double y1 = 0.0, y2 = 0.0;
     for (int32_t i = 0; i < nt; ++i) {
         const double yi = y[i];
@@ -91,16 +114,18 @@ void run_group(const SrsFilterBank& bank, int32_t j0, const float* y, int32_t nt
             t = t + b1[g] * yi;
             t = t + b2[g] * y1;
             t = t + b3[g] * y2;
-            const vdouble x = to_float(t);
-            hi[g] = select(x > hi[g], x, hi[g]);
-            lo[g] = select(x < lo[g], x, lo[g]);
+            const vfloat xf = narrow(t);
+            fhi[g] = xf > fhi[g] ? xf : fhi[g];
+            flo[g] = xf < flo[g] ? xf : flo[g];
             x2[g] = x1[g];
-            x1[g] = x;
+            x1[g] = widen(xf);
         }
         y2 = y1;
         y1 = yi;
     }
     for (int g = 0; g < G; ++g) {
+        hi[g] = widen(fhi[g]);
+        lo[g] = widen(flo[g]);
         store(forced_max + j0 + g * lanes, hi[g]);
         store(forced_min + j0 + g * lanes, lo[g]);
     }

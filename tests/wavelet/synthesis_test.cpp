@@ -226,6 +226,24 @@ TEST(WaveletSynthesis, SilentHistoryIsRefused) {
     late.wavelet(0, 0, 1.0f, 3, sample_time(100, late.settings.dt));
     late.wavelet(0, 1, 1.0f, 3, 0.5f);
     EXPECT_EQ(late.failure(0), "\n rms error \n");
+
+    // A level near the threshold is judged by the float sum of all squares,
+    // not by the largest sample: 10000 samples of 1.5e-20 have an rms level of
+    // 1.5e-20 (passes) although each square alone is far too small; 0.9e-20
+    // fails.
+    const int32_t nt = 10000;
+    WaveletBasis basis;
+    allocate_basis(basis, 1, nt, false);
+    basis.first[0] = 0;
+    basis.length[0] = nt;
+    basis.offset[0] = 0;
+    for (int32_t j = 0; j < nt; ++j) basis.values[j] = 1.0f;
+    TimeHistory history;
+    allocate_history(history, nt);
+    const float quiet = 1.5e-20f;
+    EXPECT_NO_THROW(sum_wavelet_basis(&quiet, 1, basis, history));
+    const float silent = 0.9e-20f;
+    EXPECT_THROW(sum_wavelet_basis(&silent, 1, basis, history), QuorelError);
 }
 
 }  // namespace
