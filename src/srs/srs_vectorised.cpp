@@ -50,8 +50,6 @@ inline vdouble load(const double* p) {
 
 inline void store(double* p, vdouble v) { __builtin_memcpy(p, &v, sizeof v); }
 
-inline vdouble broadcast(double value) { return vdouble{} + value; }
-
 // Rounding every lane to float, and widening back.  (The generic vector
 // conversion splits the widening into halves; the intrinsics do not.)
 inline vfloat narrow(vdouble x) {
@@ -91,7 +89,7 @@ void run_group(const SrsFilterBank& bank, int32_t j0, const float* y, int32_t nt
                double* forced_max, double* forced_min, double* peak_max, double* peak_min) {
     const size_t p = static_cast<size_t>(bank.padded_count);
     const double* w = bank.wide.data();
-    vdouble a1[G], a2[G], b1[G], b2[G], b3[G], x1[G], x2[G], hi[G], lo[G];
+    vdouble a1[G], a2[G], b1[G], b2[G], b3[G], x1[G], x2[G];
     for (int g = 0; g < G; ++g) {
         const size_t j = static_cast<size_t>(j0 + g * lanes);
         a1[g] = load(w + 0 * p + j);
@@ -99,7 +97,7 @@ void run_group(const SrsFilterBank& bank, int32_t j0, const float* y, int32_t nt
         b1[g] = load(w + 2 * p + j);
         b2[g] = load(w + 3 * p + j);
         b3[g] = load(w + 4 * p + j);
-        x1[g] = x2[g] = hi[g] = lo[g] = vdouble{};
+        x1[g] = x2[g] = vdouble{};
     }
 
     // The forced-phase peaks are kept as floats: half-width comparisons.
@@ -123,6 +121,7 @@ void run_group(const SrsFilterBank& bank, int32_t j0, const float* y, int32_t nt
         y2 = y1;
         y1 = yi;
     }
+    vdouble hi[G], lo[G];
     for (int g = 0; g < G; ++g) {
         hi[g] = widen(fhi[g]);
         lo[g] = widen(flo[g]);

@@ -84,7 +84,6 @@ void build_wavelet_basis(const WaveletSet& set, int32_t row, const RunSettings& 
         basis.offset[i] = offset;
         offset += static_cast<size_t>(j - first);
     }
-    basis.row = row;
 }
 
 void sum_wavelet_basis(const float* amplitudes, int32_t n, const WaveletBasis& basis, TimeHistory& history) {

@@ -12,7 +12,6 @@ void allocate_rows(WaveletSet& set, int32_t count, int32_t rows) {
 }
 
 void allocate_basis(WaveletBasis& basis, int32_t n, int32_t nt, bool dense) {
-    basis.row = -1;
     basis.dense = dense;
     basis.capacity = static_cast<size_t>(n) * static_cast<size_t>(nt);
     // Deliberately not value-initialised: untouched pages cost no memory.

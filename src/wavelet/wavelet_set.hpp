@@ -38,11 +38,11 @@ struct WaveletSet {
 // Sizes the rows for a run and zeroes them.
 void allocate_rows(WaveletSet& set, int32_t count, int32_t rows);
 
-// Unit-amplitude samples of the wavelets of the row last rebuilt.  A wavelet is
+// Unit-amplitude samples of the wavelets of the row last rebuilt (valid only
+// for that row: the delays, NHS and spans fix the samples).  A wavelet is
 // zero outside its support, so only the samples of its window
 // [first, first + length) are kept: span / dt values instead of nt.
 struct WaveletBasis {
-    int32_t row = -1;                                  // row last rebuilt
     std::array<float, max_frequencies> span{};         // N_i / (2 f_i), sec
     std::array<int32_t, max_frequencies> first{};      // first sample of the window
     std::array<int32_t, max_frequencies> length{};     // samples in the window
