@@ -33,7 +33,6 @@ void report_results(Console& console, const TrialContext& context, OutputNames& 
         const std::string wavelet_table =
             select_optimum_trial(table, weighting.weights, names.rank, set, spec, settings, names, optimum_trial);
         const int32_t t = optimum_trial;
-        workspace.state.synth_trial = t;
 
         // The values the trial loop recorded, read back at the trial's rank positions.
         const size_t i = static_cast<size_t>(t);

@@ -4,7 +4,6 @@ namespace quorel {
 
 void allocate_rows(WaveletSet& set, int32_t count, int32_t rows) {
     set.count = count;
-    set.rows = rows;
     const size_t size = static_cast<size_t>(rows) * max_frequencies;
     set.amplitude.assign(size, 0.0f);
     set.nhs.assign(size, 0);

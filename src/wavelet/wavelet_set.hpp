@@ -18,7 +18,6 @@ namespace quorel {
 // frequency (row stride max_frequencies), plus the per-frequency constants.
 struct WaveletSet {
     int32_t count = 0;   // wavelets per row = grid points
-    int32_t rows = 0;    // trials
     std::vector<float> amplitude;   // signed, acceleration unit of the specification
     std::vector<int32_t> nhs;       // half-sine count, odd, >= 3 after generation
     std::vector<float> delay;       // start time, sec
