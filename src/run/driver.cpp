@@ -155,6 +155,10 @@ int run_sequence(Console& console, const RunOptions& options) {
         trial_log.write(header);
     }
     trial_log.flush();
+    if (options.stop_before_trials) {
+        trial_log.close();
+        return end_run(0);
+    }
 
     WaveletSet set;
     allocate_rows(set, spec.count, settings.trial_count);

@@ -14,6 +14,7 @@ struct RunOptions {
     int32_t threads = 0;                 // trial workers; 0 = every hardware thread
     KernelOptions kernels;
     std::function<double()> clock;       // calendar seconds; the system clock when empty
+    bool stop_before_trials = false;     // end (status 0) once the trial log has its headers
 };
 
 // One whole run over the given streams.  Returns the process exit status: 1

@@ -1,5 +1,9 @@
 #include "spec/spec_reader.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -15,6 +19,26 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
+// Opens the specification for reading.  Only a regular file is accepted: a
+// FIFO or a terminal would block the run waiting for a writer, a directory or a
+// device holds no specification.  O_NONBLOCK keeps the open itself from
+// waiting on a FIFO; it has no effect on a regular file's reads.
+std::unique_ptr<std::FILE, FileCloser> open_spec_file(const std::string& file_name) {
+    const int fd = ::open(file_name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) throw QuorelError(format(" Failed to open file: %s \n", file_name.c_str()));
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        throw QuorelError(format("\n Error: %s is not a regular file \n", file_name.c_str()));
+    }
+    std::unique_ptr<std::FILE, FileCloser> file(::fdopen(fd, "rb"));
+    if (!file) {
+        ::close(fd);
+        throw QuorelError(format(" Failed to open file: %s \n", file_name.c_str()));
+    }
+    return file;
+}
+
 bool positive_finite(float value) { return std::isfinite(value) && value > 0.0f; }
 
 }  // namespace
@@ -24,8 +48,7 @@ std::string trial_file_name(const std::string& base, int32_t trial) {
 }
 
 void load_spec_points(Console& console, const std::string& file_name, SrsSpec& spec) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(file_name.c_str(), "rb"));
-    if (!file) throw QuorelError(format(" Failed to open file: %s \n", file_name.c_str()));
+    const auto file = open_spec_file(file_name);
     console.print(format(" File: %s opened. \n", file_name.c_str()));
 
     // Free-format pairs read as "%f" reads them.  A read that assigns only the

@@ -1,0 +1,2 @@
+// Replaced by the plot program's sources.
+namespace quorel {}
