@@ -100,37 +100,59 @@ void Console::print(std::string_view text) { out_.write(text.data(), static_cast
 
 void Console::flush() { out_.flush(); }
 
-std::string Console::read_token() {
+// Reads the next whitespace-delimited token.  At most max_answer_length
+// characters are kept: the rest of a longer token is read and dropped (so an
+// endless token cannot exhaust memory), and the token is reported as too long.
+std::string Console::read_token(bool& too_long) {
     out_.flush();
     std::string token;
-    if (!(in_ >> token)) throw QuorelError("\n Error: unexpected end of input \n");
+    too_long = false;
+    std::istream::sentry ready(in_);   // skips leading white space
+    if (!ready) throw QuorelError("\n Error: unexpected end of input \n");
+    std::streambuf& buffer = *in_.rdbuf();
+    for (int c = buffer.sgetc(); c != std::char_traits<char>::eof() && !std::isspace(c); c = buffer.snextc()) {
+        if (token.size() < max_answer_length) {
+            token.push_back(static_cast<char>(c));
+        } else {
+            too_long = true;
+        }
+    }
+    return token;
+}
+
+std::string Console::read_answer() {
+    bool too_long = false;
+    std::string token = read_token(too_long);
+    if (too_long) throw QuorelError("\n Error: answer too long \n");
     return token;
 }
 
 int32_t Console::read_int() {
-    const std::string token = read_token();
+    const std::string token = read_answer();
     int32_t value = 0;
     if (!parse_int_token(token, value)) throw invalid_answer(token);
     return value;
 }
 
 float Console::read_real() {
-    const std::string token = read_token();
+    const std::string token = read_answer();
     float value = 0.0f;
     if (!parse_real_token(token, value)) throw invalid_answer(token);
     return value;
 }
 
 std::optional<float> Console::read_real_or_ignore() {
-    const std::string token = read_token();
+    bool too_long = false;
+    const std::string token = read_token(too_long);
     float value = 0.0f;
-    if (!parse_real_token(token, value)) return std::nullopt;
+    if (too_long || !parse_real_token(token, value)) return std::nullopt;
     return value;
 }
 
 std::string Console::read_file_name() {
-    std::string token = read_token();
-    if (token.size() >= 260) throw QuorelError("\n Error: file name too long \n");
+    bool too_long = false;
+    std::string token = read_token(too_long);
+    if (too_long || token.size() >= 260) throw QuorelError("\n Error: file name too long \n");
     return token;
 }
 

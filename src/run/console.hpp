@@ -7,7 +7,8 @@
 // decimal digits with an optional sign, clamped to the int32 range.  A real
 // answer is a whole decimal token (sign, digits, optional point, optional
 // exponent) whose value as a float is finite.  Anything else ends the run with a
-// message naming the token; so does the end of the input.
+// message naming the token; so does the end of the input, and so does a token
+// of more than max_answer_length characters.
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -42,8 +43,13 @@ public:
 
     int wait_key();
 
+    // Longer answers end the run ("answer too long"); no real answer needs
+    // more than a few dozen characters.
+    static constexpr size_t max_answer_length = 4096;
+
 private:
-    std::string read_token();
+    std::string read_token(bool& too_long);
+    std::string read_answer();
 
     std::istream& in_;
     std::ostream& out_;

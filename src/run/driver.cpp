@@ -140,7 +140,7 @@ int run_sequence(Console& console, const RunOptions& options) {
     console.print("\n");
     prepare_srs_filters(settings, spec, two_pi, bank);
 
-    OutputFile trial_log(names.trials);
+    OutputFile trial_log(names.trials, OutputFile::OnAbandon::keep);
     if (settings.nt >= max_samples) {
         console.print("\n\n Error: too many samples.\n\n");
         trial_log.close();
@@ -168,7 +168,14 @@ int run_sequence(Console& console, const RunOptions& options) {
         options.threads > 0 ? options.threads : static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
     const TrialContext context{settings, spec, bank, options.kernels};
     TrialTable table;
-    run_trials(console, trial_log, context, rng, set, table, threads);
+    try {
+        run_trials(console, trial_log, context, rng, set, table, threads);
+    } catch (const QuorelError& error) {
+        // The log keeps the trials that ran and ends, like the console, with the
+        // message that stopped the run: it cannot pass for a finished log.
+        trial_log.abandon_with(error.what());
+        throw;
+    }
     trial_log.close();
 
     report_results(console, context, names, set, table);

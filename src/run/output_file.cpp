@@ -7,16 +7,29 @@
 
 namespace quorel {
 
-OutputFile::OutputFile(std::string name) : name_(std::move(name)) {
+OutputFile::OutputFile(std::string name, OnAbandon on_abandon) : name_(std::move(name)), on_abandon_(on_abandon) {
     file_ = std::fopen(name_.c_str(), "w");
     if (file_ == nullptr) fail();
 }
 
-OutputFile::~OutputFile() {
-    if (file_ != nullptr) std::fclose(file_);
+OutputFile::~OutputFile() { abandon(); }
+
+void OutputFile::abandon() noexcept {
+    if (file_ == nullptr) return;
+    std::fclose(file_);
+    file_ = nullptr;
+    if (on_abandon_ == OnAbandon::remove) std::remove(name_.c_str());
 }
 
-void OutputFile::fail() const { throw QuorelError(format("\n Error: %s \n", name_.c_str())); }
+void OutputFile::abandon_with(std::string_view message) noexcept {
+    if (file_ != nullptr && on_abandon_ == OnAbandon::keep) std::fwrite(message.data(), 1, message.size(), file_);
+    abandon();
+}
+
+void OutputFile::fail() {
+    abandon();
+    throw QuorelError(format("\n Error: %s \n", name_.c_str()));
+}
 
 void OutputFile::printf(const char* fmt, ...) {
     va_list args;
@@ -36,7 +49,10 @@ void OutputFile::close() {
     const bool write_failed = std::ferror(file_) != 0;
     const bool close_failed = std::fclose(file_) != 0;
     file_ = nullptr;
-    if (write_failed || close_failed) fail();
+    if (write_failed || close_failed) {
+        if (on_abandon_ == OnAbandon::remove) std::remove(name_.c_str());
+        throw QuorelError(format("\n Error: %s \n", name_.c_str()));
+    }
 }
 
 }  // namespace quorel

@@ -340,7 +340,12 @@ TEST(CompleteRun, AFatalCheckInAMiddleTrialEndsTheRunAlikeOnEveryEngine) {
     const std::string message = "\n scale error: i=6  ss=       0  ave=     inf  spec= 2.5e+38\n";
     ASSERT_GE(expected.console.size(), message.size());
     EXPECT_EQ(expected.console.substr(expected.console.size() - message.size()), message);
-    const auto log = expected.files.at("trials.out");
+    // The log keeps the six finished trials and ends with the same message, so
+    // it cannot pass for the log of a finished run.
+    auto log = expected.files.at("trials.out");
+    ASSERT_GE(log.size(), message.size());
+    EXPECT_EQ(log.substr(log.size() - message.size()), message);
+    log.resize(log.size() - message.size());
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4 + 6);
     for (int t = 0; t < 12; ++t) {
         const bool logged = log.find(format("\n %d ", t)) != std::string::npos;
@@ -378,6 +383,30 @@ TEST(CompleteRun, AResultFileThatCannotBeCreatedEndsTheRunWithItsName) {
         const std::string message = "\n Error: " + file + " \n";
         ASSERT_GE(run.output.size(), message.size()) << file;
         EXPECT_EQ(run.output.substr(run.output.size() - message.size()), message) << file;
+    }
+}
+
+// A result file that fills the disk while being written (here a link to
+// /dev/full, which takes the open and refuses every write): the run names it,
+// fails, and removes what it had created instead of leaving a cut-off table.
+TEST(CompleteRun, AResultFileOnAFullDiskIsRemoved) {
+    long d = -1;
+    {
+        TempDir dir;
+        write_file("spec.txt", spec_text);
+        d = report_block(run_script(answers(1, 10, 1, 1)).output, "displacement").trial;
+    }
+    for (const char* base : {"wavelet", "accel", "velox", "disp", "srs"}) {
+        const std::string file = name(base, d);
+        TempDir dir;
+        write_file("spec.txt", spec_text);
+        std::filesystem::create_symlink("/dev/full", file);
+        const auto run = run_script(answers(1, 10, 1, 1));
+        EXPECT_EQ(run.status, 1) << file;
+        const std::string message = "\n Error: " + file + " \n";
+        ASSERT_GE(run.output.size(), message.size()) << file;
+        EXPECT_EQ(run.output.substr(run.output.size() - message.size()), message) << file;
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(file))) << file;
     }
 }
 

@@ -72,5 +72,22 @@ TEST(ConsoleAnswers, BadTokensEndOfInputAndFileNames) {
     EXPECT_EQ(error_of([&] { names.console.read_file_name(); }), "\n Error: unexpected end of input \n");
 }
 
+// An endless token (a file piped by mistake) must not be held in memory whole:
+// past the limit it is read through and refused, and the next token is intact.
+TEST(ConsoleAnswers, OverlongTokensAreRefusedAndSkipped) {
+    const size_t limit = Console::max_answer_length;
+    const std::string longest(limit, '7');
+    const std::string overlong(limit + 1, '7');
+    const std::string huge_name(1 << 20, 'n');
+    testing::ScriptedConsole script(longest + " " + overlong + " 5 " + overlong + " 6.5 " + huge_name + " 9");
+    EXPECT_EQ(script.console.read_int(), 2147483647);   // all digits: clamped
+    EXPECT_EQ(error_of([&] { script.console.read_int(); }), "\n Error: answer too long \n");
+    EXPECT_EQ(script.console.read_int(), 5);
+    EXPECT_EQ(script.console.read_real_or_ignore(), std::nullopt);
+    EXPECT_EQ(script.console.read_real(), 6.5f);
+    EXPECT_EQ(error_of([&] { script.console.read_file_name(); }), "\n Error: file name too long \n");
+    EXPECT_EQ(script.console.read_int(), 9);
+}
+
 }  // namespace
 }  // namespace quorel

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 
 #include "run/error.hpp"
@@ -126,6 +128,21 @@ TEST(SpecReader, FileErrorsEndTheRunBeforeTheOctaveQuestion) {
         EXPECT_EQ(outcome.output.find("octave"), std::string::npos);
     }
     EXPECT_EQ(read_file("bad.txt"), "10 1\n5 1\n");
+}
+
+// Only a regular file can hold a specification.  A FIFO with no writer would
+// otherwise block the run for ever at the open; a directory reads as empty.
+TEST(SpecReader, OnlyARegularFileIsRead) {
+    TempDir dir;
+    std::filesystem::create_directory("folder");
+    ASSERT_EQ(::mkfifo("pipe", 0600), 0);
+    for (const std::string name : {"folder", "pipe"}) {
+        const auto outcome = run_script("1 " + name + " 1 1 0.05 1 1 1\n");
+        EXPECT_EQ(outcome.status, 1) << name;
+        const std::string message = "\n Error: " + name + " is not a regular file \n";
+        ASSERT_GE(outcome.output.size(), message.size());
+        EXPECT_EQ(outcome.output.substr(outcome.output.size() - message.size()), message);
+    }
 }
 
 }  // namespace
