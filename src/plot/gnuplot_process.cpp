@@ -1,0 +1,56 @@
+#include "plot/gnuplot_process.hpp"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "run/format.hpp"
+
+extern char** environ;
+
+namespace quorel::plot {
+
+GnuplotRun run_gnuplot(const std::string& output, const std::string& script) {
+    // The output name is the program's own (srs_<n>.svg.part): no quote can
+    // occur in it.
+    std::string program = "gnuplot";
+    std::string option = "-e";
+    std::string assignment = "outfile='" + output + "'";
+    std::string script_name = script;
+    std::vector<char*> argv = {program.data(), option.data(), assignment.data(), script_name.data(), nullptr};
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    pid_t pid = 0;
+    const int error = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+
+    GnuplotRun run;
+    if (error != 0) {
+        run.found = error != ENOENT;
+        run.detail = std::strerror(error);
+        return run;
+    }
+    int status = 0;
+    pid_t waited = 0;
+    do {
+        waited = waitpid(pid, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    if (waited < 0) {
+        run.detail = std::strerror(errno);
+    } else if (WIFEXITED(status)) {
+        run.success = WEXITSTATUS(status) == 0;
+        run.detail = format("exit status %d", WEXITSTATUS(status));
+    } else if (WIFSIGNALED(status)) {
+        run.detail = format("signal %d", WTERMSIG(status));
+    }
+    return run;
+}
+
+}  // namespace quorel::plot

@@ -1,0 +1,194 @@
+#include "plot/gnuplot_script.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+
+#include "run/format.hpp"
+
+namespace quorel::plot {
+
+namespace {
+
+// One colour per band, the first for the innermost band given.
+const char* const band_colours[] = {"#2ca02c", "#ff7f0e", "#9467bd", "#8c564b", "#e377c2", "#17becf"};
+
+// A name printed into a comment or a title: control characters would end the
+// line early.
+std::string printable(const std::string& text) {
+    std::string out = text;
+    for (char& c : out) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    }
+    return out;
+}
+
+std::string header(const std::string& picture, const std::string& script, const std::string& description, int height) {
+    std::string text;
+    text += format("if (!exists(\"outfile\")) outfile = %s\n", gnuplot_string(picture).c_str());
+    text += description;
+    text += "# Redraw:  gnuplot " + script + "\n";
+    text += "# To a file of your choice:  gnuplot -e \"outfile='other.svg'\" " + script + "\n\n";
+    text += format("set terminal svg size 900,%d dynamic enhanced font \"Sans,12\" background rgb \"white\"\n", height);
+    text += "set output outfile\n";
+    text += "set encoding utf8\n";
+    return text;
+}
+
+// Labelled tics at 2 and 5 times each power of ten in [low, high], added to
+// gnuplot's decades: a log axis spanning one or two decades otherwise carries
+// two or three numbers only.
+std::string log_tics_125(const char* axis, double low, double high) {
+    std::string list;
+    for (double decade = std::pow(10.0, std::floor(std::log10(low))); decade <= high; decade *= 10.0) {
+        for (const double m : {2.0, 5.0}) {
+            const double v = m * decade;
+            if (v >= low && v <= high) list += format("%s\"%g\" %g", list.empty() ? "" : ", ", v, v);
+        }
+    }
+    return list.empty() ? "" : format("set %s add (%s)\n", axis, list.c_str());
+}
+
+}  // namespace
+
+PlotNames plot_names(long trial) {
+    return {format("srs_%ld.svg", trial), format("srs_%ld.gp", trial), format("history_%ld.svg", trial),
+            format("history_%ld.gp", trial)};
+}
+
+std::string gnuplot_string(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : printable(text)) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string srs_script(const PlotContext& context, const std::vector<SpecPoint>& spec, const Compliance& compliance,
+                       const std::vector<Band>& bands) {
+    const std::string srs = gnuplot_string(context.files.srs);
+    std::string band_names;
+    for (const Band& b : bands) band_names += (band_names.empty() ? "" : ", ") + band_label(b);
+    const PlotNames names = plot_names(context.trial);
+    std::string text = header(names.srs_picture, names.srs_script,
+                              format("# SRS of trial %ld (%s) against the specification %s,\n"
+                                     "# with its tolerance bands %s.\n",
+                                     context.trial, printable(context.files.srs).c_str(),
+                                     printable(context.spec_name).c_str(), band_names.c_str()),
+                              650);
+
+    // Frequencies of the derived series: the specification's own points and the
+    // grid frequencies, ascending, each once.
+    std::vector<double> freqs;
+    for (const SpecPoint& p : spec) freqs.push_back(p.freq);
+    for (const ComplianceRow& row : compliance.rows) freqs.push_back(row.freq);
+    std::sort(freqs.begin(), freqs.end());
+    freqs.erase(std::unique(freqs.begin(), freqs.end()), freqs.end());
+
+    const double f_low = freqs.front();
+    const double f_high = freqs.back();
+    text += format("\nset title %s noenhanced\n", gnuplot_string(format("SRS of trial %ld against %s", context.trial,
+                                                                         context.spec_name.c_str()))
+                                                     .c_str());
+    text += "set xlabel \"Natural frequency (Hz)\"\n";
+    text += format("set ylabel %s\n", gnuplot_string("Peak acceleration (" + context.units.accel + ")").c_str());
+    text += "set logscale xy\n";
+    text += "set format x \"%g\"\nset format y \"%g\"\n";
+    text += "set grid xtics ytics mxtics mytics lw 1 lc rgb \"#c8c8c8\", lw 0.5 lc rgb \"#e6e6e6\"\n";
+    text += format("set xrange [%.6g:%.6g]\n", f_low / 1.15, f_high * 1.15);
+    text += log_tics_125("xtics", f_low / 1.15, f_high * 1.15);
+    // The vertical range holds the outermost band edges and every SRS peak
+    // above zero (a log axis cannot show zero).
+    double lowest_db = 0.0;
+    double highest_db = 0.0;
+    for (const Band& b : bands) {
+        lowest_db = std::min(lowest_db, b.low_db);
+        highest_db = std::max(highest_db, b.high_db);
+    }
+    double a_low = HUGE_VAL;
+    double a_high = 0.0;
+    for (const double f : freqs) {
+        if (const auto a = spec_at(spec, f)) {
+            a_low = std::min(a_low, *a * std::pow(10.0, lowest_db / 20.0));
+            a_high = std::max(a_high, *a * std::pow(10.0, highest_db / 20.0));
+        }
+    }
+    for (const ComplianceRow& row : compliance.rows) {
+        for (const double a : {row.positive, row.negative}) {
+            if (a > 0.0) {
+                a_low = std::min(a_low, a);
+                a_high = std::max(a_high, a);
+            }
+        }
+    }
+    if (a_low < a_high) {
+        text += format("set yrange [%.6g:%.6g]\n", a_low / 1.25, a_high * 1.25);
+        text += log_tics_125("ytics", a_low / 1.25, a_high * 1.25);
+    }
+    text += "set key outside right top box opaque spacing 1.2\n";
+
+    text += "\n# frequency(Hz)  specification";
+    for (const Band& b : bands) text += "  " + edge_label(b.low_db) + "  " + edge_label(b.high_db);
+    text += "\n$bands << EOD\n";
+    for (const double f : freqs) {
+        const double a = spec_at(spec, f).value_or(std::nan(""));
+        text += format("%.9g %.8g", f, a);
+        for (const Band& b : bands) {
+            text += format(" %.8g %.8g", a * std::pow(10.0, b.low_db / 20.0), a * std::pow(10.0, b.high_db / 20.0));
+        }
+        text += "\n";
+    }
+    text += "EOD\n\nplot";
+    int column = 3;
+    for (size_t i = 0; i < bands.size(); ++i) {
+        const char* colour = band_colours[i % (sizeof band_colours / sizeof band_colours[0])];
+        for (const double db : {bands[i].low_db, bands[i].high_db}) {
+            text += format(" $bands using 1:%d with lines dt 2 lw 1.5 lc rgb \"%s\" title %s, \\\n    ", column++,
+                           colour, gnuplot_string(edge_label(db)).c_str());
+        }
+    }
+    text += " $bands using 1:2 with lines lw 2.5 lc rgb \"black\" title \"specification\", \\\n";
+    text += format("     %s using 1:2 with linespoints pt 7 ps 0.6 lw 1.5 lc rgb \"#d62728\" title \"positive SRS\", \\\n",
+                   srs.c_str());
+    text += format("     %s using 1:3 with linespoints pt 5 ps 0.6 lw 1.5 lc rgb \"#1f77b4\" title \"negative SRS\"\n",
+                   srs.c_str());
+    return text;
+}
+
+std::string history_script(const PlotContext& context) {
+    const TrialFileNames& f = context.files;
+    const PlotNames names = plot_names(context.trial);
+    std::string text = header(names.history_picture, names.history_script,
+                              format("# Time history of trial %ld: %s, %s and %s.\n", context.trial,
+                                     printable(f.accel).c_str(), printable(f.velocity).c_str(),
+                                     printable(f.displacement).c_str()),
+                              900);
+    text += format("\nset multiplot layout 3,1 title %s noenhanced\n",
+                   gnuplot_string(format("Time history of trial %ld", context.trial)).c_str());
+    text += "set grid lw 1 lc rgb \"#d0d0d0\"\n";
+    text += "set autoscale xfix\n";
+    text += "set key tmargin right horizontal nobox\n";
+    text += "set lmargin 12\nset rmargin 4\n";
+    text += "set xlabel \"Time (sec)\"\n";
+    struct Panel {
+        const std::string* file;
+        const char* quantity;
+        const std::string* unit;
+        const char* colour;
+    };
+    const Panel panels[] = {{&f.accel, "Acceleration", &context.units.accel, "#1f77b4"},
+                            {&f.velocity, "Velocity", &context.units.velocity, "#2ca02c"},
+                            {&f.displacement, "Displacement", &context.units.displacement, "#d62728"}};
+    for (const Panel& p : panels) {
+        std::string title = p.quantity;
+        std::transform(title.begin(), title.end(), title.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
+        text += format("set ylabel %s\n", gnuplot_string(std::string(p.quantity) + " (" + *p.unit + ")").c_str());
+        text += format("plot %s using 1:2 with lines lw 1 lc rgb \"%s\" title %s\n", gnuplot_string(*p.file).c_str(),
+                       p.colour, gnuplot_string(title).c_str());
+    }
+    text += "unset multiplot\n";
+    return text;
+}
+
+}  // namespace quorel::plot

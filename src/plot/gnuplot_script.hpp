@@ -1,0 +1,41 @@
+#pragma once
+// The gnuplot scripts of one trial, as text.  They read the run's own .out
+// files by their relative names and carry the derived series (specification
+// and band edges) inline, so that `gnuplot srs_3.gp` in the run's directory
+// redraws the plot.  The output name comes from the variable `outfile` when
+// it is set on the command line (gnuplot -e "outfile='x.svg'" srs_3.gp).
+#include <string>
+#include <vector>
+
+#include "plot/compliance.hpp"
+#include "plot/run_files.hpp"
+
+namespace quorel::plot {
+
+struct PlotContext {
+    long trial = 0;
+    std::string spec_name;   // as given on the command line
+    RunUnits units;
+    TrialFileNames files;
+};
+
+// srs_<n>.svg / srs_<n>.gp and history_<n>.svg / history_<n>.gp.
+struct PlotNames {
+    std::string srs_picture, srs_script, history_picture, history_script;
+};
+PlotNames plot_names(long trial);
+
+// Positive and negative SRS over the specification and its band edges,
+// log-log.  The specification is drawn through its own points and the grid
+// frequencies: a straight line in log-log between its points is exactly its
+// interpolation, and so are the band edges, its multiples by 10^(dB/20).
+std::string srs_script(const PlotContext& context, const std::vector<SpecPoint>& spec, const Compliance& compliance,
+                       const std::vector<Band>& bands);
+
+// Acceleration, velocity and displacement in three stacked panels.
+std::string history_script(const PlotContext& context);
+
+// A gnuplot double-quoted string literal holding `text`.
+std::string gnuplot_string(const std::string& text);
+
+}  // namespace quorel::plot

@@ -1,2 +1,0 @@
-// Replaced by the plot program's sources.
-namespace quorel {}

@@ -1,0 +1,226 @@
+#include "plot/run_files.hpp"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <string_view>
+
+#include "run/error.hpp"
+#include "run/format.hpp"
+#include "spec/spec_reader.hpp"
+
+namespace quorel::plot {
+
+namespace {
+
+[[noreturn]] void fail(const std::string& name, long line, const std::string& what) {
+    throw QuorelError(format("\n Error: %s line %ld: %s \n", name.c_str(), line, what.c_str()));
+}
+
+[[noreturn]] void fail(const std::string& name, const std::string& what) {
+    throw QuorelError(format("\n Error: %s %s \n", name.c_str(), what.c_str()));
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+
+// The white-space separated fields of one line.
+std::vector<std::string_view> fields_of(std::string_view line) {
+    std::vector<std::string_view> fields;
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && is_blank(line[i])) ++i;
+        const size_t start = i;
+        while (i < line.size() && !is_blank(line[i])) ++i;
+        if (i > start) fields.push_back(line.substr(start, i - start));
+    }
+    return fields;
+}
+
+// The lines of a text; a final line end does not start another line.
+std::vector<std::string_view> lines_of(const std::string& text) {
+    std::vector<std::string_view> lines;
+    const std::string_view all(text);
+    size_t start = 0;
+    while (start < all.size()) {
+        const size_t end = all.find('\n', start);
+        if (end == std::string_view::npos) {
+            lines.push_back(all.substr(start));
+            break;
+        }
+        lines.push_back(all.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+// A whole field read as a finite double.
+bool to_number(std::string_view field, double& value) {
+    const std::string text(field);
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtod(text.c_str(), &end);
+    return end == text.c_str() + text.size() && !text.empty() && std::isfinite(value);
+}
+
+bool to_integer(std::string_view field, long& value) {
+    double number = 0.0;
+    if (!to_number(field, number) || number != std::floor(number) || std::fabs(number) > 1e9) return false;
+    value = static_cast<long>(number);
+    return true;
+}
+
+std::string quoted(std::string_view field) {
+    return format("'%.*s' is not a finite number", static_cast<int>(field.size()), field.data());
+}
+
+// Every line of a numeric table: exactly `count` finite numbers.
+std::vector<std::vector<double>> numeric_table(const std::string& name, const std::string& text, size_t count) {
+    const auto lines = lines_of(text);
+    if (lines.empty()) fail(name, "is empty");
+    std::vector<std::vector<double>> rows;
+    rows.reserve(lines.size());
+    for (size_t k = 0; k < lines.size(); ++k) {
+        const long line = static_cast<long>(k + 1);
+        const auto fields = fields_of(lines[k]);
+        if (fields.size() != count) fail(name, line, format("expected %zu numbers", count));
+        std::vector<double> row(count);
+        for (size_t i = 0; i < count; ++i) {
+            if (!to_number(fields[i], row[i])) fail(name, line, quoted(fields[i]));
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+}  // namespace
+
+std::vector<SpecPoint> parse_spec(const std::string& name, const std::string& text) {
+    constexpr size_t max_points = 125;
+    struct Token {
+        double value;
+        long line;
+    };
+    std::vector<Token> tokens;
+    const auto lines = lines_of(text);
+    for (size_t k = 0; k < lines.size(); ++k) {
+        for (const std::string_view field : fields_of(lines[k])) {
+            double value = 0.0;
+            if (!to_number(field, value)) fail(name, static_cast<long>(k + 1), quoted(field));
+            tokens.push_back({value, static_cast<long>(k + 1)});
+        }
+    }
+    if (tokens.empty()) fail(name, "holds no points");
+    if (tokens.size() % 2 != 0) fail(name, tokens.back().line, "frequency without an acceleration");
+
+    std::vector<SpecPoint> points;
+    for (size_t p = 0; p < tokens.size() / 2; ++p) {
+        const Token& f = tokens[2 * p];
+        const Token& a = tokens[2 * p + 1];
+        if (points.size() == max_points) fail(name, f.line, "more than 125 points");
+        if (!(f.value > 0.0)) fail(name, f.line, "frequency must be above zero");
+        if (!(a.value > 0.0)) fail(name, a.line, "acceleration must be above zero");
+        if (!points.empty() && !(f.value > points.back().freq)) {
+            fail(name, f.line, format("frequency %g is not above the one before it", f.value));
+        }
+        points.push_back({f.value, a.value});
+    }
+    return points;
+}
+
+std::vector<SrsLine> parse_srs(const std::string& name, const std::string& text) {
+    std::vector<SrsLine> srs;
+    for (const auto& row : numeric_table(name, text, 3)) {
+        const long line = static_cast<long>(srs.size() + 1);
+        if (!(row[0] > 0.0)) fail(name, line, "frequency must be above zero");
+        if (!srs.empty() && !(row[0] > srs.back().freq)) fail(name, line, "frequencies must ascend");
+        if (row[1] < 0.0 || row[2] < 0.0) fail(name, line, "SRS peaks are magnitudes and cannot be negative");
+        srs.push_back({row[0], row[1], row[2]});
+    }
+    return srs;
+}
+
+std::vector<Sample> parse_history(const std::string& name, const std::string& text) {
+    std::vector<Sample> samples;
+    for (const auto& row : numeric_table(name, text, 2)) samples.push_back({row[0], row[1]});
+    return samples;
+}
+
+std::vector<WaveletLine> parse_wavelets(const std::string& name, const std::string& text) {
+    const auto lines = lines_of(text);
+    if (lines.empty()) fail(name, "is empty");
+    std::vector<WaveletLine> wavelets;
+    for (size_t k = 1; k < lines.size(); ++k) {
+        const long line = static_cast<long>(k + 1);
+        const auto fields = fields_of(lines[k]);
+        WaveletLine w;
+        const bool good = fields.size() == 6 && to_integer(fields[0], w.number) && to_number(fields[1], w.freq) &&
+                          (fields[2] == "+" || fields[2] == "-") && to_integer(fields[3], w.nhs) &&
+                          to_number(fields[4], w.delay_msec) && to_number(fields[5], w.amplitude);
+        if (!good) fail(name, line, "expected number, frequency, polarity (+ or -), NHS, delay and amplitude");
+        w.polarity = fields[2][0];
+        if (w.number != static_cast<long>(wavelets.size())) {
+            fail(name, line, format("wavelet number %ld out of sequence", w.number));
+        }
+        wavelets.push_back(w);
+    }
+    return wavelets;
+}
+
+RunUnits parse_units(const std::string& name, const std::string& text) {
+    for (const std::string_view line : lines_of(text)) {
+        const auto fields = fields_of(line);
+        if (fields.size() != 3) continue;
+        std::string units[3];
+        bool all_units = true;
+        for (size_t i = 0; i < 3; ++i) {
+            const std::string_view f = fields[i];
+            all_units = all_units && f.size() > 2 && f.front() == '(' && f.back() == ')';
+            if (all_units) units[i] = std::string(f.substr(1, f.size() - 2));
+        }
+        if (all_units) return {units[0], units[1], units[2]};
+    }
+    fail(name, "has no unit line such as \"(G) (in/sec) (in)\"");
+}
+
+TrialFileNames trial_file_names(long trial) {
+    const auto n = static_cast<int32_t>(trial);
+    return {trial_file_name("srs", n), trial_file_name("accel", n), trial_file_name("velox", n),
+            trial_file_name("disp", n), trial_file_name("wavelet", n)};
+}
+
+void check_trial(const TrialFiles& files, const TrialFileNames& names) {
+    if (files.wavelets.size() != files.srs.size()) {
+        fail(names.wavelets, format("has %zu wavelets for the %zu frequencies of %s", files.wavelets.size(),
+                                    files.srs.size(), names.srs.c_str()));
+    }
+    // The table prints one decimal, the SRS file three: they agree to half of
+    // each last digit.
+    for (size_t k = 0; k < files.srs.size(); ++k) {
+        const double f = files.srs[k].freq;
+        const double w = files.wavelets[k].freq;
+        if (!(std::fabs(w - f) <= 0.0505 + 1e-12 * f)) {
+            fail(names.wavelets, static_cast<long>(k + 2),
+                 format("frequency %g differs from %g in %s line %zu", w, f, names.srs.c_str(), k + 1));
+        }
+    }
+
+    // Times: fixed 6 decimals in the acceleration file, 7 significant digits in
+    // the other two.
+    const std::pair<const std::vector<Sample>*, const std::string*> others[] = {
+        {&files.velocity, &names.velocity}, {&files.displacement, &names.displacement}};
+    for (const auto& [samples, name] : others) {
+        if (samples->size() != files.accel.size()) {
+            fail(*name, format("has %zu lines, %s has %zu", samples->size(), names.accel.c_str(), files.accel.size()));
+        }
+        for (size_t k = 0; k < samples->size(); ++k) {
+            const double t = files.accel[k].time;
+            const double u = (*samples)[k].time;
+            if (!(std::fabs(u - t) <= 1e-6 + 1e-6 * std::fabs(t))) {
+                fail(*name, static_cast<long>(k + 1),
+                     format("time %g differs from %g in %s", u, t, names.accel.c_str()));
+            }
+        }
+    }
+}
+
+}  // namespace quorel::plot

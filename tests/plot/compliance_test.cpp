@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "plot/compliance.hpp"
+#include "plot/run_files.hpp"
+#include "run/error.hpp"
+
+namespace quorel::plot {
+namespace {
+
+std::string error_of(const auto& call) {
+    try {
+        call();
+    } catch (const QuorelError& error) {
+        return error.what();
+    }
+    return "";
+}
+
+TEST(PlotCompliance, MarginsAndBandEdges) {
+    // 20 log10(2) = 6.0206 dB by hand; 20 log10(10) = 20 exactly.
+    EXPECT_NEAR(margin_db(2.0, 1.0), 6.0206, 5e-5);
+    EXPECT_NEAR(margin_db(37.5, 75.0), -6.0206, 5e-5);
+    EXPECT_EQ(margin_db(10.0, 1.0), 20.0);
+
+    const Band three{-3.0, 3.0};
+    const Band six{-6.0, 6.0};
+    // A response on an edge, 10^(dB/20) times the specification, is inside even
+    // though its margin comes back only to within rounding (3.0000000000000004
+    // and -6.000000000000001 here).
+    for (const double edge : {-3.0, 3.0}) EXPECT_TRUE(inside(three, margin_db(75.0 * std::pow(10.0, edge / 20.0), 75.0)));
+    EXPECT_TRUE(inside(six, margin_db(9.4 * std::pow(10.0, -0.3), 9.4)));
+    EXPECT_FALSE(inside(three, 3.0 + 1e-6));
+    EXPECT_FALSE(inside(three, -3.0 - 1e-6));
+    // Twice the specification is outside +6 dB.
+    EXPECT_FALSE(inside(six, margin_db(2.0, 1.0)));
+    EXPECT_TRUE(inside(Band{-1.5, 6.1}, margin_db(2.0, 1.0)));
+    EXPECT_FALSE(inside(six, margin_db(0.0, 1.0)));   // no response at all
+
+    const Band parsed = parse_band("-1.5,3");
+    EXPECT_EQ(parsed.low_db, -1.5);
+    EXPECT_EQ(parsed.high_db, 3.0);
+    for (const std::string bad : {"3,-3", "3,3", "abc", "-3", "-3,3x", ",3", "-3,inf"}) {
+        EXPECT_NE(error_of([&] { parse_band(bad); }).find(" Error: --band " + bad + ": "), std::string::npos) << bad;
+    }
+}
+
+TEST(PlotCompliance, SpecificationIsLogLogBetweenItsPoints) {
+    // Constant slope 1 in log-log: 10 G at 100 Hz to 40 G at 400 Hz gives 20 G
+    // at 200 Hz.
+    const std::vector<SpecPoint> ramp{{100.0, 10.0}, {400.0, 40.0}};
+    EXPECT_NEAR(*spec_at(ramp, 200.0), 20.0, 1e-12);
+    // Between 10 Hz 9.4 G and 80 Hz 75 G the specification is the power law
+    // a = 9.4 (f/10)^s, s = ln(75/9.4) / ln 8.
+    const std::vector<SpecPoint> functional{{10.0, 9.4}, {80.0, 75.0}, {2000.0, 75.0}};
+    const double s = std::log(75.0 / 9.4) / std::log(8.0);
+    for (const double f : {12.599, 31.748, 63.496}) EXPECT_NEAR(*spec_at(functional, f), 9.4 * std::pow(f / 10.0, s), 1e-12 * 75);
+    EXPECT_EQ(*spec_at(functional, 80.0), 75.0);
+    EXPECT_NEAR(*spec_at(functional, 640.0), 75.0, 1e-12);
+
+    // An SRS file prints 3 decimals: frequencies that close beyond an end take
+    // the end value; further out there is none.
+    EXPECT_EQ(*spec_at(functional, 10.0 * (1.0 - 5e-5)), 9.4);
+    EXPECT_EQ(*spec_at(functional, 2000.0 * (1.0 + 5e-5)), 75.0);
+    EXPECT_EQ(*spec_at({{0.1234567, 1.0}, {1.0, 2.0}}, 0.123), 1.0);
+    EXPECT_FALSE(spec_at(functional, 10.0 * (1.0 - 1e-3)));
+    EXPECT_FALSE(spec_at(functional, 2001.0));
+}
+
+TEST(PlotCompliance, FractionsPerBandCountBothPolarities) {
+    const std::vector<SpecPoint> ramp{{100.0, 10.0}, {400.0, 40.0}};
+    // 100 Hz: on the +3 dB edge and exact; 200 Hz: twice the 20 G (+6.02 dB)
+    // and exact; 400 Hz: half the 40 G (-6.02 dB) and exact.
+    const std::vector<SrsLine> srs{{100.0, 10.0 * std::pow(10.0, 0.15), 10.0}, {200.0, 40.0, 20.0}, {400.0, 20.0, 40.0}};
+    const Compliance c = assess(ramp, srs, "srs_5.out", {{-3.0, 3.0}, {-6.0, 6.0}, {-6.1, 6.1}});
+    ASSERT_EQ(c.rows.size(), 3u);
+    EXPECT_NEAR(c.rows[1].spec, 20.0, 1e-12);
+    EXPECT_NEAR(c.rows[1].positive_db, 6.0206, 5e-5);
+    EXPECT_NEAR(c.rows[2].positive_db, -6.0206, 5e-5);
+    ASSERT_EQ(c.bands.size(), 3u);
+    EXPECT_EQ(c.bands[0].inside, 4);
+    EXPECT_EQ(c.bands[1].inside, 4);
+    EXPECT_EQ(c.bands[2].inside, 6);
+    for (const BandResult& b : c.bands) EXPECT_EQ(b.total, 6);
+    EXPECT_FALSE(c.bands[0].pass());
+    EXPECT_FALSE(c.bands[1].pass());
+    EXPECT_TRUE(c.bands[2].pass());
+
+    const std::string table = compliance_table(5, "spec.txt", "G", c);
+    EXPECT_NE(table.find("   Band -3/+3 dB          4 of    6 points inside ( 66.7 %)   FAIL \n"), std::string::npos)
+        << table;
+    EXPECT_NE(table.find("   Band -6.1/+6.1 dB      6 of    6 points inside (100.0 %)   PASS \n"), std::string::npos);
+    // 200 Hz: the positive SRS is above +3 and +6 dB; 400 Hz below -3 and -6 dB.
+    EXPECT_NE(table.find("    200.000         20.00         40.00         20.00     6.021     0.000          +hi          +hi"
+                         "           ok\n"),
+              std::string::npos);
+    EXPECT_NE(table.find("          +lo          +lo           ok\n"), std::string::npos);
+
+    const std::vector<SrsLine> below{{100.0, 1.0, 1.0}, {99.0, 1.0, 1.0}};
+    EXPECT_EQ(error_of([&] { assess(ramp, below, "srs_5.out", default_bands()); }),
+              "\n Error: srs_5.out line 2: frequency 99 Hz is outside the specification (100 to 400 Hz) \n");
+}
+
+TEST(PlotRunFiles, MalformedLinesAreNamed) {
+    struct Case {
+        const char* text;
+        const char* message;
+    };
+    const Case spec_cases[] = {
+        {"10 1\r\n20 2\r\n30 x\r\n", "\n Error: spec.txt line 3: 'x' is not a finite number \n"},
+        {"10 1\n20\n", "\n Error: spec.txt line 2: frequency without an acceleration \n"},
+        {"10 1\n10 2\n", "\n Error: spec.txt line 2: frequency 10 is not above the one before it \n"},
+        {"10\n0\n", "\n Error: spec.txt line 2: acceleration must be above zero \n"},
+        {"10 nan\n", "\n Error: spec.txt line 1: 'nan' is not a finite number \n"},
+        {" \n", "\n Error: spec.txt holds no points \n"},
+    };
+    for (const Case& c : spec_cases) EXPECT_EQ(error_of([&] { parse_spec("spec.txt", c.text); }), c.message) << c.text;
+    std::string many;
+    for (int p = 1; p <= 126; ++p) many += std::to_string(p) + " 1\n";
+    EXPECT_EQ(error_of([&] { parse_spec("spec.txt", many); }), "\n Error: spec.txt line 126: more than 125 points \n");
+    // Free format: pairs may span lines.
+    EXPECT_EQ(parse_spec("spec.txt", "10\n9.4 80 75\n\n2000 75").size(), 3u);
+
+    EXPECT_EQ(error_of([&] { parse_srs("srs_3.out", "10 1 2\n20 1\n"); }),
+              "\n Error: srs_3.out line 2: expected 3 numbers \n");
+    EXPECT_EQ(error_of([&] { parse_srs("srs_3.out", ""); }), "\n Error: srs_3.out is empty \n");
+    EXPECT_EQ(error_of([&] { parse_history("velox_3.out", "0 0\n\n"); }),
+              "\n Error: velox_3.out line 2: expected 2 numbers \n");
+    EXPECT_EQ(error_of([&] { parse_wavelets("wavelet_3.out", " No. Freq\n0 10.0 + 3 1.5 2.0\n1 12.6 x 3 1.5 2.0\n"); }),
+              "\n Error: wavelet_3.out line 3: expected number, frequency, polarity (+ or -), NHS, delay and amplitude \n");
+
+    // One trial's files must agree: the wavelet table's frequencies to its one
+    // decimal, the histories' times.
+    TrialFiles files;
+    files.srs = {{10.0, 1.0, 1.0}, {12.599, 1.0, 1.0}};
+    files.wavelets = {{0, 10.0, '+', 3, 0.0, 1.0}, {1, 12.6, '-', 3, 0.0, 1.0}};
+    files.accel = files.velocity = files.displacement = {{0.0, 0.0}, {5e-5, 1.0}};
+    const TrialFileNames names = trial_file_names(3);
+    EXPECT_EQ(error_of([&] { check_trial(files, names); }), "");
+    files.wavelets[1].freq = 12.7;
+    EXPECT_EQ(error_of([&] { check_trial(files, names); }),
+              "\n Error: wavelet_3.out line 3: frequency 12.7 differs from 12.599 in srs_3.out line 2 \n");
+    files.wavelets[1].freq = 12.6;
+    files.displacement[1].time = 1e-4;
+    EXPECT_EQ(error_of([&] { check_trial(files, names); }),
+              "\n Error: disp_3.out line 2: time 0.0001 differs from 5e-05 in accel_3.out \n");
+    files.displacement.pop_back();
+    EXPECT_EQ(error_of([&] { check_trial(files, names); }), "\n Error: disp_3.out has 1 lines, accel_3.out has 2 \n");
+}
+
+}  // namespace
+}  // namespace quorel::plot

@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "run/format.hpp"
+#include "support/test_support.hpp"
+
+namespace quorel {
+namespace {
+
+using testing::read_file;
+using testing::run_script;
+using testing::TempDir;
+using testing::write_file;
+
+bool gnuplot_installed() { return std::system("command -v gnuplot >/dev/null 2>&1") == 0; }
+
+// CI sets QUOREL_REQUIRE_GNUPLOT: there a missing gnuplot fails the test.
+#define REQUIRE_GNUPLOT()                                                                       \
+    if (!gnuplot_installed()) {                                                                 \
+        if (std::getenv("QUOREL_REQUIRE_GNUPLOT") == nullptr) GTEST_SKIP() << "no gnuplot";     \
+        FAIL() << "gnuplot is not installed but QUOREL_REQUIRE_GNUPLOT is set";                 \
+    }
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+// quorel-plot in the working directory; `env` is put before the command.  Its
+// output is caught in the test's own directory (tests run in parallel).
+Outcome plot(const std::string& args, const std::string& env = "") {
+    const std::string command = env + " '" QUOREL_PLOT_PROGRAM "' " + args + " >plot.stdout 2>plot.stderr";
+    const int raw = std::system(command.c_str());
+    Outcome o{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file("plot.stdout"), read_file("plot.stderr")};
+    std::filesystem::remove("plot.stdout");
+    std::filesystem::remove("plot.stderr");
+    return o;
+}
+
+// A finished run: 100 Hz 10 G rising to a 60 G plateau from 250 to 500 Hz, 1/3
+// octave (8 grid frequencies), 3 trials, metric (G, m/sec, mm), 4000 points at
+// 20000 samples/sec.  Returns the console text; the optimum trials' files are
+// in the working directory.
+std::string finished_run() {
+    write_file("spec.txt", "100 10\n250 60\n500 60\n");
+    const auto run = run_script("1 spec.txt 1 1 0.05 3 2 7 20000 1 4000\n");
+    EXPECT_EQ(run.status, 0) << run.output;
+    return run.output;
+}
+
+// The two optimum trials of the report, with their maximum errors (dB).
+struct Optimum {
+    long trial = -1;
+    double max_error_db = -1.0;
+};
+std::vector<Optimum> optima(const std::string& console) {
+    std::vector<Optimum> found;
+    for (size_t at = console.find("Optimum case"); at != std::string::npos; at = console.find("Optimum case", at + 1)) {
+        Optimum o;
+        std::sscanf(console.c_str() + at,
+                    "Optimum case for %*s = %ld Peak Accel = %*f %*s Peak Velox = %*f %*s Peak Disp = %*f %*s "
+                    "Max Error = %lf",
+                    &o.trial, &o.max_error_db);
+        found.push_back(o);
+    }
+    EXPECT_EQ(found.size(), 2u) << console;
+    return found;
+}
+
+// Files of the working directory whose names end with one of the suffixes.
+std::vector<std::string> files_ending(std::initializer_list<const char*> suffixes) {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(".")) {
+        const std::string name = entry.path().filename().string();
+        for (const std::string suffix : suffixes) {
+            if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+                found.push_back(name);
+            }
+        }
+    }
+    return found;
+}
+
+TEST(PlotProgram, DrawsBothPlotsOfEachOptimumTrial) {
+    REQUIRE_GNUPLOT();
+    TempDir dir;
+    const std::string console = finished_run();
+    const Outcome o = plot("spec.txt");
+    ASSERT_EQ(o.status, 0) << o.out;
+    EXPECT_EQ(o.err, "");   // gnuplot said nothing: no warning, no error
+    EXPECT_TRUE(files_ending({".part"}).empty());
+
+    for (const auto& [t, max_error_db] : optima(console)) {
+        const std::string srs = read_file(format("srs_%ld.svg", t));
+        for (const char* series : {"<title>specification</title>", "<title>positive SRS</title>",
+                                   "<title>negative SRS</title>", "<title>-3 dB</title>", "<title>+3 dB</title>",
+                                   "<title>-6 dB</title>", "<title>+6 dB</title>", ">Natural frequency (Hz)<",
+                                   ">Peak acceleration (G)<", "</svg>"}) {
+            EXPECT_NE(srs.find(series), std::string::npos) << series << " in srs_" << t << ".svg";
+        }
+        const std::string history = read_file(format("history_%ld.svg", t));
+        for (const char* label : {">Acceleration (G)<", ">Velocity (m/sec)<", ">Displacement (mm)<", ">Time (sec)<",
+                                  "</svg>"}) {
+            EXPECT_NE(history.find(label), std::string::npos) << label << " in history_" << t << ".svg";
+        }
+
+        // The table against the run's own report: the largest margin of either
+        // polarity is the optimum's maximum error.
+        const size_t table = o.out.find(format("\n Trial %ld: ", t));
+        ASSERT_NE(table, std::string::npos) << o.out;
+        std::istringstream lines(o.out.substr(table));
+        double worst = 0.0;
+        int rows = 0;
+        for (std::string line; std::getline(lines, line) && line.rfind("   Band", 0) != 0;) {
+            double f, spec, pos, neg, pos_db, neg_db;
+            if (std::sscanf(line.c_str(), "%lf %lf %lf %lf %lf %lf", &f, &spec, &pos, &neg, &pos_db, &neg_db) == 6) {
+                worst = std::max({worst, std::fabs(pos_db), std::fabs(neg_db)});
+                ++rows;
+            }
+        }
+        EXPECT_EQ(rows, 8);
+        EXPECT_NEAR(worst, max_error_db, testing::report_db_tolerance) << "trial " << t;
+    }
+
+    // The script alone redraws the plot in the run's directory.
+    const long t = optima(console)[0].trial;
+    std::filesystem::remove(format("srs_%ld.svg", t));
+    EXPECT_EQ(std::system(format("gnuplot srs_%ld.gp 2>/dev/null", t).c_str()), 0);
+    EXPECT_NE(read_file(format("srs_%ld.svg", t)).find("<title>positive SRS</title>"), std::string::npos);
+}
+
+TEST(PlotProgram, WithoutGnuplotPrintsTheTableAndSaysSo) {
+    TempDir dir;
+    const long t = optima(finished_run())[0].trial;
+    const Outcome o = plot(format("spec.txt %ld --band -1.5,3", t), "PATH=/nonexistent");
+    EXPECT_EQ(o.status, 1);
+    const std::string line = "\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n";
+    // The table first, then the one line, last.
+    EXPECT_NE(o.out.find(format(" Trial %ld: SRS against spec.txt", t)), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("   Band -1.5/+3 dB "), std::string::npos) << o.out;
+    ASSERT_GE(o.out.size(), line.size());
+    EXPECT_EQ(o.out.substr(o.out.size() - line.size()), line);
+    EXPECT_EQ(o.out.find(" Error:"), o.out.size() - line.size() + 1);   // the only error
+    EXPECT_TRUE(files_ending({".svg", ".gp", ".part"}).empty());
+}
+
+TEST(PlotProgram, FailedGnuplotLeavesNoPicture) {
+    TempDir dir;
+    const long t = optima(finished_run())[0].trial;
+    // A stand-in that starts the picture it was asked for, then fails.
+    std::filesystem::create_directory("bin");
+    write_file("bin/gnuplot", "#!/bin/sh\neval \"$2\"\necho '<svg' > \"$outfile\"\nexit 3\n");
+    std::filesystem::permissions("bin/gnuplot", std::filesystem::perms::owner_all);
+    const Outcome o = plot(format("spec.txt %ld", t), "PATH=\"$PWD/bin:/usr/bin:/bin\"");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.out.find(format(" Error: gnuplot failed on srs_%ld.gp (exit status 3): srs_%ld.svg not drawn ", t, t)),
+              std::string::npos)
+        << o.out;
+    EXPECT_TRUE(files_ending({".svg", ".gp", ".part"}).empty());
+}
+
+TEST(PlotProgram, BadInputNamesTheFileAndLeavesNothing) {
+    TempDir dir;
+    const long t = optima(finished_run())[0].trial;
+    const std::string srs = format("srs_%ld.out", t);
+    const std::string velox = format("velox_%ld.out", t);
+    const std::string srs_text = read_file(srs);
+    const std::string velox_text = read_file(velox);
+
+    auto expect_refused = [&](const std::string& args, const std::string& message) {
+        const Outcome o = plot(args);
+        EXPECT_EQ(o.status, 1) << args;
+        EXPECT_NE(o.out.find(message), std::string::npos) << args << "\n" << o.out;
+        EXPECT_EQ(o.out.find("Trial"), std::string::npos) << args;   // no table of unchecked files
+        EXPECT_TRUE(files_ending({".svg", ".gp", ".part"}).empty()) << args;
+    };
+
+    // Line 3 of the SRS file with a word for its positive peak.
+    std::istringstream lines(srs_text);
+    std::string corrupt;
+    int n = 0;
+    for (std::string line; std::getline(lines, line); ++n) corrupt += (n == 2 ? "158.740 abc 12.0" : line) + "\n";
+    write_file(srs, corrupt);
+    expect_refused(format("spec.txt %ld", t), format(" Error: %s line 3: 'abc' is not a finite number ", srs.c_str()));
+    write_file(srs, srs_text);
+
+    std::filesystem::remove(velox);
+    expect_refused(format("spec.txt %ld", t), format(" Error: cannot open %s: no such file ", velox.c_str()));
+    write_file(velox, velox_text);
+
+    // A specification that starts above the run's grid.
+    write_file("narrow.txt", "150 10\n500 60\n");
+    expect_refused(format("narrow.txt %ld", t),
+                   format(" Error: %s line 1: frequency 100 Hz is outside the specification (150 to 500 Hz) ", srs.c_str()));
+    expect_refused(format("spec.txt %ld --band 3,-3", t), " Error: --band 3,-3: expected LOW,HIGH in dB with LOW < HIGH");
+    expect_refused("missing.txt", " Error: cannot open missing.txt: no such file ");
+}
+
+}  // namespace
+}  // namespace quorel
