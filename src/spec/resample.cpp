@@ -2,6 +2,9 @@
 
 #include <cmath>
 
+#include "run/error.hpp"
+#include "run/format.hpp"
+
 namespace quorel {
 
 float octave_fraction_for_answer(int32_t answer) {
@@ -43,7 +46,13 @@ bool build_octave_grid(SrsSpec& spec, float octave_fraction) {
     const float f_last = F[m - 1];
     float c = F[0];
     for (;;) {
-        c = static_cast<float>(static_cast<double>(c) * ratio);
+        const float next = static_cast<float>(static_cast<double>(c) * ratio);
+        // Among the subnormal floats (below 1.2e-38) a step can round back onto
+        // the same frequency, and the grid would never reach the last one.
+        if (!(next > c)) {
+            throw QuorelError(format("\n Error: frequency %g Hz too low for the octave grid \n", static_cast<double>(c)));
+        }
+        c = next;
         if (c > f_last) break;
         float value = 0.0f;
         for (int32_t k = 1; k < m; ++k) {

@@ -13,7 +13,8 @@ float octave_fraction_for_answer(int32_t answer);
 // rounding accumulates), up to the last input frequency, which closes the grid
 // if not already on it.  Accelerations by straight lines in log-log coordinates.
 // Returns true when the grid had more than 125 points and was cut to the
-// first 125.
+// first 125.  A frequency so small (subnormal) that a step does not advance it
+// ends the run (QuorelError).
 bool build_octave_grid(SrsSpec& spec, float octave_fraction);
 
 // Asks for the octave spacing and resamples the specification onto its grid.

@@ -1,0 +1,55 @@
+#pragma once
+// One execution of each fuzz target, with no dependency on the fuzzing engine:
+// the libFuzzer entry points call these, and the test suite replays saved
+// inputs through the very same functions.
+//
+// An expected refusal (a QuorelError, or a run ending with status 1 and its
+// message) is an ordinary outcome.  Anything else is a finding: a crash, a
+// sanitizer report, an exception other than QuorelError escaping, or a violated
+// invariant, which prints what was violated and aborts.
+//
+// Every execution works inside one private directory per process (created with
+// mkdtemp under $TMPDIR or /tmp, removed at exit) and clears it first, so a run
+// writes its result files nowhere else and never sees those of another input.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace quorel::fuzz {
+
+// What an execution reached, so that the replay test can tell that the seeds
+// get past the input checks into the code behind them.
+enum class Outcome {
+    refused,     // the input was rejected with a message (status 1)
+    completed,   // loaded and resampled, or the run ended with status 0
+};
+
+// The bytes as a specification file: load_spec_points, then the octave grid of
+// every spacing, each checked point by point.
+Outcome fuzz_spec_file(const uint8_t* data, size_t size);
+
+// The bytes as the answer stream of the whole dialogue, up to the start of the
+// trials, next to a fixed three-point specification file named
+// dialogue_spec_name.
+Outcome fuzz_dialogue(const uint8_t* data, size_t size);
+inline constexpr const char* dialogue_spec_name = "spec.txt";
+inline constexpr const char* dialogue_spec_text = "10\t5\n100\t50\n2000\t50\n";
+
+// The bytes mapped to a small but complete run (see tiny_run_case), run to the
+// end on one thread, and its files checked.
+Outcome fuzz_tiny_run(const uint8_t* data, size_t size);
+
+// The case a tiny-run input stands for: a specification file of 1 to 6 points
+// between 10 Hz and 2 kHz spanning at most 4 octaves (occasionally out of
+// order, with a zero, or with a lone final number), and answers of valid shape
+// within small bounds: other algorithm numbers, edge values of damping ratio
+// and Q, 0 to 3 trials, repeated units questions, odd seeds, sample rates from
+// just below the limit to 20 times the highest frequency, and histories from
+// a little too short up to 1500 samples.  Missing bytes read as zero.
+struct TinyRunCase {
+    std::string spec_text;   // the content of "spec.txt"
+    std::string answers;     // one answer per line
+};
+TinyRunCase tiny_run_case(const uint8_t* data, size_t size);
+
+}  // namespace quorel::fuzz
