@@ -16,8 +16,10 @@
 
 // GCC 12's AVX-512 conversion intrinsics start from an "undefined" register
 // and trip its own uninitialised-value warning.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
 #include <immintrin.h>
 
 #include <algorithm>

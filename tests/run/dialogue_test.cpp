@@ -385,5 +385,26 @@ TEST(RandomGenerator, FixedStartGivesFortyOneFirst) {
     EXPECT_EQ(random_unit(fresh), 41.0 / 32767.0);
 }
 
+// The discarded draws are skipped in O(log n); the state must be that of
+// stepping one by one, from any state, including across the 2^32 wrap.
+TEST(RandomGenerator, DiscardingSkipsExactlyLikeStepping) {
+    for (const uint32_t start : {1u, 2745024u, 0xFFFFFFFFu}) {
+        for (const int32_t seed : {-7, 0, 1, 2, 3, 5, 1000, 65537, 1234567}) {
+            RandomGenerator skipped{start};
+            discard_draws(skipped, seed);
+            RandomGenerator stepped{start};
+            for (int32_t k = 1; k < seed; ++k) next_random(stepped);
+            EXPECT_EQ(skipped.state, stepped.state) << start << " " << seed;
+        }
+    }
+    // The period is the full 2^32 (odd increment, multiplier - 1 divisible by
+    // 4): 2^31 - 2 discards twice and 4 more come back to the start.
+    RandomGenerator around;
+    discard_draws(around, 2147483647);
+    discard_draws(around, 2147483647);
+    discard_draws(around, 5);
+    EXPECT_EQ(around.state, 1u);
+}
+
 }  // namespace
 }  // namespace quorel
