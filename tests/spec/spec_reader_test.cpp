@@ -126,6 +126,7 @@ TEST(SpecReader, FileErrorsEndTheRunBeforeTheOctaveQuestion) {
         ASSERT_GE(outcome.output.size(), c.message.size());
         EXPECT_EQ(outcome.output.substr(outcome.output.size() - c.message.size()), c.message);
         EXPECT_EQ(outcome.output.find("octave"), std::string::npos);
+        EXPECT_EQ(testing::read_directory().size(), 1u) << c.name;   // bad.txt alone: nothing written
     }
     EXPECT_EQ(read_file("bad.txt"), "10 1\n5 1\n");
 }
@@ -142,6 +143,7 @@ TEST(SpecReader, OnlyARegularFileIsRead) {
         const std::string message = "\n Error: " + name + " is not a regular file \n";
         ASSERT_GE(outcome.output.size(), message.size());
         EXPECT_EQ(outcome.output.substr(outcome.output.size() - message.size()), message);
+        EXPECT_TRUE(testing::read_directory().empty()) << name;
     }
 }
 
