@@ -1,7 +1,6 @@
 #include "plot/gnuplot_script.hpp"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 
 #include "run/format.hpp"
@@ -173,19 +172,18 @@ std::string history_script(const PlotContext& context) {
     text += "set xlabel \"Time (sec)\"\n";
     struct Panel {
         const std::string* file;
-        const char* quantity;
+        const char* label;   // the axis
+        const char* title;   // the key
         const std::string* unit;
         const char* colour;
     };
-    const Panel panels[] = {{&f.accel, "Acceleration", &context.units.accel, "#1f77b4"},
-                            {&f.velocity, "Velocity", &context.units.velocity, "#2ca02c"},
-                            {&f.displacement, "Displacement", &context.units.displacement, "#d62728"}};
+    const Panel panels[] = {{&f.accel, "Acceleration", "acceleration", &context.units.accel, "#1f77b4"},
+                            {&f.velocity, "Velocity", "velocity", &context.units.velocity, "#2ca02c"},
+                            {&f.displacement, "Displacement", "displacement", &context.units.displacement, "#d62728"}};
     for (const Panel& p : panels) {
-        std::string title = p.quantity;
-        std::transform(title.begin(), title.end(), title.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
-        text += format("set ylabel %s\n", gnuplot_string(std::string(p.quantity) + " (" + *p.unit + ")").c_str());
-        text += format("plot %s using 1:2 with lines lw 1 lc rgb \"%s\" title %s\n", gnuplot_string(*p.file).c_str(),
-                       p.colour, gnuplot_string(title).c_str());
+        text += format("set ylabel %s\n", gnuplot_string(std::string(p.label) + " (" + *p.unit + ")").c_str());
+        text += format("plot %s using 1:2 with lines lw 1 lc rgb \"%s\" title \"%s\"\n", gnuplot_string(*p.file).c_str(),
+                       p.colour, p.title);
     }
     text += "unset multiplot\n";
     return text;

@@ -1,10 +1,10 @@
 #include "plot/run_files.hpp"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <string_view>
 
+#include "run/capacity.hpp"
 #include "run/error.hpp"
 #include "run/format.hpp"
 #include "spec/spec_reader.hpp"
@@ -57,7 +57,6 @@ std::vector<std::string_view> lines_of(const std::string& text) {
 bool to_number(std::string_view field, double& value) {
     const std::string text(field);
     char* end = nullptr;
-    errno = 0;
     value = std::strtod(text.c_str(), &end);
     return end == text.c_str() + text.size() && !text.empty() && std::isfinite(value);
 }
@@ -95,7 +94,6 @@ std::vector<std::vector<double>> numeric_table(const std::string& name, const st
 }  // namespace
 
 std::vector<SpecPoint> parse_spec(const std::string& name, const std::string& text) {
-    constexpr size_t max_points = 125;
     struct Token {
         double value;
         long line;
@@ -116,7 +114,7 @@ std::vector<SpecPoint> parse_spec(const std::string& name, const std::string& te
     for (size_t p = 0; p < tokens.size() / 2; ++p) {
         const Token& f = tokens[2 * p];
         const Token& a = tokens[2 * p + 1];
-        if (points.size() == max_points) fail(name, f.line, "more than 125 points");
+        if (points.size() == static_cast<size_t>(max_frequencies)) fail(name, f.line, "more than 125 points");
         if (!(f.value > 0.0)) fail(name, f.line, "frequency must be above zero");
         if (!(a.value > 0.0)) fail(name, a.line, "acceleration must be above zero");
         if (!points.empty() && !(f.value > points.back().freq)) {

@@ -26,9 +26,11 @@ void OutputFile::abandon_with(std::string_view message) noexcept {
     abandon();
 }
 
+QuorelError OutputFile::error() const { return QuorelError(format("\n Error: %s \n", name_.c_str())); }
+
 void OutputFile::fail() {
     abandon();
-    throw QuorelError(format("\n Error: %s \n", name_.c_str()));
+    throw error();
 }
 
 void OutputFile::printf(const char* fmt, ...) {
@@ -51,7 +53,7 @@ void OutputFile::close() {
     file_ = nullptr;
     if (write_failed || close_failed) {
         if (on_abandon_ == OnAbandon::remove) std::remove(name_.c_str());
-        throw QuorelError(format("\n Error: %s \n", name_.c_str()));
+        throw error();
     }
 }
 

@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "run/error.hpp"
+
 namespace quorel {
 
 class OutputFile {
@@ -36,6 +38,7 @@ public:
     const std::string& name() const { return name_; }
 
 private:
+    QuorelError error() const;   // "\n Error: <name> \n"
     [[noreturn]] void fail();
     void abandon() noexcept;
 
