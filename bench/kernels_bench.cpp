@@ -5,8 +5,8 @@
 #include <cmath>
 #include <vector>
 
-#include "run/random.hpp"
-#include "run/run_settings.hpp"
+#include "base/random.hpp"
+#include "base/run_settings.hpp"
 #include "spec/srs_spec.hpp"
 #include "srs/filter_bank.hpp"
 #include "srs/srs.hpp"

@@ -15,10 +15,10 @@
 #include <utility>
 #include <vector>
 
-#include "run/capacity.hpp"
-#include "run/console.hpp"
-#include "run/driver.hpp"
-#include "run/error.hpp"
+#include "base/capacity.hpp"
+#include "base/console.hpp"
+#include "app/dialogue.hpp"
+#include "base/error.hpp"
 #include "spec/resample.hpp"
 #include "spec/spec_reader.hpp"
 #include "spec/srs_spec.hpp"
@@ -457,7 +457,7 @@ Outcome fuzz_dialogue(const uint8_t* data, size_t size) {
     write_text(dialogue_spec_name, dialogue_spec_text);
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
     std::ostringstream out;
-    const int status = run_quorel(in, out, [] { return 0; }, fuzz_run_options(true));
+    const int status = run_dialogue(in, out, [] { return 0; }, fuzz_run_options(true));
     const std::string text = out.str();
     require(status == 0 || status == 1, "exit status 0 or 1");
     require(trial_result_files().empty(), "no result file before the trials");
@@ -479,7 +479,7 @@ Outcome fuzz_tiny_run(const uint8_t* data, size_t size) {
     write_text("spec.txt", plan.run.spec_text);
     std::istringstream in(plan.run.answers);
     std::ostringstream out;
-    const int status = run_quorel(in, out, [] { return 0; }, fuzz_run_options(false));
+    const int status = run_dialogue(in, out, [] { return 0; }, fuzz_run_options(false));
     const std::string text = out.str();
     require(status == 0 || status == 1, "exit status 0 or 1");
     if (status == 1) {

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "run/error.hpp"
-#include "run/format.hpp"
+#include "base/error.hpp"
+#include "base/format.hpp"
 
 namespace quorel::plot {
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "run/format.hpp"
+#include "base/format.hpp"
 
 extern char** environ;
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "run/format.hpp"
+#include "base/format.hpp"
 
 namespace quorel::plot {
 

@@ -10,8 +10,8 @@
 #include "plot/gnuplot_process.hpp"
 #include "plot/gnuplot_script.hpp"
 #include "plot/run_files.hpp"
-#include "run/error.hpp"
-#include "run/format.hpp"
+#include "base/error.hpp"
+#include "base/format.hpp"
 
 namespace quorel::plot {
 
@@ -194,6 +194,17 @@ int run(const std::vector<std::string>& args, std::ostream& out) {
 }
 
 }  // namespace
+
+int draw_run(const PlotRequest& request, std::ostream& out, std::ostream& err) {
+    (void)err;
+    if (request.directory != ".") {
+        out << "\n Error: plots in another folder are not drawn yet \n";
+        return 1;
+    }
+    std::vector<std::string> args{request.spec_file};
+    for (const long trial : request.trials) args.push_back(std::to_string(trial));
+    return run_plot_program(args, out);
+}
 
 int run_plot_program(const std::vector<std::string>& args, std::ostream& out) {
     int status = 1;

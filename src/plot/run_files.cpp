@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "run/capacity.hpp"
-#include "run/error.hpp"
-#include "run/format.hpp"
+#include "base/capacity.hpp"
+#include "base/error.hpp"
+#include "base/format.hpp"
 #include "spec/spec_reader.hpp"
 
 namespace quorel::plot {

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "run/output_file.hpp"
+#include "base/output_file.hpp"
 
 namespace quorel {
 
@@ -38,7 +38,7 @@ void rank_trials(TrialTable& table, const OutputNames& names) {
     };
     for (Metric& metric : metrics) rank_metric(metric.values, metric.order, metric.rank, n);
 
-    OutputFile file(names.rank_d);
+    OutputFile file(names.path(names.rank_d));
     for (const Metric& metric : metrics) {
         file.write(metric.header);
         for (int32_t p = 0; p < n; ++p) {

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "run/trial_table.hpp"
+#include "report/trial_table.hpp"
 #include "spec/srs_spec.hpp"
 
 namespace quorel {

@@ -2,17 +2,18 @@
 
 #include <cmath>
 
-#include "run/format.hpp"
-#include "run/output_file.hpp"
+#include "base/format.hpp"
+#include "base/output_file.hpp"
 #include "wavelet/synthesis.hpp"
+#include "wavelet/velocity_displacement.hpp"
 
 namespace quorel {
 
-void write_accel_file(Console& console, int32_t trial, const WaveletSet& set, const SrsSpec& spec,
+void write_accel_file(TextOutput& out, int32_t trial, const WaveletSet& set, const SrsSpec& spec,
                       const RunSettings& settings, const OutputNames& names, TimeHistory& history) {
     const std::string name = trial_file_name(names.accel, trial);
-    OutputFile file(name);
-    console.print(format("\n Acceleration file:  %s   - time(sec) & accel(%s) ", name.c_str(), settings.accel_unit));
+    OutputFile file(names.path(name));
+    out.print(format("\n Acceleration file:  %s   - time(sec) & accel(%s) ", name.c_str(), settings.accel_unit));
 
     const float* amplitude = set.amplitude_row(trial);
     const int32_t* nhs = set.nhs_row(trial);
@@ -33,18 +34,61 @@ void write_accel_file(Console& console, int32_t trial, const WaveletSet& set, co
     file.close();
 }
 
-void write_srs_file(Console& console, int32_t trial, const SrsResult& srs, const SrsSpec& spec,
+void write_srs_file(TextOutput& out, int32_t trial, const SrsResult& srs, const SrsSpec& spec,
                     const RunSettings& settings, const OutputNames& names, const std::string& wavelet_table_name) {
     const std::string name = trial_file_name(names.srs, trial);
-    OutputFile file(name);
+    OutputFile file(names.path(name));
     const char* unit = settings.accel_unit;
-    console.print(format("          SRS file:  %s  - fn(Hz) pos(%s) neg(%s) \n", name.c_str(), unit, unit));
-    console.print(format("     Wavelet Table:  %s \n", wavelet_table_name.c_str()));
+    out.print(format("          SRS file:  %s  - fn(Hz) pos(%s) neg(%s) \n", name.c_str(), unit, unit));
+    out.print(format("     Wavelet Table:  %s \n", wavelet_table_name.c_str()));
     for (int32_t j = 0; j < spec.count; ++j) {
         file.printf("%12.3f \t %12.5e \t %12.5e\n", static_cast<double>(spec.freq[j]), static_cast<double>(srs.xmax[j]),
                     static_cast<double>(srs.xmin[j]));
     }
     file.close();
+}
+
+void write_history_csv(int32_t trial, const RunSettings& settings, const OutputNames& names,
+                       const TimeHistory& history, const float* velocity, const float* displacement) {
+    OutputFile file(names.path(trial_file_name(names.history_csv, trial, ".csv")));
+    file.printf("time (sec),acceleration (%s),velocity (%s),displacement (%s)\n", settings.accel_unit,
+                settings.velocity_unit, settings.displacement_unit);
+    const ReportingFactors factors = reporting_factors(settings.units);
+    for (int32_t j = 0; j < settings.nt; ++j) {
+        file.printf("%.9g,%.9g,%.9g,%.9g\n", static_cast<double>(sample_time(j, settings.dt)),
+                    static_cast<double>(history.samples[static_cast<size_t>(j)]),
+                    reported_value(velocity[j], factors.velocity),
+                    reported_value(displacement[j], factors.displacement));
+    }
+    file.close();
+}
+
+void write_wavelets_csv(int32_t trial, const WaveletSet& set, const SrsSpec& spec, const RunSettings& settings,
+                        const OutputNames& names) {
+    OutputFile file(names.path(trial_file_name(names.wavelets_csv, trial, ".csv")));
+    file.printf("index,frequency (Hz),polarity,half-sines,delay (sec),amplitude (%s)\n", settings.accel_unit);
+    const float* amplitude = set.amplitude_row(trial);
+    const int32_t* nhs = set.nhs_row(trial);
+    const float* delay = set.delay_row(trial);
+    for (int32_t k = 0; k < spec.count; ++k) {
+        // The wavelet table's rule: a negative amplitude (or a NaN) is "-".
+        const bool negative = amplitude[k] < 0.0f || std::isnan(amplitude[k]);
+        file.printf("%ld,%.9g,%d,%ld,%.9g,%.9g\n", static_cast<long>(k), static_cast<double>(spec.freq[k]),
+                    negative ? -1 : 1, static_cast<long>(nhs[k]), static_cast<double>(delay[k]),
+                    std::fabs(static_cast<double>(amplitude[k])));
+    }
+    file.close();
+}
+
+std::vector<std::string> trial_result_files(int32_t trial, const OutputNames& names, bool csv) {
+    std::vector<std::string> files = {trial_file_name(names.wavelet, trial), trial_file_name(names.accel, trial),
+                                      trial_file_name(names.velox, trial), trial_file_name(names.disp, trial),
+                                      trial_file_name(names.srs, trial)};
+    if (csv) {
+        files.push_back(trial_file_name(names.history_csv, trial, ".csv"));
+        files.push_back(trial_file_name(names.wavelets_csv, trial, ".csv"));
+    }
+    return files;
 }
 
 }  // namespace quorel

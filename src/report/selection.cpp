@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "run/output_file.hpp"
+#include "base/output_file.hpp"
 
 namespace quorel {
 
@@ -16,7 +16,7 @@ double trial_score(const TrialTable& table, const SelectionWeights& w, int32_t t
 std::string select_optimum_trial(const TrialTable& table, const SelectionWeights& weights,
                                  const std::string& score_table_name, const WaveletSet& set, const SrsSpec& spec,
                                  const RunSettings& settings, const OutputNames& names, int32_t& optimum_trial) {
-    OutputFile scores(score_table_name);
+    OutputFile scores(names.path(score_table_name));
     float best = 0.0f;
     for (int32_t t = 0; t < table.count; ++t) {
         const double score = trial_score(table, weights, t);
@@ -33,7 +33,7 @@ std::string select_optimum_trial(const TrialTable& table, const SelectionWeights
     scores.close();
 
     const std::string table_name = trial_file_name(names.wavelet, optimum_trial);
-    OutputFile wavelets(table_name);
+    OutputFile wavelets(names.path(table_name));
     wavelets.printf(" No.   Freq(Hz)   Polarity    NHS     Delay(msec)    Amp(%s)\n", settings.accel_unit);
     const float* amplitude = set.amplitude_row(optimum_trial);
     const int32_t* nhs = set.nhs_row(optimum_trial);

@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <string>
 
-#include "run/run_settings.hpp"
-#include "run/trial_table.hpp"
+#include "base/run_settings.hpp"
+#include "report/trial_table.hpp"
 #include "spec/srs_spec.hpp"
 #include "wavelet/wavelet_set.hpp"
 

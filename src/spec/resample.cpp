@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "run/error.hpp"
-#include "run/format.hpp"
+#include "base/error.hpp"
+#include "base/format.hpp"
 
 namespace quorel {
 
@@ -76,14 +76,6 @@ bool build_octave_grid(SrsSpec& spec, float octave_fraction) {
     const bool reduced = j > max_frequencies;
     spec.count = reduced ? max_frequencies : j;
     return reduced;
-}
-
-void resample_spec(Console& console, SrsSpec& spec) {
-    console.print("\n\n Enter octave spacing. \n 1= 1/3   2= 1/6   3= 1/12 \n");
-    const int32_t answer = console.read_int();
-    if (build_octave_grid(spec, octave_fraction_for_answer(answer))) {
-        console.print("\n Warning: number of specification points reduced.");
-    }
 }
 
 }  // namespace quorel

@@ -1,11 +1,12 @@
 #pragma once
-#include "run/console.hpp"
+#include <cstdint>
+
 #include "spec/srs_spec.hpp"
 
 namespace quorel {
 
-// The octave spacing answered at the console: 2 -> 1/6, 3 -> 1/12, anything
-// else -> 1/3, each held as a float.
+// The octave spacing of a menu answer: 2 -> 1/6, 3 -> 1/12, anything else
+// -> 1/3, each held as a float.
 float octave_fraction_for_answer(int32_t answer);
 
 // Builds the grid from the as-read points: f_0 = first input frequency, each
@@ -16,8 +17,5 @@ float octave_fraction_for_answer(int32_t answer);
 // first 125.  A frequency so small (subnormal) that a step does not advance it
 // ends the run (QuorelError).
 bool build_octave_grid(SrsSpec& spec, float octave_fraction);
-
-// Asks for the octave spacing and resamples the specification onto its grid.
-void resample_spec(Console& console, SrsSpec& spec);
 
 }  // namespace quorel

@@ -6,10 +6,12 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
-#include "run/error.hpp"
-#include "run/format.hpp"
+#include "base/error.hpp"
+#include "base/format.hpp"
+#include "base/numeric.hpp"
 
 namespace quorel {
 
@@ -18,12 +20,13 @@ namespace {
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
+using SpecFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // Opens the specification for reading.  Only a regular file is accepted: a
 // FIFO or a terminal would block the run waiting for a writer, a directory or a
 // device holds no specification.  O_NONBLOCK keeps the open itself from
 // waiting on a FIFO; it has no effect on a regular file's reads.
-std::unique_ptr<std::FILE, FileCloser> open_spec_file(const std::string& file_name) {
+SpecFile open_spec_file(const std::string& file_name) {
     const int fd = ::open(file_name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) throw QuorelError(format(" Failed to open file: %s \n", file_name.c_str()));
     struct stat info {};
@@ -31,7 +34,7 @@ std::unique_ptr<std::FILE, FileCloser> open_spec_file(const std::string& file_na
         ::close(fd);
         throw QuorelError(format("\n Error: %s is not a regular file \n", file_name.c_str()));
     }
-    std::unique_ptr<std::FILE, FileCloser> file(::fdopen(fd, "rb"));
+    SpecFile file(::fdopen(fd, "rb"));
     if (!file) {
         ::close(fd);
         throw QuorelError(format(" Failed to open file: %s \n", file_name.c_str()));
@@ -41,35 +44,89 @@ std::unique_ptr<std::FILE, FileCloser> open_spec_file(const std::string& file_na
 
 bool positive_finite(float value) { return std::isfinite(value) && value > 0.0f; }
 
-}  // namespace
+bool is_separator(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
-std::string trial_file_name(const std::string& base, int32_t trial) {
-    return base + format("_%ld", static_cast<long>(trial)) + ".out";
+// A UTF-8 byte order mark (EF BB BF) at the very start is skipped; anything
+// else is read from the start.
+void skip_byte_order_mark(std::FILE* file) {
+    unsigned char start[3] = {};
+    const size_t got = std::fread(start, 1, sizeof start, file);
+    if (got == 3 && start[0] == 0xEF && start[1] == 0xBB && start[2] == 0xBF) return;
+    std::fseek(file, 0, SEEK_SET);
 }
 
-void load_spec_points(Console& console, const std::string& file_name, SrsSpec& spec) {
-    const auto file = open_spec_file(file_name);
-    console.print(format(" File: %s opened. \n", file_name.c_str()));
+// The whole token as strtof reads it: decimal, exponent, hexadecimal, inf and
+// nan forms all count (the point checks refuse what is not finite and positive).
+bool whole_number(const std::string& token, float& value) {
+    if (token.empty()) return false;
+    char* end = nullptr;
+    value = std::strtof(token.c_str(), &end);
+    return end == token.c_str() + token.size();
+}
 
-    // Free-format pairs read as "%f" reads them.  A read that assigns only the
-    // frequency (a lone final number) still counts as a point, with acceleration 0;
-    // the first read that assigns nothing (end of file, or a word) ends the list.
-    int32_t count = 0;
-    for (;;) {
-        float freq = 0.0f;
-        float accel = 0.0f;
-        if (std::fscanf(file.get(), "%f %f", &freq, &accel) < 1) break;
-        if (count == max_frequencies) {
-            throw QuorelError(format("\n Error: more than 125 points in %s \n", file_name.c_str()));
-        }
-        spec.input_freq[count] = freq;
-        spec.input_accel[count] = accel;
-        spec.last_input_freq = freq;
-        spec.last_input_accel = accel;
-        ++count;
+QuorelError not_a_number(const std::string& file_name, long line, const std::string& token) {
+    // At most 40 bytes, each outside the printable ASCII range shown as '?'.
+    std::string shown = token.substr(0, 40);
+    for (char& c : shown) {
+        if (static_cast<unsigned char>(c) < 0x21 || static_cast<unsigned char>(c) > 0x7E) c = '?';
     }
+    return QuorelError(format("\n Error: %s line %ld: '%s' is not a number \n", file_name.c_str(), line, shown.c_str()));
+}
+
+}  // namespace
+
+std::string trial_file_name(const std::string& base, int32_t trial, const char* extension) {
+    return base + format("_%ld", static_cast<long>(trial)) + extension;
+}
+
+void load_spec_points(TextOutput& out, const std::string& file_name, SrsSpec& spec) {
+    const SpecFile file = open_spec_file(file_name);
+    out.print(format(" File: %s opened. \n", file_name.c_str()));
+    std::FILE* f = file.get();
+    skip_byte_order_mark(f);
+
+    // Tokens pair up as frequency, acceleration; a lone final frequency is a
+    // point with acceleration 0 (refused below).
+    int32_t count = 0;
+    long line = 1;   // 1 + the line ends before the current position
+    bool expect_frequency = true;
+    std::string token;
+    for (;;) {
+        int c = std::getc(f);
+        for (; c != EOF && is_separator(c); c = std::getc(f)) {
+            if (c == '\n') ++line;
+        }
+        if (c == EOF) break;
+        const long token_line = line;
+        token.clear();
+        bool too_long = false;
+        for (; c != EOF && !is_separator(c); c = std::getc(f)) {
+            if (token.size() < max_spec_token_length) {
+                token.push_back(static_cast<char>(c));
+            } else {
+                too_long = true;
+            }
+        }
+        if (c == '\n') ++line;
+        float value = 0.0f;
+        if (too_long || !whole_number(token, value)) throw not_a_number(file_name, token_line, token);
+        if (expect_frequency) {
+            if (count == max_frequencies) {
+                throw QuorelError(format("\n Error: more than 125 points in %s \n", file_name.c_str()));
+            }
+            spec.input_freq[count] = value;
+            spec.input_accel[count] = 0.0f;
+            ++count;
+        } else {
+            spec.input_accel[count - 1] = value;
+        }
+        expect_frequency = !expect_frequency;
+    }
+    if (std::ferror(f)) throw QuorelError(format("\n Error: cannot read %s \n", file_name.c_str()));
     spec.input_count = count;
     if (count == 0) throw QuorelError(format("\n Error: no points in %s \n", file_name.c_str()));
+    spec.last_input_freq = spec.input_freq[count - 1];
+    spec.last_input_accel = spec.input_accel[count - 1];
 
     // Logarithmic interpolation needs positive values in ascending frequency.
     for (int32_t p = 0; p < count; ++p) {
@@ -78,16 +135,12 @@ void load_spec_points(Console& console, const std::string& file_name, SrsSpec& s
             throw QuorelError(format("\n Error: bad point %ld in %s \n", static_cast<long>(p), file_name.c_str()));
         }
     }
-}
 
-void read_spec_file(Console& console, SrsSpec& spec, OutputNames& names) {
-    console.print("\n\n\n The input SRS specification file must have two columns: \n\n"
-                  "   natural frequency(Hz) and SRS accel(G) ");
-    console.print("\n\n The format is free, but no header lines allowed.\n");
-    console.print("\n\n Please enter the input filename. \n");
-    const std::string file_name = console.read_file_name();
-    load_spec_points(console, file_name, spec);
-    names = OutputNames{};
+    // The synthesis needs omega_0 = 2 pi f_0, as a float, above 3 rad/sec.
+    const double f0 = spec.input_freq[0];
+    if (static_cast<float>(f0 * two_pi()) <= 3.0f) {
+        throw QuorelError(format("\n Error: lowest frequency %g Hz is below the 0.48 Hz that the synthesis supports \n", f0));
+    }
 }
 
 }  // namespace quorel

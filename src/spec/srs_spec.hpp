@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "run/capacity.hpp"
+#include "base/capacity.hpp"
 
 namespace quorel {
 
@@ -27,8 +27,11 @@ struct SrsSpec {
 };
 
 // Names of the output files.  Those without an extension are base names that
-// the writers extend with "_<trial>.out".
+// the writers extend with "_<trial>.out".  Every file is created in
+// `directory` (the working directory when empty); messages name the files
+// by their names alone.
 struct OutputNames {
+    std::string directory;
     std::string trials = "trials.out";
     std::string wavelet = "wavelet";
     std::string accel = "accel";
@@ -37,9 +40,19 @@ struct OutputNames {
     std::string rank_d = "rank_d.out";
     std::string velox = "velox";
     std::string disp = "disp";
+    // Command-line runs only: lossless histories and wavelet tables of the
+    // optima, and the summary of the run.
+    std::string history_csv = "history";
+    std::string wavelets_csv = "wavelets";
+    std::string summary = "summary.json";
+
+    // Where the file `name` is created.
+    std::string path(const std::string& name) const {
+        return directory.empty() ? name : directory + "/" + name;
+    }
 };
 
-// base + "_<trial>" + ".out"
-std::string trial_file_name(const std::string& base, int32_t trial);
+// base + "_<trial>" + extension
+std::string trial_file_name(const std::string& base, int32_t trial, const char* extension = ".out");
 
 }  // namespace quorel

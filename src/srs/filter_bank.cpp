@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "run/numeric.hpp"
+#include "base/numeric.hpp"
 
 namespace quorel {
 

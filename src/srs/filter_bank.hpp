@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "run/capacity.hpp"
-#include "run/run_settings.hpp"
+#include "base/capacity.hpp"
+#include "base/run_settings.hpp"
 #include "spec/srs_spec.hpp"
 
 namespace quorel {

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "run/format.hpp"
+#include "base/format.hpp"
 
 namespace quorel {
 

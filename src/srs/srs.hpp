@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "run/capacity.hpp"
+#include "base/capacity.hpp"
 #include "srs/filter_bank.hpp"
 
 namespace quorel {

@@ -1,6 +1,6 @@
 #include "wavelet/generation.hpp"
 
-#include "run/error.hpp"
+#include "base/error.hpp"
 
 namespace quorel {
 

@@ -4,8 +4,8 @@
 // can be drawn before any trial is evaluated.
 #include <cstdint>
 
-#include "run/random.hpp"
-#include "run/run_settings.hpp"
+#include "base/random.hpp"
+#include "base/run_settings.hpp"
 #include "spec/srs_spec.hpp"
 #include "wavelet/wavelet_set.hpp"
 

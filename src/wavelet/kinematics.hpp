@@ -1,5 +1,5 @@
 #pragma once
-#include "run/run_settings.hpp"
+#include "base/run_settings.hpp"
 #include "wavelet/wavelet_set.hpp"
 
 namespace quorel {

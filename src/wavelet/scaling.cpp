@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "run/error.hpp"
-#include "run/format.hpp"
+#include "base/error.hpp"
+#include "base/format.hpp"
 
 namespace quorel {
 

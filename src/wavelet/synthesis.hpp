@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "run/run_settings.hpp"
+#include "base/run_settings.hpp"
 #include "spec/srs_spec.hpp"
 #include "wavelet/wavelet_set.hpp"
 

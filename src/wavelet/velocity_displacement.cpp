@@ -3,36 +3,21 @@
 #include <array>
 #include <cmath>
 
-#include "run/error.hpp"
-#include "run/format.hpp"
-#include "run/output_file.hpp"
+#include "base/error.hpp"
+#include "base/format.hpp"
+#include "base/output_file.hpp"
 #include "wavelet/synthesis.hpp"
 
 namespace quorel {
 
-void write_velocity_displacement(Console& console, int32_t trial, const WaveletSet& set, const SrsSpec& spec,
-                                 const RunSettings& settings, const OutputNames& names) {
-    const std::string velocity_name = trial_file_name(names.velox, trial);
-    OutputFile velocity_file(velocity_name);
-    console.print(format("\n     Velocity file:  %s   - time(sec) & vel(%s) ", velocity_name.c_str(),
-                         settings.velocity_unit));
-    const std::string displacement_name = trial_file_name(names.disp, trial);
-    OutputFile displacement_file(displacement_name);
-    console.print(format("\n Displacement file:  %s   - time(sec) & disp(%s) \n", displacement_name.c_str(),
-                         settings.displacement_unit));
+ReportingFactors reporting_factors(int32_t units) {
+    if (units == 1) return {386.0, 386.0};
+    if (units == 3) return {1.0, 1000.0};
+    return {9.81, 9810.0};
+}
 
-    // Unit factors: G to in/sec and in (386), G to m/sec and mm (9.81, 9810),
-    // m/sec^2 to m/sec and mm (1, 1000).
-    double velocity_factor = 9.81;
-    double displacement_factor = 9810.0;
-    if (settings.units == 1) {
-        velocity_factor = 386.0;
-        displacement_factor = 386.0;
-    } else if (settings.units == 3) {
-        velocity_factor = 1.0;
-        displacement_factor = 1000.0;
-    }
-
+void integrate_wavelets(const WaveletSet& set, int32_t trial, const SrsSpec& spec, const RunSettings& settings,
+                        float* velocity, float* displacement) {
     const int32_t n = spec.count;
     const float* amplitude = set.amplitude_row(trial);
     const int32_t* nhs = set.nhs_row(trial);
@@ -65,9 +50,28 @@ void write_velocity_displacement(Console& console, int32_t trial, const WaveletS
                 d = static_cast<float>(d + amplitude[i] * ((std::cos(y) - 1.0) / (s * s) - (std::cos(x) - 1.0) / (df * df)));
             }
         }
-        velocity_file.printf("%14.6e \t %14.6e \n", static_cast<double>(t), static_cast<double>(v) * velocity_factor * 0.5);
-        displacement_file.printf("%14.6e \t %14.6e \n", static_cast<double>(t),
-                                 static_cast<double>(d) * displacement_factor * 0.5);
+        velocity[j] = v;
+        displacement[j] = d;
+    }
+}
+
+void write_velocity_displacement(TextOutput& out, int32_t trial, const WaveletSet& set, const SrsSpec& spec,
+                                 const RunSettings& settings, const OutputNames& names, float* velocity,
+                                 float* displacement) {
+    const std::string velocity_name = trial_file_name(names.velox, trial);
+    OutputFile velocity_file(names.path(velocity_name));
+    out.print(format("\n     Velocity file:  %s   - time(sec) & vel(%s) ", velocity_name.c_str(), settings.velocity_unit));
+    const std::string displacement_name = trial_file_name(names.disp, trial);
+    OutputFile displacement_file(names.path(displacement_name));
+    out.print(format("\n Displacement file:  %s   - time(sec) & disp(%s) \n", displacement_name.c_str(),
+                     settings.displacement_unit));
+
+    integrate_wavelets(set, trial, spec, settings, velocity, displacement);
+    const ReportingFactors factors = reporting_factors(settings.units);
+    for (int32_t j = 0; j < settings.nt; ++j) {
+        const double t = sample_time(j, settings.dt);
+        velocity_file.printf("%14.6e \t %14.6e \n", t, reported_value(velocity[j], factors.velocity));
+        displacement_file.printf("%14.6e \t %14.6e \n", t, reported_value(displacement[j], factors.displacement));
     }
     velocity_file.close();
     displacement_file.close();

@@ -1,8 +1,8 @@
 #pragma once
 #include <cstdint>
 
-#include "run/console.hpp"
-#include "run/run_settings.hpp"
+#include "base/console.hpp"
+#include "base/run_settings.hpp"
 #include "spec/srs_spec.hpp"
 #include "wavelet/wavelet_set.hpp"
 
@@ -14,9 +14,31 @@ namespace quorel {
 //   v(tau) = A/2 (sin(dif tau)/dif - sin(s tau)/s)
 //   d(tau) = A/2 ((cos(s tau) - 1)/s^2 - (cos(dif tau) - 1)/dif^2)
 // and both are zero again at the end of the wavelet (odd N), so wavelets that
-// have ended are left out exactly.  Writes velox_<trial>.out and disp_<trial>.out
-// ("%14.6e \t %14.6e \n": time in sec, value in the run's reporting unit).
-void write_velocity_displacement(Console& console, int32_t trial, const WaveletSet& set, const SrsSpec& spec,
-                                 const RunSettings& settings, const OutputNames& names);
+// have ended are left out exactly.
+//
+// Fills velocity[j] and displacement[j], j < nt, with the float sums over the
+// wavelets of A (...) above: twice the integrals, in the unit of the
+// specification's accelerations times sec and sec^2.  Ends the run when an
+// envelope and its carrier coincide (N = 1).
+void integrate_wavelets(const WaveletSet& set, int32_t trial, const SrsSpec& spec, const RunSettings& settings,
+                        float* velocity, float* displacement);
+
+// Unit factors to the reporting units: G to in/sec and in (386), G to m/sec
+// and mm (9.81, 9810), or m/sec^2 to m/sec and mm (1, 1000).
+struct ReportingFactors {
+    double velocity = 0.0;
+    double displacement = 0.0;
+};
+ReportingFactors reporting_factors(int32_t units);
+
+// A sum of integrate_wavelets in the reporting unit: sum x factor x 1/2.
+inline double reported_value(float sum, double factor) { return static_cast<double>(sum) * factor * 0.5; }
+
+// Writes velox_<trial>.out and disp_<trial>.out ("%14.6e \t %14.6e \n": time in
+// sec, value in the run's reporting unit) from the sums integrate_wavelets
+// leaves in `velocity` and `displacement` (nt entries each, overwritten).
+void write_velocity_displacement(TextOutput& out, int32_t trial, const WaveletSet& set, const SrsSpec& spec,
+                                 const RunSettings& settings, const OutputNames& names, float* velocity,
+                                 float* displacement);
 
 }  // namespace quorel

@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "run/capacity.hpp"
+#include "base/capacity.hpp"
 
 namespace quorel {
 

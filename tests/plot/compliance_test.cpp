@@ -5,7 +5,7 @@
 
 #include "plot/compliance.hpp"
 #include "plot/run_files.hpp"
-#include "run/error.hpp"
+#include "base/error.hpp"
 
 namespace quorel::plot {
 namespace {

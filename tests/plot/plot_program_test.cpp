@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "run/format.hpp"
+#include "base/format.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {

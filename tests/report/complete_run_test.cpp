@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "run/format.hpp"
+#include "base/format.hpp"
 #include "spec/resample.hpp"
 #include "support/test_support.hpp"
 
@@ -361,7 +361,8 @@ TEST(CompleteRun, AFatalCheckInAMiddleTrialEndsTheRunAlikeOnEveryEngine) {
     }
 }
 
-// A directory in the way of a result file: the run names the file and fails.
+// A directory in the way of a result file: the run names the file and the
+// system's reason, and fails.
 TEST(CompleteRun, AResultFileThatCannotBeCreatedEndsTheRunWithItsName) {
     long d = -1, a = -1;
     {
@@ -380,7 +381,7 @@ TEST(CompleteRun, AResultFileThatCannotBeCreatedEndsTheRunWithItsName) {
         std::filesystem::create_directory(file);
         const auto run = run_script(answers(1, 10, 1, 1));
         EXPECT_EQ(run.status, 1) << file;
-        const std::string message = "\n Error: " + file + " \n";
+        const std::string message = "\n Error: " + file + ": Is a directory \n";
         ASSERT_GE(run.output.size(), message.size()) << file;
         EXPECT_EQ(run.output.substr(run.output.size() - message.size()), message) << file;
     }
@@ -403,7 +404,7 @@ TEST(CompleteRun, AResultFileOnAFullDiskIsRemoved) {
         std::filesystem::create_symlink("/dev/full", file);
         const auto run = run_script(answers(1, 10, 1, 1));
         EXPECT_EQ(run.status, 1) << file;
-        const std::string message = "\n Error: " + file + " \n";
+        const std::string message = "\n Error: " + file + ": No space left on device \n";
         ASSERT_GE(run.output.size(), message.size()) << file;
         EXPECT_EQ(run.output.substr(run.output.size() - message.size()), message) << file;
         EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(file))) << file;

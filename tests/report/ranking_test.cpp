@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "report/ranking.hpp"
-#include "run/trial_table.hpp"
+#include "report/trial_table.hpp"
 #include "spec/srs_spec.hpp"
 #include "support/test_support.hpp"
 

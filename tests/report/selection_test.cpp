@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "report/selection.hpp"
-#include "run/parameters.hpp"
-#include "run/trial_table.hpp"
+#include "app/dialogue.hpp"
+#include "report/trial_table.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {

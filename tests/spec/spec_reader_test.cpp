@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-#include "run/error.hpp"
+#include "base/error.hpp"
 #include "spec/spec_reader.hpp"
 #include "support/test_support.hpp"
 
@@ -67,29 +67,40 @@ TEST(SpecReader, PairsAreReadWhateverTheWhiteSpace) {
     EXPECT_EQ(loaded.spec.input_accel[1], 0.5f);
 }
 
-TEST(SpecReader, AWordEndsTheList) {
+// A token that is not a number never silently ends the list: a decimal
+// comma, a unit or a comment would otherwise cut the specification short.
+TEST(SpecReader, EveryTokenMustBeANumber) {
     TempDir dir;
-    const Loaded stop = load("10 1\nend of table\n100 10\n");
-    EXPECT_EQ(stop.error, "");
-    EXPECT_EQ(stop.spec.input_count, 1);
-    EXPECT_EQ(stop.spec.last_input_freq, 10.0f);
-    EXPECT_EQ(stop.spec.last_input_accel, 1.0f);
-    // A header line leaves no point at all.
-    EXPECT_EQ(load("freq accel\n10 1\n").error, "\n Error: no points in spec.txt \n");
-    EXPECT_EQ(load("").error, "\n Error: no points in spec.txt \n");
-    EXPECT_EQ(load(" \r\n\t\n").error, "\n Error: no points in spec.txt \n");
+    struct Case {
+        std::string content;
+        std::string line_and_token;
+    };
+    for (const Case& c : {Case{"10 9,4\n100 10\n", "line 1: '9,4'"}, Case{"10 9.4G\n", "line 1: '9.4G'"},
+                          Case{"10 1\n80 75 # knee\n", "line 2: '#'"}, Case{"freq accel\n10 1\n", "line 1: 'freq'"},
+                          Case{"10 1\r\n\r\n20 x\r\n", "line 3: 'x'"},
+                          Case{"10 1\n\xEF\xBB\xBF" "20 2\n", "line 2: '???20'"},
+                          Case{"10 1 " + std::string(50, 'a') + "\x01", "line 1: '" + std::string(40, 'a') + "'"},
+                          Case{"10 \x7f\xC3\xA9\n", "line 1: '???'"},
+                          Case{ascending_points(125) + "end", "line 126: 'end'"}}) {
+        EXPECT_EQ(load(c.content).error, "\n Error: spec.txt " + c.line_and_token + " is not a number \n") << c.content;
+    }
+    // A byte order mark at the very start, hexadecimal and exponent forms are fine.
+    const Loaded marked = load("\xEF\xBB\xBF" "0x1p3 1\n2e1 0x2\n");
+    ASSERT_EQ(marked.error, "");
+    ASSERT_EQ(marked.spec.input_count, 2);
+    EXPECT_EQ(marked.spec.input_freq[0], 8.0f);
+    EXPECT_EQ(marked.spec.input_accel[1], 2.0f);
+    for (const char* empty : {"", " \r\n\t\v\f\n", "\xEF\xBB\xBF"}) {
+        EXPECT_EQ(load(empty).error, "\n Error: no points in spec.txt \n");
+    }
 }
 
-TEST(SpecReader, CapacityIs125Points) {
+// omega_0 = 2 pi f_0 must exceed 3 rad/sec as a float: f_0 above 3 / (2 pi) = 0.477465 Hz.
+TEST(SpecReader, LowestFrequencyTheSynthesisCannotRunIsRefused) {
     TempDir dir;
-    const Loaded full = load(ascending_points(125));
-    EXPECT_EQ(full.error, "");
-    EXPECT_EQ(full.spec.input_count, 125);
-    EXPECT_EQ(full.spec.last_input_freq, 1250.0f);
-    EXPECT_EQ(load(ascending_points(126), "big.txt").error, "\n Error: more than 125 points in big.txt \n");
-    // A lone number after 125 pairs is a 126th point.
-    EXPECT_EQ(load(ascending_points(125) + "1260", "big.txt").error, "\n Error: more than 125 points in big.txt \n");
-    EXPECT_EQ(load(ascending_points(125) + "end").error, "");
+    EXPECT_EQ(load("0.4774 1\n10 1\n").error,
+              "\n Error: lowest frequency 0.4774 Hz is below the 0.48 Hz that the synthesis supports \n");
+    EXPECT_EQ(load("0.4775 1\n10 1\n").error, "");
 }
 
 TEST(SpecReader, BadPointIsReportedByItsIndex) {

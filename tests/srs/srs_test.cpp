@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "run/error.hpp"
+#include "base/error.hpp"
 #include "srs/srs.hpp"
 #include "support/test_support.hpp"
 

@@ -28,7 +28,7 @@ RunOutcome run_script(const std::string& answers, RunOptions options) {
     std::ostringstream out;
     if (!options.clock) options.clock = [] { return 1000.0; };
     RunOutcome outcome;
-    outcome.status = run_quorel(in, out, [] { return 0; }, options);
+    outcome.status = run_dialogue(in, out, [] { return 0; }, options);
     outcome.output = out.str();
     return outcome;
 }

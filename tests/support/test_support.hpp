@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "run/console.hpp"
-#include "run/driver.hpp"
+#include "base/console.hpp"
+#include "app/dialogue.hpp"
 #include "srs/filter_bank.hpp"
 
 namespace quorel::testing {

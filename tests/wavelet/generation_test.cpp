@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "run/error.hpp"
+#include "base/error.hpp"
 #include "wavelet/generation.hpp"
 
 namespace quorel {

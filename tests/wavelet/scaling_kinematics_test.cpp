@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "run/error.hpp"
+#include "base/error.hpp"
 #include "support/test_support.hpp"
 #include "wavelet/kinematics.hpp"
 #include "wavelet/scaling.hpp"

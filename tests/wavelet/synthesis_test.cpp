@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "run/error.hpp"
+#include "base/error.hpp"
 #include "support/test_support.hpp"
 #include "wavelet/synthesis.hpp"
 

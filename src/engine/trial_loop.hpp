@@ -12,12 +12,12 @@
 #include <string>
 #include <string_view>
 
-#include "run/console.hpp"
-#include "run/output_file.hpp"
-#include "run/random.hpp"
-#include "run/run_settings.hpp"
-#include "run/trial_state.hpp"
-#include "run/trial_table.hpp"
+#include "base/output_file.hpp"
+#include "base/random.hpp"
+#include "base/run_settings.hpp"
+#include "engine/run_reporter.hpp"
+#include "engine/trial_state.hpp"
+#include "report/trial_table.hpp"
 #include "spec/srs_spec.hpp"
 #include "srs/filter_bank.hpp"
 #include "srs/srs.hpp"
@@ -52,14 +52,16 @@ struct TrialResult {
     float peak_accel = 0.0f;
     float peak_velocity = 0.0f;
     float peak_displacement = 0.0f;
-    float total_error = 0.0f;   // of the last evaluation
-    float best_error = 0.0f;    // smallest max_error
+    float total_error = 0.0f;   // of the best evaluation
+    float best_error = 0.0f;    // smallest max_error: that of the best evaluation
     int32_t iterations = 0;     // k at the stop: 9..59, or 60
     int32_t evaluations = 0;    // error evaluations made (for the low-spec warnings)
 };
 
 // Evaluates trial `trial` on its generated row: iterates, restores the best
-// amplitudes into the row and measures the last synthesized history.  Fatal
+// amplitudes (the first evaluation with the smallest maximum error) into the
+// row and measures the history they give: the peaks and the total error are
+// those of the history the trial delivers.  Fatal
 // checks throw; `result.evaluations` counts the evaluations made until then.
 // Returns false, abandoning the trial, when `last_needed` drops below `trial`
 // (a fatal check in an earlier trial has ended the run).
@@ -75,9 +77,10 @@ struct TrialLine {
 };
 TrialLine trial_line(int32_t trial, const TrialResult& result);
 
-// Runs every trial and fills the trial table (values and their sort copies).
+// Runs every trial and fills the trial table (values and their sort copies),
+// handing each trial's line to the reporter and the trial log in trial order.
 // `threads` workers (1 evaluates on the calling thread).
-void run_trials(Console& console, OutputFile& trial_log, const TrialContext& context, RandomGenerator& rng,
+void run_trials(RunReporter& reporter, OutputFile& trial_log, const TrialContext& context, RandomGenerator& rng,
                 WaveletSet& set, TrialTable& table, int32_t threads);
 
 }  // namespace quorel

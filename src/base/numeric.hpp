@@ -15,3 +15,10 @@ inline int32_t truncate_to_int32(double value) {
 }
 
 }  // namespace quorel
+
+namespace quorel {
+
+// 2 pi in double, as twice atan2(0, -1).
+inline double two_pi() { return 2.0 * std::atan2(0.0, -1.0); }
+
+}  // namespace quorel

@@ -1,6 +1,6 @@
 #pragma once
-// Every run parameter entered at the console, with the time grid derived from
-// them.
+// Every run parameter, as entered in the dialogue or given on the command line,
+// with the time grid derived from them.
 #include <cstdint>
 #include <string>
 
@@ -18,6 +18,7 @@ struct RunSettings {
     int32_t algorithm = 0;        // 1 = Kelly-Richman, anything else = Smallwood
     int32_t damping_format = 0;   // 1 = ratio entered, otherwise Q entered
     float damping = 0.0f;         // fraction of critical, 0 <= damping < 1
+    float q = 0.0f;               // the Q entered (damping format other than 1)
     int32_t trial_count = 0;      // 1..2000
     int32_t units = 0;            // UnitSystem value 1, 2 or 3
     const char* accel_unit = "";         // unit labels, static texts
@@ -34,6 +35,19 @@ struct RunSettings {
 
 inline UnitSystem unit_system(const RunSettings& settings) {
     return static_cast<UnitSystem>(settings.units);
+}
+
+// Unit labels of the unit system (1, 2 or 3): acceleration as in the
+// specification file, velocity and displacement in the reporting units.
+inline void set_unit_labels(RunSettings& settings) {
+    settings.displacement_unit = "mm";
+    settings.velocity_unit = "m/sec";
+    settings.accel_unit = "G";
+    if (settings.units == 1) {
+        settings.displacement_unit = "inch";
+        settings.velocity_unit = "in/sec";
+    }
+    if (settings.units == 3) settings.accel_unit = "m/sec^2";
 }
 
 }  // namespace quorel

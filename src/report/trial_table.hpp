@@ -10,6 +10,7 @@ struct TrialTable {
     int32_t count = 0;   // trials handed to ranking and reporting
 
     std::vector<float> peak_accel, peak_velocity, peak_displacement, total_error, max_error;
+    std::vector<int32_t> iterations;   // the count the trial log shows: 9..59, or 60
 
     // Copies handed to the ranking, which sorts them into descending order.
     std::vector<float> sort_peak_accel, sort_peak_velocity, sort_peak_displacement, sort_total_error,

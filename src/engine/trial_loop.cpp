@@ -1,4 +1,4 @@
-#include "run/trial_loop.hpp"
+#include "engine/trial_loop.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -11,7 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "run/error.hpp"
+#include "base/error.hpp"
+#include "report/trial_table.hpp"
 #include "srs/spectrum_error.hpp"
 #include "wavelet/generation.hpp"
 #include "wavelet/kinematics.hpp"
@@ -19,22 +20,6 @@
 #include "wavelet/synthesis.hpp"
 
 namespace quorel {
-
-void allocate_trial_table(TrialTable& table, int32_t trials) {
-    const size_t size = trials > 0 ? static_cast<size_t>(trials) : 0;
-    for (auto* list : {&table.peak_accel, &table.peak_velocity, &table.peak_displacement, &table.total_error,
-                       &table.max_error, &table.sort_peak_accel, &table.sort_peak_velocity,
-                       &table.sort_peak_displacement, &table.sort_total_error, &table.sort_max_error}) {
-        list->assign(size, 0.0f);
-    }
-    for (auto* list : {&table.order_peak_accel, &table.order_peak_velocity, &table.order_peak_displacement,
-                       &table.order_total_error, &table.order_max_error, &table.rank_peak_accel,
-                       &table.rank_peak_velocity, &table.rank_peak_displacement, &table.rank_total_error,
-                       &table.rank_max_error}) {
-        list->assign(size, 0);
-    }
-    table.count = 0;
-}
 
 void allocate_workspace(TrialWorkspace& workspace, int32_t n, int32_t nt, const KernelOptions& kernels) {
     allocate_basis(workspace.basis, n, nt, kernels.dense_synthesis);
@@ -55,17 +40,20 @@ bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context,
     state.best_error = std::numeric_limits<float>::infinity();
     result.evaluations = 0;
 
-    SpectrumError error;
+    float best_total_error = 0.0f;
+    int32_t best_evaluation = 0;
     state.iteration = 0;
     for (;;) {
         synthesize_time_history(set, trial, state.iteration == 0, context.spec, context.settings, workspace.basis,
                                 history);
         compute_srs(context.bank, history.samples.data(), history.nt, workspace.srs, context.kernels.srs);
-        error = spectrum_error(workspace.srs, context.spec);
+        const SpectrumError error = spectrum_error(workspace.srs, context.spec);
         ++result.evaluations;
         const float e = error.max_error;
         if (e < state.best_error) {
             state.best_error = e;
+            best_total_error = error.total_error;
+            best_evaluation = result.evaluations;
             for (int32_t i = 0; i < n; ++i) state.best_amplitude[i] = amplitude[i];
         }
         // From the tenth evaluation on, stop as soon as the error stops falling.
@@ -77,14 +65,21 @@ bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context,
         if (last_needed != nullptr && trial > last_needed->load(std::memory_order_relaxed)) return false;
     }
 
-    // The row keeps the best amplitudes; the peaks and the total error are those
-    // of the last evaluation.
+    // The row keeps the best evaluation's amplitudes, and the trial is judged
+    // by the history they give, the one the result files will hold.  When the
+    // best evaluation was not the last, its history is summed again from the
+    // same basis and amplitudes: the same samples, bit for bit.
     for (int32_t i = 0; i < n; ++i) amplitude[i] = state.best_amplitude[i];
+    // (The correction after the 60th evaluation changes the amplitudes only,
+    // not the history.)
+    if (best_evaluation != result.evaluations) {
+        synthesize_time_history(set, trial, false, context.spec, context.settings, workspace.basis, history);
+    }
     peak_kinematics(context.settings, history);
     result.peak_accel = history.peak_accel;
     result.peak_velocity = history.peak_velocity;
     result.peak_displacement = history.peak_displacement;
-    result.total_error = error.total_error;
+    result.total_error = best_total_error;
     result.best_error = state.best_error;
     result.iterations = state.iteration;
     return true;
@@ -194,7 +189,7 @@ private:
 
 }  // namespace
 
-void run_trials(Console& console, OutputFile& trial_log, const TrialContext& context, RandomGenerator& rng,
+void run_trials(RunReporter& reporter, OutputFile& trial_log, const TrialContext& context, RandomGenerator& rng,
                 WaveletSet& set, TrialTable& table, int32_t threads) {
     const RunSettings& settings = context.settings;
     const int32_t count = settings.trial_count;
@@ -221,12 +216,11 @@ void run_trials(Console& console, OutputFile& trial_log, const TrialContext& con
     // The console and the log see the trials in order, exactly as a one-by-one
     // run would show them.
     auto emit = [&](int32_t t, const TrialSlot& slot) {
-        for (int32_t e = 0; e < slot.result.evaluations && !warnings.empty(); ++e) console.print(warnings);
+        for (int32_t e = 0; e < slot.result.evaluations && !warnings.empty(); ++e) reporter.print(warnings);
         if (slot.exception) std::rethrow_exception(slot.exception);
         if (!slot.failure.empty()) throw QuorelError(slot.failure);
         const TrialLine line = trial_line(t, slot.result);
-        console.print(line.view());
-        console.flush();
+        reporter.trial_line(t, count, line.view());
         trial_log.write(line.view());
         trial_log.flush();
         const size_t i = static_cast<size_t>(t);
@@ -235,6 +229,7 @@ void run_trials(Console& console, OutputFile& trial_log, const TrialContext& con
         table.peak_displacement[i] = std::fabs(slot.result.peak_displacement);
         table.total_error[i] = std::fabs(slot.result.total_error);
         table.max_error[i] = std::fabs(slot.result.best_error);
+        table.iterations[i] = slot.result.iterations;
     };
 
     auto evaluate_alone = [&] {

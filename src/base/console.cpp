@@ -1,4 +1,4 @@
-#include "run/console.hpp"
+#include "base/console.hpp"
 
 #include <termios.h>
 #include <unistd.h>
@@ -10,8 +10,8 @@
 #include <limits>
 #include <ostream>
 
-#include "run/error.hpp"
-#include "run/format.hpp"
+#include "base/error.hpp"
+#include "base/format.hpp"
 
 namespace quorel {
 
@@ -156,9 +156,9 @@ std::string Console::read_file_name() {
     return token;
 }
 
-int Console::wait_key() {
+void Console::wait_key() {
     out_.flush();
-    return key_reader_ ? key_reader_() : 0;
+    if (key_reader_) key_reader_();
 }
 
 }  // namespace quorel

@@ -18,19 +18,33 @@
 
 namespace quorel {
 
-// Reads the final key press and returns the process exit status.
+// Where the text of a run goes: the dialogue's console, or the command line's
+// standard output.  Writers of messages and reports take one of these.
+class TextOutput {
+public:
+    virtual ~TextOutput() = default;
+    virtual void print(std::string_view text) = 0;
+};
+
+// Text nobody reads.
+class DiscardText : public TextOutput {
+public:
+    void print(std::string_view) override {}
+};
+
+// Reads the final key press (the key itself does not matter).
 using KeyReader = std::function<int()>;
 
 // The key wait of an interactive terminal: one key, raw (no echo, no Enter);
-// its character code is the status.  When standard input is not a terminal
-// nothing is read and the status is 0.
+// returns its character code.  When standard input is not a terminal nothing
+// is read and 0 is returned.
 int read_key_from_stdin();
 
-class Console {
+class Console : public TextOutput {
 public:
     Console(std::istream& in, std::ostream& out, KeyReader key_reader);
 
-    void print(std::string_view text);
+    void print(std::string_view text) override;
     void flush();
 
     int32_t read_int();
@@ -41,7 +55,8 @@ public:
     // The specification file name: any token below 260 characters.
     std::string read_file_name();
 
-    int wait_key();
+    // Waits for the final key press.
+    void wait_key();
 
     // Longer answers end the run ("answer too long"); no real answer needs
     // more than a few dozen characters.

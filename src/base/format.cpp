@@ -1,4 +1,4 @@
-#include "run/format.hpp"
+#include "base/format.hpp"
 
 #include <cstdarg>
 #include <cstdio>

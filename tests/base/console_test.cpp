@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "run/console.hpp"
-#include "run/error.hpp"
+#include "base/console.hpp"
+#include "base/error.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "run/capacity.hpp"
+#include "base/capacity.hpp"
 
 namespace quorel {
 

@@ -1,0 +1,346 @@
+#include "app/command_line.hpp"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <new>
+#include <optional>
+#include <ostream>
+#include <thread>
+
+#include "base/capacity.hpp"
+#include "base/console.hpp"
+#include "base/error.hpp"
+#include "base/format.hpp"
+#include "base/version.hpp"
+#include "engine/engine.hpp"
+#include "engine/time_grid.hpp"
+#include "plot/plot_program.hpp"
+#include "spec/resample.hpp"
+#include "spec/spec_reader.hpp"
+
+namespace quorel {
+
+namespace {
+
+// Numbers are read as the dialogue reads its answers: integers as whole
+// decimal tokens (no octal or hexadecimal forms), reals as decimal tokens
+// rounded once to float.
+std::optional<int64_t> decimal_integer(const std::string& text) {
+    const char* begin = text.data();
+    const char* end = text.data() + text.size();
+    if (begin != end && *begin == '+') ++begin;
+    if (begin == end || *begin == '+') return std::nullopt;
+    int64_t value = 0;
+    const auto [stop, error] = std::from_chars(begin, end, value, 10);
+    if (error != std::errc() || stop != end) return std::nullopt;
+    return value;
+}
+
+float decimal_real(const std::string& text) {
+    float value = 0.0f;
+    parse_real_token(text, value);
+    return value;
+}
+
+CLI::Validator integer_in(int64_t low, int64_t high) {
+    return CLI::Validator(
+        [=](std::string& text) -> std::string {
+            const auto value = decimal_integer(text);
+            if (!value) return "'" + text + "' is not a whole number";
+            if (*value < low || *value > high) {
+                return format("%s is out of range: %lld to %lld", text.c_str(), static_cast<long long>(low),
+                              static_cast<long long>(high));
+            }
+            return {};
+        },
+        format("INT in %lld..%lld", static_cast<long long>(low), static_cast<long long>(high)));
+}
+
+// A real number; `accept` says whether its float value is in range, `range`
+// how the range reads.
+template <typename Accept>
+CLI::Validator real_where(Accept accept, const std::string& range) {
+    return CLI::Validator(
+        [=](std::string& text) -> std::string {
+            float value = 0.0f;
+            if (!parse_real_token(text, value)) return "'" + text + "' is not a number";
+            if (!accept(value)) return text + " is out of range: " + range;
+            return {};
+        },
+        range);
+}
+
+const char* const footer = R"(
+Every file the dialogue writes is written in the output folder, byte for byte
+as the dialogue would write it for the same answers: trials.out, rank_d.out,
+disp_rank, accel_rank, and wavelet_, accel_, velox_, disp_ and srs_<n>.out of
+the two optimum trials.  Also written, for scripts:
+  summary.json        settings, grid, every trial's figures, the optima and their files
+  history_<n>.csv     time, acceleration, velocity, displacement of each optimum (%.9g)
+  wavelets_<n>.csv    index, frequency, polarity, half-sines, delay (sec), amplitude
+
+Standard output: the time grid, warnings, the trial lines, the two optima and
+the elapsed time.  Errors go to standard error.
+
+Exit status: 0 success; 1 the run failed (specification file, a check of the
+run, a file that cannot be written, another run using the folder, --plot
+failing); 2 the command line is wrong (nothing is touched).
+
+Without any argument quorel asks its questions instead (the dialogue).
+
+Example:
+  quorel -a kelly-richman --spacing 1/3 --damping 0.05 -n 100 -u metric -s 7 \
+         -r 20000 -d 0.5 -o run/functional examples/functional.txt)";
+
+struct CommandLine {
+    std::string spec_file;
+    std::string algorithm = "smallwood";
+    std::string spacing = "1/6";
+    std::string q;
+    std::string damping;
+    std::string trials = "200";
+    std::string units = "english";
+    std::string seed = "1";
+    std::string sample_rate;
+    std::string points;
+    std::string duration;
+    std::string output_dir = ".";
+    std::string threads;
+    bool quiet = false;
+    bool no_progress = false;
+    bool plot = false;
+    bool scalar_srs = false;
+    bool dense_synthesis = false;
+    bool baseline = false;
+};
+
+void define_options(CLI::App& app, CommandLine& c) {
+    app.description("quorel - SRS synthesis by wavelets: a shock time history whose shock response spectrum meets a specification.");
+    app.set_version_flag("--version", std::string("quorel ") + quorel_version);
+    app.footer(footer);
+    app.add_option("SPECFILE", c.spec_file,
+                   "Specification: pairs of natural frequency (Hz) and SRS acceleration (G, or m/sec^2 with -u si)")
+        ->required();
+    app.add_option("-a,--algorithm", c.algorithm, "SRS filters: smallwood or kelly-richman (default smallwood)")
+        ->check(CLI::IsMember({"smallwood", "kelly-richman"}));
+    app.add_option("--spacing", c.spacing, "Octave spacing of the frequency grid: 1/3, 1/6 or 1/12 (default 1/6)")
+        ->check(CLI::IsMember({"1/3", "1/6", "1/12"}));
+    auto* q = app.add_option("-q,--q", c.q, "SRS damping as Q, above 0.5 (default 10)")
+                  ->check(real_where([](float v) { return v > 0.5f; }, "above 0.5"));
+    auto* ratio = app.add_option("--damping", c.damping, "SRS damping as a ratio of critical, 0 <= RATIO < 1")
+                      ->check(real_where([](float v) { return v >= 0.0f && v < 1.0f; }, "0 <= RATIO < 1"));
+    q->excludes(ratio);
+    app.add_option("-n,--trials", c.trials, "Number of trials, 1 to 2000 (default 200)")->check(integer_in(1, max_trials));
+    app.add_option("-u,--units", c.units,
+                   "english (G, in/sec, in), metric (G, m/sec, mm) or si (m/sec^2, m/sec, mm) (default english)")
+        ->check(CLI::IsMember({"english", "metric", "si"}));
+    app.add_option("-s,--seed", c.seed, "The arbitrary integer that shifts the random sequence, 1 to 2147483647 (default 1)")
+        ->check(integer_in(1, 2147483647));
+    app.add_option("-r,--sample-rate", c.sample_rate,
+                   "Samples/sec, at least 4 x the top grid frequency (default 10 x the top grid frequency)")
+        ->check(real_where([](float v) { return v > 0.0f; }, "above 0"));
+    auto* points = app.add_option("-p,--points", c.points, "Samples in the history, 1 to 99999")
+                       ->check(integer_in(1, max_history_samples));
+    auto* duration = app.add_option("-d,--duration", c.duration,
+                                    "Duration in sec (default 2 / lowest frequency; at most 99999 samples)")
+                         ->check(real_where([](float v) { return v > 0.0f; }, "above 0"));
+    points->excludes(duration);
+    app.add_option("-o,--output-dir", c.output_dir, "Folder for every file, created with its parents (default .)");
+    app.add_option("-j,--threads", c.threads, "Trial workers (default: every hardware thread)")->check(integer_in(1, 1024));
+    app.add_flag("--quiet", c.quiet, "No trial lines on standard output");
+    app.add_flag("--no-progress", c.no_progress, "No progress line on standard error");
+    app.add_flag("--plot", c.plot, "Draw and check the two optima as quorel-plot does, in the output folder");
+    // Engine switches for benchmarks and comparisons; results are identical.
+    app.add_flag("--scalar-srs", c.scalar_srs)->group("");
+    app.add_flag("--dense-synthesis", c.dense_synthesis)->group("");
+    app.add_flag("--baseline", c.baseline)->group("");
+}
+
+std::string clock_text(double seconds) {
+    const long s = static_cast<long>(seconds);
+    if (s >= 3600) return format("%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    return format("%ld:%02ld", s / 60, s % 60);
+}
+
+// The run's text on standard output; the trial lines unless quiet, and a
+// progress line on a terminal's standard error, erased before anything else
+// is printed and at the end.
+class CommandLineReporter : public RunReporter {
+public:
+    CommandLineReporter(std::ostream& out, std::ostream& err, bool quiet, bool progress)
+        : out_(out), err_(err), quiet_(quiet), progress_(progress), started_(std::chrono::steady_clock::now()) {}
+    ~CommandLineReporter() override { finish(); }
+
+    void print(std::string_view text) override {
+        hide_progress();
+        out_ << text;
+    }
+    void table_heading(std::string_view text) override {
+        if (!quiet_) print(text);
+    }
+    void trial_line(int32_t trial, int32_t count, std::string_view line) override {
+        if (!quiet_) {
+            print(line);
+            out_.flush();
+        }
+        if (progress_) show_progress(trial + 1, count);
+    }
+    void finish() { hide_progress(); }
+
+private:
+    void show_progress(int32_t done, int32_t count) {
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+        const double left = done > 0 ? elapsed * (count - done) / done : 0.0;
+        std::string text = format(" trial %ld of %ld   %s elapsed   %s left", static_cast<long>(done),
+                                  static_cast<long>(count), clock_text(elapsed).c_str(), clock_text(left).c_str());
+        const size_t width = text.size();
+        if (text.size() < shown_width_) text.append(shown_width_ - text.size(), ' ');
+        err_ << '\r' << text << std::flush;
+        shown_width_ = width;
+    }
+    void hide_progress() {
+        if (shown_width_ == 0) return;
+        err_ << '\r' << std::string(shown_width_, ' ') << '\r' << std::flush;
+        shown_width_ = 0;
+    }
+
+    std::ostream& out_;
+    std::ostream& err_;
+    bool quiet_;
+    bool progress_;
+    std::chrono::steady_clock::time_point started_;
+    size_t shown_width_ = 0;
+};
+
+float octave_fraction(const std::string& spacing) {
+    if (spacing == "1/3") return octave_fraction_for_answer(1);
+    if (spacing == "1/12") return octave_fraction_for_answer(3);
+    return octave_fraction_for_answer(2);
+}
+
+RunSettings settings_of(const CommandLine& c) {
+    RunSettings settings;
+    settings.algorithm = c.algorithm == "kelly-richman" ? 1 : 2;
+    if (!c.damping.empty()) {
+        settings.damping_format = 1;
+        settings.damping = decimal_real(c.damping);
+    } else {
+        // As the dialogue's Q answer: zeta = 1 / (2 Q) from the float Q.
+        settings.damping_format = 2;
+        settings.q = c.q.empty() ? 10.0f : decimal_real(c.q);
+        settings.damping = static_cast<float>(1.0 / (2.0 * static_cast<double>(settings.q)));
+    }
+    settings.trial_count = static_cast<int32_t>(*decimal_integer(c.trials));
+    settings.units = c.units == "english" ? 1 : (c.units == "metric" ? 2 : 3);
+    set_unit_labels(settings);
+    settings.seed = static_cast<int32_t>(*decimal_integer(c.seed));
+    return settings;
+}
+
+int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_terminal) {
+    RunSettings settings = settings_of(c);
+    SrsSpec spec;
+    DiscardText quiet_reader;
+    load_spec_points(quiet_reader, c.spec_file, spec);
+    if (build_octave_grid(spec, octave_fraction(c.spacing))) out << "\n Warning: number of specification points reduced.";
+
+    const float rate = c.sample_rate.empty() ? recommended_sample_rate(spec) : decimal_real(c.sample_rate);
+    check_sample_rate(spec, rate);
+    set_sample_rate(settings, rate);
+    bool reduced = false;
+    if (!c.points.empty()) {
+        reduced = set_point_count(settings, static_cast<int32_t>(*decimal_integer(c.points)));
+    } else {
+        const float duration =
+            c.duration.empty() ? static_cast<float>(recommended_duration(spec)) : decimal_real(c.duration);
+        reduced = set_duration(settings, duration);
+    }
+    if (reduced) out << duration_reduced_warning;
+    out << time_grid_line(settings);
+    if (const std::string error = duration_error(spec, settings); !error.empty()) throw QuorelError(error);
+
+    OutputNames names;
+    if (c.output_dir != ".") {
+        names.directory = c.output_dir;
+        std::error_code error;
+        std::filesystem::create_directories(c.output_dir, error);
+        if (error) {
+            throw QuorelError(format("\n Error: cannot create the output folder %s: %s \n", c.output_dir.c_str(),
+                                     error.message().c_str()));
+        }
+    }
+
+    EngineOptions options;
+    options.threads = c.threads.empty() ? 0 : static_cast<int32_t>(*decimal_integer(c.threads));
+    if (c.scalar_srs || c.baseline) options.kernels.srs = SrsKernel::scalar;
+    if (c.dense_synthesis || c.baseline) options.kernels.dense_synthesis = true;
+    if (c.baseline) options.threads = 1;
+    options.machine_readable = true;
+    options.spec_file = c.spec_file;
+
+    settings.start_time = static_cast<double>(std::time(nullptr));
+    RunResults results;
+    {
+        CommandLineReporter reporter(out, err, c.quiet, err_is_terminal && !c.no_progress);
+        results = run_synthesis(settings, spec, names, options, reporter);
+    }
+    out << elapsed_time_text(settings.start_time, static_cast<double>(std::time(nullptr)));
+    out.flush();
+
+    if (!c.plot) return exit_success;
+    plot::PlotRequest request;
+    request.spec_file = c.spec_file;
+    request.directory = c.output_dir;
+    request.trials = {results.optima.displacement};
+    if (results.optima.acceleration != results.optima.displacement) request.trials.push_back(results.optima.acceleration);
+    return plot::draw_run(request, out, err);
+}
+
+}  // namespace
+
+int run_command_line(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                     bool err_is_terminal) {
+    CLI::App app{"", "quorel"};
+    CommandLine c;
+    define_options(app, c);
+    try {
+        // CLI11 takes the arguments last first.
+        std::vector<std::string> reversed(args.rbegin(), args.rend());
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        out << app.help();
+        return exit_success;
+    } catch (const CLI::CallForVersion&) {
+        out << "quorel " << quorel_version << "\n";
+        return exit_success;
+    } catch (const CLI::ParseError& error) {
+        err << "quorel: " << error.what() << "\nRun 'quorel --help' for usage.\n";
+        return exit_usage_error;
+    }
+
+    int status = exit_run_error;
+    try {
+        status = run(c, out, err, err_is_terminal);
+    } catch (const QuorelError& error) {
+        out.flush();
+        err << error.what();
+    } catch (const std::bad_alloc&) {
+        out.flush();
+        err << "\n Error: out of memory \n";
+    } catch (const std::exception& error) {
+        out.flush();
+        err << format("\n Error: %s \n", error.what());
+    }
+    out.flush();
+    err.flush();
+    if (!out) status = exit_run_error;
+    return status;
+}
+
+}  // namespace quorel

@@ -1,0 +1,112 @@
+#include "engine/engine.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "base/capacity.hpp"
+#include "base/error.hpp"
+#include "base/format.hpp"
+#include "base/numeric.hpp"
+#include "base/output_file.hpp"
+#include "base/random.hpp"
+#include "base/version.hpp"
+#include "report/summary.hpp"
+#include "srs/filter_bank.hpp"
+#include "wavelet/wavelet_set.hpp"
+
+namespace quorel {
+
+namespace {
+
+const char* unit_header(int32_t units) {
+    switch (units) {
+        case 1: return "\n           (G)         (in/sec)     (in)       \n";
+        case 2: return "\n           (G)         (m/sec)      (mm)       \n";
+        default: return "\n           (m/sec^2)   (m/sec)      (mm)       \n";
+    }
+}
+
+// Per-frequency constants of the wavelets.
+void set_wavelet_constants(const SrsSpec& spec, WaveletSet& set) {
+    const double two_pi_value = two_pi();
+    for (int32_t i = 0; i < spec.count; ++i) {
+        set.omega[i] = static_cast<float>(spec.freq[i] * two_pi_value);
+        set.min_span[i] = static_cast<float>(1.5 / static_cast<double>(spec.freq[i]));
+        set.base_amplitude[i] = static_cast<float>(spec.accel[i] * 0.0625);
+    }
+}
+
+}  // namespace
+
+std::string elapsed_time_text(double start_seconds, double now_seconds) {
+    const double diff = now_seconds - start_seconds;
+    if (!(diff > 0.0)) return {};
+    const long seconds_total = static_cast<long>(diff);
+    const long hours = seconds_total / 3600;
+    const long minutes = (seconds_total - 3600 * hours) / 60;
+    const long seconds = seconds_total - 60 * minutes - 3600 * hours;
+    return "\n\n Elapsed time (hr:min:sec)\n" + format("      = %ld:%ld:%ld \n", hours, minutes, seconds);
+}
+
+RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, OutputNames names,
+                         const EngineOptions& options, RunReporter& reporter) {
+    const auto started = std::chrono::steady_clock::now();
+    RunResults results;
+    if (settings.nt >= max_samples) throw QuorelError("\n\n Error: too many samples.\n\n");
+
+    SrsFilterBank bank;
+    reporter.print("\n");
+    prepare_srs_filters(settings, spec, two_pi(), bank);
+
+    OutputFile trial_log(names.path(names.trials), OutputFile::OnAbandon::keep, OutputFile::Lock::exclusive);
+    // A summary left by an earlier run in this folder would pass for this one's
+    // until it is written anew at the end.
+    if (options.machine_readable) std::remove(names.path(names.summary).c_str());
+
+    const char* headers[] = {"\n           Peak        Peak         Peak         ",
+                             "\n Trial     Accel       Vel          Disp      T.Error      I.Error",
+                             unit_header(settings.units)};
+    for (const char* header : headers) {
+        reporter.table_heading(header);
+        trial_log.write(header);
+    }
+    trial_log.flush();
+    if (options.stop_before_trials) {
+        trial_log.close();
+        return results;
+    }
+
+    WaveletSet set;
+    allocate_rows(set, spec.count, settings.trial_count);
+    set_wavelet_constants(spec, set);
+
+    const int32_t threads =
+        options.threads > 0 ? options.threads : static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
+    const TrialContext context{settings, spec, bank, options.kernels};
+    RandomGenerator rng;
+    discard_draws(rng, settings.seed);
+    try {
+        run_trials(reporter, trial_log, context, rng, set, results.table, threads);
+    } catch (const QuorelError& error) {
+        // The log keeps the trials that ran and ends, like the console, with the
+        // message that stopped the run: it cannot pass for a finished log.
+        trial_log.abandon_with(error.what());
+        throw;
+    }
+    trial_log.flush();
+
+    const ReportContext report{settings, spec, bank, options.kernels.srs, options.machine_readable};
+    results.optima = report_results(reporter, report, names, set, results.table);
+    results.trials_run = true;
+    if (options.machine_readable) {
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        write_summary(SummaryInputs{quorel_version, options.spec_file, elapsed, settings, spec, results.table,
+                                    results.optima, names});
+    }
+    trial_log.close();
+    return results;
+}
+
+}  // namespace quorel

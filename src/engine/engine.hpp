@@ -1,0 +1,45 @@
+#pragma once
+// The run itself, once every setting is known: filter bank, trial log, trials,
+// final report and result files.  The dialogue and the command line gather the
+// settings and the gridded specification, then hand them here.
+#include <cstdint>
+#include <string>
+
+#include "base/run_settings.hpp"
+#include "engine/run_reporter.hpp"
+#include "engine/trial_loop.hpp"
+#include "report/final_report.hpp"
+#include "spec/srs_spec.hpp"
+
+namespace quorel {
+
+struct EngineOptions {
+    int32_t threads = 0;                 // trial workers; 0 = every hardware thread
+    KernelOptions kernels;
+    bool stop_before_trials = false;     // end once the trial log has its headers
+    // Command-line runs: history_<n>.csv and wavelets_<n>.csv of the optima
+    // and summary.json, which names `spec_file`.
+    bool machine_readable = false;
+    std::string spec_file;
+};
+
+struct RunResults {
+    bool trials_run = false;   // false after stop_before_trials
+    Optima optima;
+    TrialTable table;          // the values in trial order
+};
+
+// Runs the synthesis with complete settings (time grid included) on the
+// gridded specification, writing every file into names.directory.  The trial
+// log is locked from its creation to the end of the run: a second run in the
+// same folder fails ("another run is using trials.out") and changes nothing.
+// Fatal checks throw QuorelError; a file being written is then removed, the
+// trial log kept with the message as its last line.
+RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, OutputNames names,
+                         const EngineOptions& options, RunReporter& reporter);
+
+// "\n\n Elapsed time (hr:min:sec)\n      = h:m:s \n", empty when no whole
+// second has passed.
+std::string elapsed_time_text(double start_seconds, double now_seconds);
+
+}  // namespace quorel

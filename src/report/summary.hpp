@@ -1,0 +1,31 @@
+#pragma once
+// summary.json: the settings, the grid, every trial's figures and the two
+// optima with their files, for scripts.  Numbers are the values the run holds
+// (a float's exact value), not their printed rounding.
+#include <string>
+
+#include "base/run_settings.hpp"
+#include "report/final_report.hpp"
+#include "report/trial_table.hpp"
+#include "spec/srs_spec.hpp"
+
+namespace quorel {
+
+struct SummaryInputs {
+    const char* version;
+    const std::string& spec_file;
+    double elapsed_seconds;
+    const RunSettings& settings;
+    const SrsSpec& spec;
+    const TrialTable& table;   // values in trial order
+    const Optima& optima;
+    const OutputNames& names;
+};
+
+// The summary's text, as written.
+std::string summary_text(const SummaryInputs& inputs);
+
+// Writes names.summary into names.directory.
+void write_summary(const SummaryInputs& inputs);
+
+}  // namespace quorel
