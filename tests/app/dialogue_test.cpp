@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <sstream>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -87,13 +91,17 @@ RunOutcome run(const Answers& answers) { return run(answers.text()); }
 
 std::string tail(const std::string& text, size_t n) { return text.size() < n ? text : text.substr(text.size() - n); }
 
-// The run stops at a fatal check of the dialogue: its message last, status 1,
-// no key wait, and no file written: the specification is alone in the folder.
-void expect_fatal(const RunOutcome& outcome, const std::string& message, const std::string& what) {
+// The run stops at a fatal check: its message last, status 1, no key wait,
+// and no file written: the folder holds its `files` as before.
+void expect_fatal_in(const RunOutcome& outcome, const std::string& message, size_t files, const std::string& what = "") {
     EXPECT_EQ(outcome.status, 1) << what;
     EXPECT_EQ(tail(outcome.output, message.size()), message) << what;
     EXPECT_EQ(outcome.output.find(key_wait), std::string::npos) << what;
-    EXPECT_EQ(testing::read_directory().size(), 1u) << what;
+    EXPECT_EQ(testing::read_directory().size(), files) << what;
+}
+// ... with the specification alone in the folder.
+void expect_fatal(const RunOutcome& outcome, const std::string& message, const std::string& what) {
+    expect_fatal_in(outcome, message, 1u, what);
 }
 
 size_t count_of(const std::string& text, const std::string& part) {
@@ -347,6 +355,52 @@ TEST(TimeGridChecks, DurationPathTruncatesTheSampleCount) {
     ASSERT_NE(at, std::string::npos);
     EXPECT_EQ(outcome.output.substr(at, expected.size()), expected);
     EXPECT_TRUE(file_exists("trials.out"));
+}
+
+// The sample rate is recommended and checked against the top of the grid that
+// runs: 1 Hz to 2 kHz at 1/12 octave is cut to 125 points ending at
+// 2^(124/12) = 1290 Hz, so 12 900 samples/sec are recommended and 5 200 (above
+// 4 x 1290, below 4 x 2000) are accepted.
+TEST(TimeGridChecks, SampleRatesFollowTheTopOfTheGridThatRuns) {
+    TempDir dir;
+    write_file("wide.txt", "1 1\n2000 1\n");
+    Answers answers;
+    answers.file = "wide.txt";
+    answers.octave = "3";
+    answers.sample_rate = "5200";
+    answers.size = "12000";
+    RunOptions options;
+    options.stop_before_trials = true;
+    const RunOutcome outcome = testing::run_script(answers.text(), options);
+    EXPECT_EQ(outcome.status, 0) << outcome.output;
+    EXPECT_NE(outcome.output.find("\n\n Recommend sample rate >= 1.29e+04 samples/sec\n"), std::string::npos);
+    EXPECT_NE(outcome.output.find("sr=     5200 sample/sec  nt=12000"), std::string::npos);
+}
+
+// A run at a terminal ends with status 0 whatever key ends it.
+TEST(RunDialogue, AFinishedRunExitsZeroAfterTheKeyPress) {
+    TempDir dir;
+    write_file("spec.txt", "10 1\n40 4\n");
+    std::istringstream in(Answers{}.text());
+    std::ostringstream out;
+    RunOptions options;
+    options.clock = [] { return 0.0; };
+    EXPECT_EQ(run_dialogue(in, out, [] { return 'a'; }, options), 0) << out.str();
+    EXPECT_NE(out.str().find(key_wait), std::string::npos);
+}
+
+// A second run in a folder whose trial log is held by a running one fails at
+// the trial log and changes nothing there.
+TEST(RunDialogue, ASecondRunInTheSameFolderFailsAndChangesNothing) {
+    TempDir dir;
+    write_file("trials.out", "running\n");
+    const int held = ::open("trials.out", O_RDWR);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+    const RunOutcome outcome = run(Answers{});
+    ::close(held);
+    expect_fatal_in(outcome, "\n Error: another run is using trials.out \n", 2u);
+    EXPECT_EQ(read_file("trials.out"), "running\n");
 }
 
 TEST(RunParameters, DampingUnitLabelsAndSeed) {

@@ -65,6 +65,18 @@ std::vector<std::vector<double>> read_table(const std::string& name) {
     return rows;
 }
 
+std::vector<std::vector<double>> read_csv(const std::string& name) {
+    std::vector<std::vector<double>> rows;
+    const auto lines = read_lines(name);
+    for (size_t k = 1; k < lines.size(); ++k) {
+        std::istringstream fields(lines[k]);
+        std::vector<double> row;
+        for (std::string field; std::getline(fields, field, ',');) row.push_back(std::stod(field));
+        rows.push_back(row);
+    }
+    return rows;
+}
+
 std::vector<double> sdof_absolute_response(const std::function<double(double)>& y, double dt, int count,
                                            double freq, double zeta, int substeps) {
     const double w = 2.0 * std::acos(-1.0) * freq;

@@ -83,6 +83,8 @@ bool file_exists(const std::string& name);
 std::vector<std::string> read_lines(const std::string& name);
 // Whitespace-separated numbers of every line.
 std::vector<std::vector<double>> read_table(const std::string& name);
+// The comma-separated numbers of every line after the header row.
+std::vector<std::vector<double>> read_csv(const std::string& name);
 // The rank file's five sections (accel, vel, disp, error, irror), each as its
 // (trial, value) lines in file order.
 std::vector<std::vector<std::pair<long, double>>> read_rank_file(const std::string& name);
