@@ -126,33 +126,50 @@ void define_options(CLI::App& app, CommandLine& c) {
     app.footer(footer);
     app.add_option("SPECFILE", c.spec_file,
                    "Specification: pairs of natural frequency (Hz) and SRS acceleration (G, or m/sec^2 with -u si)")
-        ->required();
+        ->required()
+        ->option_text(" ");
     app.add_option("-a,--algorithm", c.algorithm, "SRS filters: smallwood or kelly-richman (default smallwood)")
-        ->check(CLI::IsMember({"smallwood", "kelly-richman"}));
+        ->check(CLI::IsMember({"smallwood", "kelly-richman"}))
+        ->option_text("NAME");
     app.add_option("--spacing", c.spacing, "Octave spacing of the frequency grid: 1/3, 1/6 or 1/12 (default 1/6)")
-        ->check(CLI::IsMember({"1/3", "1/6", "1/12"}));
-    auto* q = app.add_option("-q,--q", c.q, "SRS damping as Q, above 0.5 (default 10)")
-                  ->check(real_where([](float v) { return v > 0.5f; }, "above 0.5"));
-    auto* ratio = app.add_option("--damping", c.damping, "SRS damping as a ratio of critical, 0 <= RATIO < 1")
-                      ->check(real_where([](float v) { return v >= 0.0f && v < 1.0f; }, "0 <= RATIO < 1"));
+        ->check(CLI::IsMember({"1/3", "1/6", "1/12"}))
+        ->option_text("FRACTION");
+    auto* q = app.add_option("-q,--q", c.q, "SRS damping as Q, above 0.5 (default 10; not with --damping)")
+                  ->check(real_where([](float v) { return v > 0.5f; }, "above 0.5"))
+                  ->option_text("Q");
+    auto* ratio = app.add_option("--damping", c.damping, "SRS damping as a ratio of critical, 0 <= RATIO < 1 (not with --q)")
+                      ->check(real_where([](float v) { return v >= 0.0f && v < 1.0f; }, "0 <= RATIO < 1"))
+                      ->option_text("RATIO");
     q->excludes(ratio);
-    app.add_option("-n,--trials", c.trials, "Number of trials, 1 to 2000 (default 200)")->check(integer_in(1, max_trials));
+    app.add_option("-n,--trials", c.trials, "Number of trials, 1 to 2000 (default 200)")
+        ->check(integer_in(1, max_trials))
+        ->option_text("N");
     app.add_option("-u,--units", c.units,
                    "english (G, in/sec, in), metric (G, m/sec, mm) or si (m/sec^2, m/sec, mm) (default english)")
-        ->check(CLI::IsMember({"english", "metric", "si"}));
+        ->check(CLI::IsMember({"english", "metric", "si"}))
+        ->option_text("SYSTEM");
     app.add_option("-s,--seed", c.seed, "The arbitrary integer that shifts the random sequence, 1 to 2147483647 (default 1)")
-        ->check(integer_in(1, 2147483647));
+        ->check(integer_in(1, 2147483647))
+        ->option_text("N");
     app.add_option("-r,--sample-rate", c.sample_rate,
                    "Samples/sec, at least 4 x the top grid frequency (default 10 x the top grid frequency)")
-        ->check(real_where([](float v) { return v > 0.0f; }, "above 0"));
-    auto* points = app.add_option("-p,--points", c.points, "Samples in the history, 1 to 99999")
-                       ->check(integer_in(1, max_history_samples));
-    auto* duration = app.add_option("-d,--duration", c.duration,
-                                    "Duration in sec (default 2 / lowest frequency; at most 99999 samples)")
-                         ->check(real_where([](float v) { return v > 0.0f; }, "above 0"));
+        ->check(real_where([](float v) { return v > 0.0f; }, "above 0"))
+        ->option_text("SR");
+    auto* points = app.add_option("-p,--points", c.points, "Samples in the history, 1 to 99999 (not with --duration)")
+                       ->check(integer_in(1, max_history_samples))
+                       ->option_text("N");
+    auto* duration =
+        app.add_option("-d,--duration", c.duration,
+                       "Duration in sec (default 2 / lowest frequency); a longer history than 99999 samples is cut "
+                       "to 99999 with a warning (not with --points)")
+            ->check(real_where([](float v) { return v > 0.0f; }, "above 0"))
+            ->option_text("SEC");
     points->excludes(duration);
-    app.add_option("-o,--output-dir", c.output_dir, "Folder for every file, created with its parents (default .)");
-    app.add_option("-j,--threads", c.threads, "Trial workers (default: every hardware thread)")->check(integer_in(1, 1024));
+    app.add_option("-o,--output-dir", c.output_dir, "Folder for every file, created with its parents (default .)")
+        ->option_text("DIR");
+    app.add_option("-j,--threads", c.threads, "Trial workers, 1 to 1024 (default: every hardware thread)")
+        ->check(integer_in(1, 1024))
+        ->option_text("N");
     app.add_flag("--quiet", c.quiet, "No trial lines on standard output");
     app.add_flag("--no-progress", c.no_progress, "No progress line on standard error");
     app.add_flag("--plot", c.plot, "Draw and check the two optima as quorel-plot does, in the output folder");
