@@ -11,6 +11,10 @@ namespace quorel::plot {
 
 std::vector<Band> default_bands() { return {{-3.0, 3.0}, {-6.0, 6.0}}; }
 
+bool valid_band(const Band& band) {
+    return -band_limit_db <= band.low_db && band.low_db < band.high_db && band.high_db <= band_limit_db;
+}
+
 Band parse_band(const std::string& text) {
     Band band;
     const size_t comma = text.find(',');
@@ -28,6 +32,10 @@ Band parse_band(const std::string& text) {
     if (!good) {
         throw QuorelError(
             format("\n Error: --band %s: expected LOW,HIGH in dB with LOW < HIGH, e.g. --band -3,6 \n", text.c_str()));
+    }
+    if (!valid_band(band)) {
+        throw QuorelError(format("\n Error: --band %s: band edges must lie within -%g and +%g dB \n", text.c_str(),
+                                 band_limit_db, band_limit_db));
     }
     return band;
 }

@@ -23,7 +23,15 @@ inline constexpr double band_edge_tolerance_db = 1e-9;
 // The bands drawn and judged when none is given: ±3 dB and ±6 dB.
 std::vector<Band> default_bands();
 
-// "LOW,HIGH" in dB, e.g. "-1.5,3".  Throws QuorelError naming the argument.
+// Band edges lie within ±60 dB, a thousand times the specification or a
+// thousandth of it: the plotted range stays finite and meaningful.
+inline constexpr double band_limit_db = 60.0;
+
+// -band_limit_db <= low_db < high_db <= band_limit_db.
+bool valid_band(const Band& band);
+
+// "LOW,HIGH" in dB, e.g. "-1.5,3", a valid band.  Throws QuorelError naming
+// the argument.
 Band parse_band(const std::string& text);
 
 // "-3 dB" / "+3 dB" for the edges, "-1.5/+3 dB" for the band.

@@ -10,25 +10,27 @@
 #include <vector>
 
 #include "base/format.hpp"
+#include "plot/gnuplot_script.hpp"
 
 extern char** environ;
 
 namespace quorel::plot {
 
-GnuplotRun run_gnuplot(const std::string& output, const std::string& script) {
-    // The output name is the program's own (srs_<n>.svg.part): no quote can
-    // occur in it.
+GnuplotRun run_gnuplot(const std::string& directory, const std::string& output, const std::string& script) {
     std::string program = "gnuplot";
     std::string option = "-e";
-    std::string assignment = "outfile='" + output + "'";
+    std::string assignment = "outfile=" + gnuplot_string(output);
     std::string script_name = script;
     std::vector<char*> argv = {program.data(), option.data(), assignment.data(), script_name.data(), nullptr};
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    // The scripts name the run's files without a folder: gnuplot reads and
+    // writes them from the run's folder, as `gnuplot srs_3.gp` run there does.
+    int error = posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
     pid_t pid = 0;
-    const int error = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    if (error == 0) error = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
 
     GnuplotRun run;

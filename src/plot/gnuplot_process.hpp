@@ -1,7 +1,8 @@
 #pragma once
-// Runs gnuplot on a script, without a shell:
-//   gnuplot -e "outfile='<output>'" <script>
+// Runs gnuplot on a script, without a shell, in the run's folder:
+//   cd <directory> && gnuplot -e "outfile='<output>'" <script>
 // with standard input from /dev/null and gnuplot's standard error inherited.
+// The output and script names are relative to that folder.
 #include <string>
 
 namespace quorel::plot {
@@ -12,6 +13,6 @@ struct GnuplotRun {
     std::string detail;    // how it failed: "exit status 1", "signal 9", a system error
 };
 
-GnuplotRun run_gnuplot(const std::string& output, const std::string& script);
+GnuplotRun run_gnuplot(const std::string& directory, const std::string& output, const std::string& script);
 
 }  // namespace quorel::plot

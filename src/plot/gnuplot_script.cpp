@@ -12,8 +12,8 @@ namespace {
 // One colour per band, the first for the innermost band given.
 const char* const band_colours[] = {"#2ca02c", "#ff7f0e", "#9467bd", "#8c564b", "#e377c2", "#17becf"};
 
-// A name printed into a comment or a title: control characters would end the
-// line early.
+// Text shown in a title or a label: control characters would end or cut the
+// script line.
 std::string printable(const std::string& text) {
     std::string out = text;
     for (char& c : out) {
@@ -36,10 +36,17 @@ std::string header(const std::string& picture, const std::string& script, const 
 
 // Labelled tics at 2 and 5 times each power of ten in [low, high], added to
 // gnuplot's decades: a log axis spanning one or two decades otherwise carries
-// two or three numbers only.
+// two or three numbers only.  The loop runs over whole exponents of a finite
+// range and stops after max_decades: a wider axis keeps gnuplot's own tics.
 std::string log_tics_125(const char* axis, double low, double high) {
+    constexpr int max_decades = 15;
+    if (!(low > 0.0) || !std::isfinite(high) || !(low <= high)) return "";
+    const int first = static_cast<int>(std::floor(std::log10(low)));
+    const int last = static_cast<int>(std::floor(std::log10(high)));
+    if (last - first > max_decades) return "";
     std::string list;
-    for (double decade = std::pow(10.0, std::floor(std::log10(low))); decade <= high; decade *= 10.0) {
+    for (int exponent = first; exponent <= last; ++exponent) {
+        const double decade = std::pow(10.0, exponent);
         for (const double m : {2.0, 5.0}) {
             const double v = m * decade;
             if (v >= low && v <= high) list += format("%s\"%g\" %g", list.empty() ? "" : ", ", v, v);
@@ -47,6 +54,9 @@ std::string log_tics_125(const char* axis, double low, double high) {
     }
     return list.empty() ? "" : format("set %s add (%s)\n", axis, list.c_str());
 }
+
+// A range that a log axis can show: both ends finite and above zero.
+bool log_range(double low, double high) { return low > 0.0 && std::isfinite(high) && low < high; }
 
 }  // namespace
 
@@ -56,12 +66,12 @@ PlotNames plot_names(long trial) {
 }
 
 std::string gnuplot_string(const std::string& text) {
-    std::string out = "\"";
+    std::string out = "'";
     for (const char c : printable(text)) {
-        if (c == '"' || c == '\\') out += '\\';
+        if (c == '\'') out += '\'';
         out += c;
     }
-    return out + "\"";
+    return out + "'";
 }
 
 std::string srs_script(const PlotContext& context, const std::vector<SpecPoint>& spec, const Compliance& compliance,
@@ -71,10 +81,9 @@ std::string srs_script(const PlotContext& context, const std::vector<SpecPoint>&
     for (const Band& b : bands) band_names += (band_names.empty() ? "" : ", ") + band_label(b);
     const PlotNames names = plot_names(context.trial);
     std::string text = header(names.srs_picture, names.srs_script,
-                              format("# SRS of trial %ld (%s) against the specification %s,\n"
-                                     "# with its tolerance bands %s.\n",
-                                     context.trial, printable(context.files.srs).c_str(),
-                                     printable(context.spec_name).c_str(), band_names.c_str()),
+                              format("# SRS of trial %ld (srs_%ld.out) against the specification, with its\n"
+                                     "# tolerance bands %s.\n",
+                                     context.trial, context.trial, band_names.c_str()),
                               650);
 
     // Frequencies of the derived series: the specification's own points and the
@@ -95,8 +104,10 @@ std::string srs_script(const PlotContext& context, const std::vector<SpecPoint>&
     text += "set logscale xy\n";
     text += "set format x \"%g\"\nset format y \"%g\"\n";
     text += "set grid xtics ytics mxtics mytics lw 1 lc rgb \"#c8c8c8\", lw 0.5 lc rgb \"#e6e6e6\"\n";
-    text += format("set xrange [%.6g:%.6g]\n", f_low / 1.15, f_high * 1.15);
-    text += log_tics_125("xtics", f_low / 1.15, f_high * 1.15);
+    if (log_range(f_low / 1.15, f_high * 1.15)) {
+        text += format("set xrange [%.6g:%.6g]\n", f_low / 1.15, f_high * 1.15);
+        text += log_tics_125("xtics", f_low / 1.15, f_high * 1.15);
+    }
     // The vertical range holds the outermost band edges and every SRS peak
     // above zero (a log axis cannot show zero).
     double lowest_db = 0.0;
@@ -121,7 +132,7 @@ std::string srs_script(const PlotContext& context, const std::vector<SpecPoint>&
             }
         }
     }
-    if (a_low < a_high) {
+    if (log_range(a_low / 1.25, a_high * 1.25)) {
         text += format("set yrange [%.6g:%.6g]\n", a_low / 1.25, a_high * 1.25);
         text += log_tics_125("ytics", a_low / 1.25, a_high * 1.25);
     }
@@ -159,9 +170,8 @@ std::string history_script(const PlotContext& context) {
     const TrialFileNames& f = context.files;
     const PlotNames names = plot_names(context.trial);
     std::string text = header(names.history_picture, names.history_script,
-                              format("# Time history of trial %ld: %s, %s and %s.\n", context.trial,
-                                     printable(f.accel).c_str(), printable(f.velocity).c_str(),
-                                     printable(f.displacement).c_str()),
+                              format("# Time history of trial %ld: accel_%ld.out, velox_%ld.out and disp_%ld.out.\n",
+                                     context.trial, context.trial, context.trial, context.trial),
                               900);
     text += format("\nset multiplot layout 3,1 title %s noenhanced\n",
                    gnuplot_string(format("Time history of trial %ld", context.trial)).c_str());

@@ -14,7 +14,7 @@ namespace quorel::plot {
 
 struct PlotContext {
     long trial = 0;
-    std::string spec_name;   // as given on the command line
+    std::string spec_name;   // as given on the command line: shown in the title only
     RunUnits units;
     TrialFileNames files;
 };
@@ -35,7 +35,11 @@ std::string srs_script(const PlotContext& context, const std::vector<SpecPoint>&
 // Acceleration, velocity and displacement in three stacked panels.
 std::string history_script(const PlotContext& context);
 
-// A gnuplot double-quoted string literal holding `text`.
+// A gnuplot single-quoted string literal holding `text`, each ' doubled.
+// Inside single quotes gnuplot substitutes nothing (no `command`, no @macro,
+// no backslash escape), so every text that comes from a file name, a file or
+// the command line reaches a script only this way; comments carry none of it.
+// Control characters, which would end or cut the line, become '?'.
 std::string gnuplot_string(const std::string& text);
 
 }  // namespace quorel::plot

@@ -6,5 +6,5 @@
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    return quorel::plot::run_plot_program(args, std::cout);
+    return quorel::plot::run_plot_program(args, std::cout, std::cerr);
 }

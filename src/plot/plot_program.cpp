@@ -22,14 +22,14 @@ namespace fs = std::filesystem;
 const char* const usage =
     "\n usage: quorel-plot SPECFILE [TRIAL ...] [--band LOW,HIGH ...] \n"
     "\n Run in the directory of a finished run.  For each trial (default: every"
-    "\n srs_<n>.out here) prints the SRS against the specification with its margins"
-    "\n and tolerance bands, and draws srs_<n>.svg and history_<n>.svg with gnuplot."
-    "\n --band LOW,HIGH   a tolerance band in dB, repeatable (default -3,3 and -6,6) \n";
+    "\n srs_<n>.out here whose result files are not older than trials.out) prints"
+    "\n the SRS against the specification with its margins and tolerance bands, and"
+    "\n draws srs_<n>.svg and history_<n>.svg with gnuplot."
+    "\n --band LOW,HIGH   a tolerance band in dB within -60 and +60, repeatable"
+    "\n                   (default -3,3 and -6,6) \n";
 
 struct Arguments {
-    std::string spec_name;
-    std::vector<long> trials;
-    std::vector<Band> bands;
+    PlotRequest request;
     bool help = false;
 };
 
@@ -43,29 +43,47 @@ bool parse_trial(const std::string& text, long& trial) {
 
 Arguments parse_arguments(const std::vector<std::string>& args) {
     Arguments a;
+    PlotRequest& r = a.request;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "-h" || arg == "--help") {
             a.help = true;
         } else if (arg == "--band") {
             if (i + 1 == args.size()) throw QuorelError("\n Error: --band needs LOW,HIGH in dB, e.g. --band -3,6 \n");
-            a.bands.push_back(parse_band(args[++i]));
+            r.bands.push_back(parse_band(args[++i]));
         } else if (arg.rfind("--band=", 0) == 0) {
-            a.bands.push_back(parse_band(arg.substr(7)));
-        } else if (a.spec_name.empty() && !(arg.size() > 1 && arg[0] == '-')) {
-            a.spec_name = arg;
+            r.bands.push_back(parse_band(arg.substr(7)));
+        } else if (r.spec_file.empty() && !(arg.size() > 1 && arg[0] == '-')) {
+            r.spec_file = arg;
         } else {
             long trial = 0;
             if (!parse_trial(arg, trial)) {
                 throw QuorelError(format("\n Error: '%s' is neither a trial number nor an option \n", arg.c_str()));
             }
-            if (std::find(a.trials.begin(), a.trials.end(), trial) == a.trials.end()) a.trials.push_back(trial);
+            if (std::find(r.trials.begin(), r.trials.end(), trial) == r.trials.end()) r.trials.push_back(trial);
         }
     }
-    if (a.bands.empty()) a.bands = default_bands();
-    if (a.spec_name.empty() && !a.help) throw QuorelError(usage);
+    if (r.spec_file.empty() && !a.help) throw QuorelError(usage);
     return a;
 }
+
+// The run's folder: its files are read and the plots written there.  Messages
+// name a file by its path from the working directory, which in the run's own
+// folder is its plain name.
+class RunFolder {
+public:
+    explicit RunFolder(const std::string& directory) : directory_(directory.empty() ? "." : directory) {}
+    const std::string& directory() const { return directory_; }
+    std::string path(const std::string& name) const {
+        return directory_ == "." ? name : (fs::path(directory_) / name).string();
+    }
+    TrialFileNames paths(const TrialFileNames& names) const {
+        return {path(names.srs), path(names.accel), path(names.velocity), path(names.displacement), path(names.wavelets)};
+    }
+
+private:
+    std::string directory_;
+};
 
 std::string read_text_file(const std::string& name) {
     std::error_code error;
@@ -80,11 +98,12 @@ std::string read_text_file(const std::string& name) {
     return text.str();
 }
 
-// The trials of the run: every srs_<n>.out of the working directory, ascending.
-std::vector<long> trials_in_directory() {
+// The trials of the run: every srs_<n>.out of its folder, ascending.
+std::vector<long> trials_in_folder(const RunFolder& folder) {
     std::vector<long> trials;
-    for (const auto& entry : fs::directory_iterator(fs::current_path())) {
-        const std::string name = entry.path().filename().string();
+    std::error_code error;
+    for (fs::directory_iterator entry(folder.directory(), error), end; !error && entry != end; entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
         long trial = 0;
         if (name.size() > 8 && name.rfind("srs_", 0) == 0 && name.compare(name.size() - 4, 4, ".out") == 0 &&
             parse_trial(name.substr(4, name.size() - 8), trial)) {
@@ -92,19 +111,82 @@ std::vector<long> trials_in_directory() {
         }
     }
     std::sort(trials.begin(), trials.end());
-    if (trials.empty()) throw QuorelError("\n Error: no srs_<n>.out file in this directory: run quorel-plot where quorel wrote its files \n");
+    if (trials.empty() && folder.directory() == ".") {
+        throw QuorelError("\n Error: no srs_<n>.out file in this directory: run quorel-plot where quorel wrote its files \n");
+    }
+    if (trials.empty()) throw QuorelError(format("\n Error: no srs_<n>.out file in %s \n", folder.directory().c_str()));
     return trials;
 }
 
-TrialFiles load_trial(long trial, const TrialFileNames& names) {
+// The result files of a trial that are older than the run's trials.out: a run
+// finishes its trial log before it writes the optima's files, so these are
+// left from an earlier run.  A missing file is not listed here; reading it
+// reports it.
+std::vector<std::string> stale_files(const TrialFileNames& paths, fs::file_time_type log_time) {
+    std::vector<std::string> stale;
+    for (const std::string* name : {&paths.srs, &paths.accel, &paths.velocity, &paths.displacement, &paths.wavelets}) {
+        std::error_code error;
+        const fs::file_time_type time = fs::last_write_time(*name, error);
+        if (!error && time < log_time) stale.push_back(*name);
+    }
+    return stale;
+}
+
+std::string joined(const std::vector<std::string>& words, const char* separator) {
+    std::string text;
+    for (const std::string& w : words) text += (text.empty() ? "" : separator) + w;
+    return text;
+}
+
+// The trials to draw.  By default those whose files are as new as trials.out;
+// the others are named in one warning.  Trials asked for must be as new.
+std::vector<long> fresh_trials(const RunFolder& folder, const std::vector<long>& asked, std::ostream& out,
+                               std::ostream& err) {
+    const std::string log_name = folder.path("trials.out");
+    std::error_code error;
+    const fs::file_time_type log_time = fs::last_write_time(log_name, error);
+    if (error) throw QuorelError(format("\n Error: cannot read %s \n", log_name.c_str()));
+
+    if (!asked.empty()) {
+        for (const long trial : asked) {
+            const std::vector<std::string> stale = stale_files(folder.paths(trial_file_names(trial)), log_time);
+            if (!stale.empty()) {
+                throw QuorelError(format("\n Error: trial %ld: %s %s older than %s, left from an earlier run \n", trial,
+                                         joined(stale, ", ").c_str(), stale.size() == 1 ? "is" : "are",
+                                         log_name.c_str()));
+            }
+        }
+        return asked;
+    }
+    std::vector<long> fresh;
+    std::vector<std::string> skipped;
+    for (const long trial : trials_in_folder(folder)) {
+        if (stale_files(folder.paths(trial_file_names(trial)), log_time).empty()) {
+            fresh.push_back(trial);
+        } else {
+            skipped.push_back(std::to_string(trial));
+        }
+    }
+    if (!skipped.empty()) {
+        out.flush();
+        err << format("\n Warning: %s %s skipped: result files older than %s, left from an earlier run \n",
+                      skipped.size() == 1 ? "trial" : "trials", joined(skipped, " ").c_str(), log_name.c_str());
+    }
+    if (fresh.empty()) {
+        throw QuorelError(format("\n Error: no trial has result files as new as %s \n", log_name.c_str()));
+    }
+    return fresh;
+}
+
+TrialFiles load_trial(long trial, const TrialFileNames& paths) {
     TrialFiles files;
     files.trial = trial;
-    files.srs = parse_srs(names.srs, read_text_file(names.srs));
-    files.accel = parse_history(names.accel, read_text_file(names.accel));
-    files.velocity = parse_history(names.velocity, read_text_file(names.velocity));
-    files.displacement = parse_history(names.displacement, read_text_file(names.displacement));
-    files.wavelets = parse_wavelets(names.wavelets, read_text_file(names.wavelets));
-    check_trial(files, names);
+    files.srs = parse_srs(paths.srs, read_text_file(paths.srs));
+    files.accel = parse_history(paths.accel, read_text_file(paths.accel));
+    files.velocity = parse_history(paths.velocity, read_text_file(paths.velocity));
+    files.displacement = parse_history(paths.displacement, read_text_file(paths.displacement));
+    files.wavelets = parse_wavelets(paths.wavelets, read_text_file(paths.wavelets));
+    check_trial(files, paths);
     return files;
 }
 
@@ -145,81 +227,113 @@ private:
 // Writes the script under a .part name, runs gnuplot on it into the picture's
 // .part name, and gives both their final names when gnuplot succeeded.
 // Returns false when there is no gnuplot to run.
-bool draw(std::ostream& out, const std::string& script_name, const std::string& script, const std::string& picture) {
+bool draw(const RunFolder& folder, std::ostream& out, std::ostream& err, const std::string& script_name,
+          const std::string& script, const std::string& picture) {
     PartFiles parts;
-    parts.write(script_name, script);
-    const std::string picture_part = parts.add(picture);
+    parts.write(folder.path(script_name), script);
+    parts.add(folder.path(picture));
     out.flush();
-    const GnuplotRun run = run_gnuplot(picture_part, script_name + ".part");
+    err.flush();
+    const GnuplotRun run = run_gnuplot(folder.directory(), picture + ".part", script_name + ".part");
     if (!run.found) return false;
     if (!run.success) {
-        throw QuorelError(format("\n Error: gnuplot failed on %s (%s): %s not drawn \n", script_name.c_str(),
-                                 run.detail.c_str(), picture.c_str()));
+        throw QuorelError(format("\n Error: gnuplot failed on %s (%s): %s not drawn \n", folder.path(script_name).c_str(),
+                                 run.detail.c_str(), folder.path(picture).c_str()));
     }
-    parts.commit(picture);
-    parts.commit(script_name);
+    parts.commit(folder.path(picture));
+    parts.commit(folder.path(script_name));
     return true;
 }
 
-int run(const std::vector<std::string>& args, std::ostream& out) {
-    const Arguments a = parse_arguments(args);
-    if (a.help) {
-        out << usage;
-        return 0;
+// A name that reaches a script (in a title) must not hold control characters:
+// they would end or cut its line.
+void check_name(const std::string& what, const std::string& name) {
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            std::string shown = name;
+            for (char& s : shown) {
+                if (static_cast<unsigned char>(s) < 0x20 || s == 0x7f) s = '?';
+            }
+            throw QuorelError(format("\n Error: the %s name '%s' holds a control character (byte 0x%02X): rename it \n",
+                                     what.c_str(), shown.c_str(), byte));
+        }
     }
-    const std::vector<SpecPoint> spec = parse_spec(a.spec_name, read_text_file(a.spec_name));
-    const RunUnits units = parse_units("trials.out", read_text_file("trials.out"));
-    const std::vector<long> trials = a.trials.empty() ? trials_in_directory() : a.trials;
+}
+
+int draw(const PlotRequest& request, std::ostream& out, std::ostream& err) {
+    check_name("specification file", request.spec_file);
+    const std::vector<Band> bands = request.bands.empty() ? default_bands() : request.bands;
+    for (const Band& band : bands) {
+        if (!valid_band(band)) {
+            throw QuorelError(format("\n Error: band %s: expected LOW < HIGH, both within -%g and +%g dB \n",
+                                     band_label(band).c_str(), band_limit_db, band_limit_db));
+        }
+    }
+    const RunFolder folder(request.directory);
+    const std::vector<SpecPoint> spec = parse_spec(request.spec_file, read_text_file(request.spec_file));
+    const std::string log_name = folder.path("trials.out");
+    const RunUnits units = parse_units(log_name, read_text_file(log_name));
+    const std::vector<long> trials = fresh_trials(folder, request.trials, out, err);
 
     bool gnuplot_found = true;
     for (const long trial : trials) {
-        const PlotContext context{trial, a.spec_name, units, trial_file_names(trial)};
-        const TrialFiles files = load_trial(trial, context.files);
-        const Compliance compliance = assess(spec, files.srs, context.files.srs, a.bands);
-        out << compliance_table(trial, a.spec_name, units.accel, compliance);
+        const PlotContext context{trial, request.spec_file, units, trial_file_names(trial)};
+        const TrialFileNames paths = folder.paths(context.files);
+        const TrialFiles files = load_trial(trial, paths);
+        const Compliance compliance = assess(spec, files.srs, paths.srs, bands);
+        out << compliance_table(trial, request.spec_file, units.accel, compliance);
         if (!gnuplot_found) continue;
         const PlotNames names = plot_names(trial);
         gnuplot_found =
-            draw(out, names.srs_script, srs_script(context, spec, compliance, a.bands), names.srs_picture) &&
-            draw(out, names.history_script, history_script(context), names.history_picture);
+            draw(folder, out, err, names.srs_script, srs_script(context, spec, compliance, bands), names.srs_picture) &&
+            draw(folder, out, err, names.history_script, history_script(context), names.history_picture);
         if (gnuplot_found) {
-            out << format("\n Plots: %s  %s \n", names.srs_picture.c_str(), names.history_picture.c_str());
+            out << format("\n Plots: %s  %s \n", folder.path(names.srs_picture).c_str(),
+                          folder.path(names.history_picture).c_str());
         }
     }
-    if (!gnuplot_found) {
-        out << "\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n";
-        return 1;
-    }
+    if (!gnuplot_found) throw QuorelError("\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n");
     return 0;
+}
+
+// Runs `body`; a QuorelError or another exception becomes its message on err
+// (after everything printed to out) and status 1.
+template <class Body>
+int guarded(std::ostream& out, std::ostream& err, const Body& body) {
+    int status = 1;
+    try {
+        status = body();
+    } catch (const QuorelError& error) {
+        out.flush();
+        err << error.what();
+        status = 1;
+    } catch (const std::exception& error) {
+        out.flush();
+        err << format("\n Error: %s \n", error.what());
+        status = 1;
+    }
+    out.flush();
+    err.flush();
+    if (!out) status = 1;
+    return status;
 }
 
 }  // namespace
 
 int draw_run(const PlotRequest& request, std::ostream& out, std::ostream& err) {
-    (void)err;
-    if (request.directory != ".") {
-        out << "\n Error: plots in another folder are not drawn yet \n";
-        return 1;
-    }
-    std::vector<std::string> args{request.spec_file};
-    for (const long trial : request.trials) args.push_back(std::to_string(trial));
-    return run_plot_program(args, out);
+    return guarded(out, err, [&] { return draw(request, out, err); });
 }
 
-int run_plot_program(const std::vector<std::string>& args, std::ostream& out) {
-    int status = 1;
-    try {
-        status = run(args, out);
-    } catch (const QuorelError& error) {
-        out << error.what();
-        status = 1;
-    } catch (const std::exception& error) {
-        out << format("\n Error: %s \n", error.what());
-        status = 1;
-    }
-    out.flush();
-    if (!out) status = 1;
-    return status;
+int run_plot_program(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    Arguments a;
+    const int status = guarded(out, err, [&] {
+        a = parse_arguments(args);
+        if (a.help) out << usage;
+        return 0;
+    });
+    if (status != 0 || a.help) return status;
+    return draw_run(a.request, out, err);
 }
 
 }  // namespace quorel::plot

@@ -130,7 +130,9 @@ std::vector<SrsLine> parse_srs(const std::string& name, const std::string& text)
     for (const auto& row : numeric_table(name, text, 3)) {
         const long line = static_cast<long>(srs.size() + 1);
         if (!(row[0] > 0.0)) fail(name, line, "frequency must be above zero");
-        if (!srs.empty() && !(row[0] > srs.back().freq)) fail(name, line, "frequencies must ascend");
+        // The run's last grid frequency may print the same as the closing
+        // point after it: equal neighbours are two lines of the grid.
+        if (!srs.empty() && row[0] < srs.back().freq) fail(name, line, "frequencies must ascend");
         if (row[1] < 0.0 || row[2] < 0.0) fail(name, line, "SRS peaks are magnitudes and cannot be negative");
         srs.push_back({row[0], row[1], row[2]});
     }

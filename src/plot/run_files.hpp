@@ -60,6 +60,7 @@ struct TrialFiles {
 // frequencies strictly ascending.
 std::vector<SpecPoint> parse_spec(const std::string& name, const std::string& text);
 
+// Frequencies above zero, ascending; two neighbours may be equal.
 std::vector<SrsLine> parse_srs(const std::string& name, const std::string& text);
 std::vector<Sample> parse_history(const std::string& name, const std::string& text);
 // A heading line, then one line per grid frequency.

@@ -45,6 +45,13 @@ TEST(PlotCompliance, MarginsAndBandEdges) {
     for (const std::string bad : {"3,-3", "3,3", "abc", "-3", "-3,3x", ",3", "-3,inf"}) {
         EXPECT_NE(error_of([&] { parse_band(bad); }).find(" Error: --band " + bad + ": "), std::string::npos) << bad;
     }
+    // Edges within ±60 dB: wider ones would put the plot's range beyond what a
+    // double holds.
+    EXPECT_EQ(parse_band("-60,60").high_db, 60.0);
+    for (const std::string wide : {"-7000,7000", "-1e308,1e308", "-60.5,3"}) {
+        EXPECT_EQ(error_of([&] { parse_band(wide); }),
+                  "\n Error: --band " + wide + ": band edges must lie within -60 and +60 dB \n");
+    }
 }
 
 TEST(PlotCompliance, SpecificationIsLogLogBetweenItsPoints) {
@@ -148,6 +155,14 @@ TEST(PlotRunFiles, MalformedLinesAreNamed) {
               "\n Error: disp_3.out line 2: time 0.0001 differs from 5e-05 in accel_3.out \n");
     files.displacement.pop_back();
     EXPECT_EQ(error_of([&] { check_trial(files, names); }), "\n Error: disp_3.out has 1 lines, accel_3.out has 2 \n");
+}
+
+TEST(PlotRunFiles, TheGridsLastTwoFrequenciesMayPrintAlike) {
+    // 100 to 6400 Hz at 1/3 octave: the last grid frequency and the closing
+    // point both print as 6400.000.
+    EXPECT_EQ(error_of([&] { EXPECT_EQ(parse_srs("srs_1.out", "5079.683 54 54\n6400.000 60 57\n6400.000 60 57\n").size(), 3u); }), "");
+    EXPECT_EQ(error_of([&] { parse_srs("srs_1.out", "6400 1 1\n5079.683 1 1\n"); }),
+              "\n Error: srs_1.out line 2: frequencies must ascend \n");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "base/format.hpp"
+#include "plot/plot_program.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {
@@ -44,6 +46,13 @@ Outcome plot(const std::string& args, const std::string& env = "") {
     std::filesystem::remove("plot.stdout");
     std::filesystem::remove("plot.stderr");
     return o;
+}
+
+// `text` as one word of a shell command line.
+std::string shell_word(const std::string& text) {
+    std::string word = "'";
+    for (const char c : text) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return word + "'";
 }
 
 // A finished run: 100 Hz 10 G rising to a 60 G plateau from 250 to 500 Hz, 1/3
@@ -144,12 +153,11 @@ TEST(PlotProgram, WithoutGnuplotPrintsTheTableAndSaysSo) {
     const Outcome o = plot(format("spec.txt %ld --band -1.5,3", t), "PATH=/nonexistent");
     EXPECT_EQ(o.status, 1);
     const std::string line = "\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n";
-    // The table first, then the one line, last.
+    // The table on standard output, the one error line on standard error.
     EXPECT_NE(o.out.find(format(" Trial %ld: SRS against spec.txt", t)), std::string::npos) << o.out;
     EXPECT_NE(o.out.find("   Band -1.5/+3 dB "), std::string::npos) << o.out;
-    ASSERT_GE(o.out.size(), line.size());
-    EXPECT_EQ(o.out.substr(o.out.size() - line.size()), line);
-    EXPECT_EQ(o.out.find(" Error:"), o.out.size() - line.size() + 1);   // the only error
+    EXPECT_EQ(o.out.find(" Error:"), std::string::npos) << o.out;
+    EXPECT_EQ(o.err, line);   // the only error
     EXPECT_TRUE(files_ending({".svg", ".gp", ".part"}).empty());
 }
 
@@ -162,9 +170,9 @@ TEST(PlotProgram, FailedGnuplotLeavesNoPicture) {
     std::filesystem::permissions("bin/gnuplot", std::filesystem::perms::owner_all);
     const Outcome o = plot(format("spec.txt %ld", t), "PATH=\"$PWD/bin:/usr/bin:/bin\"");
     EXPECT_EQ(o.status, 1);
-    EXPECT_NE(o.out.find(format(" Error: gnuplot failed on srs_%ld.gp (exit status 3): srs_%ld.svg not drawn ", t, t)),
+    EXPECT_NE(o.err.find(format(" Error: gnuplot failed on srs_%ld.gp (exit status 3): srs_%ld.svg not drawn ", t, t)),
               std::string::npos)
-        << o.out;
+        << o.err;
     EXPECT_TRUE(files_ending({".svg", ".gp", ".part"}).empty());
 }
 
@@ -179,7 +187,7 @@ TEST(PlotProgram, BadInputNamesTheFileAndLeavesNothing) {
     auto expect_refused = [&](const std::string& args, const std::string& message) {
         const Outcome o = plot(args);
         EXPECT_EQ(o.status, 1) << args;
-        EXPECT_NE(o.out.find(message), std::string::npos) << args << "\n" << o.out;
+        EXPECT_NE(o.err.find(message), std::string::npos) << args << "\n" << o.err;
         EXPECT_EQ(o.out.find("Trial"), std::string::npos) << args;   // no table of unchecked files
         EXPECT_TRUE(files_ending({".svg", ".gp", ".part"}).empty()) << args;
     };
@@ -203,6 +211,95 @@ TEST(PlotProgram, BadInputNamesTheFileAndLeavesNothing) {
                    format(" Error: %s line 1: frequency 100 Hz is outside the specification (150 to 500 Hz) ", srs.c_str()));
     expect_refused(format("spec.txt %ld --band 3,-3", t), " Error: --band 3,-3: expected LOW,HIGH in dB with LOW < HIGH");
     expect_refused("missing.txt", " Error: cannot open missing.txt: no such file ");
+}
+
+TEST(PlotProgram, NamesAndUnitsReachGnuplotAsTextOnly) {
+    REQUIRE_GNUPLOT();
+    namespace fs = std::filesystem;
+    TempDir dir;
+    const long t = optima(finished_run())[0].trial;
+    // gnuplot runs a `command` in double quotes: each would create a file.
+    const std::string name = "x`touch NAME_RAN`'\"@$;.txt";
+    fs::copy_file("spec.txt", name);
+    std::string log = read_file("trials.out");
+    const auto log_time = fs::last_write_time("trials.out");
+    write_file("trials.out", log.replace(log.find("(G)"), 3, "(G`touch${IFS}UNIT_RAN`)"));
+    fs::last_write_time("trials.out", log_time);   // the result files stay as new as the log
+
+    const Outcome o = plot(format("%s %ld", shell_word(name).c_str(), t));
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(read_file(format("srs_%ld.svg", t)).find(" against " + name), std::string::npos);
+    EXPECT_FALSE(testing::file_exists("NAME_RAN") || testing::file_exists("UNIT_RAN"));
+    // Nor when the saved scripts run again.
+    EXPECT_EQ(std::system(format("gnuplot srs_%ld.gp && gnuplot history_%ld.gp", t, t).c_str()), 0);
+    EXPECT_FALSE(testing::file_exists("NAME_RAN") || testing::file_exists("UNIT_RAN"));
+
+    // A control character would end a script line: such a name is refused.
+    for (const auto& picture : files_ending({".svg", ".gp"})) fs::remove(picture);
+    fs::copy_file("spec.txt", "tab\there.txt");
+    const Outcome refused = plot("'tab\there.txt'");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "\n Error: the specification file name 'tab?here.txt' holds a control character (byte 0x09): "
+                           "rename it \n");
+    EXPECT_TRUE(files_ending({".svg", ".gp", ".part"}).empty());
+}
+
+TEST(PlotProgram, AxesAreBoundedAtTheWidestBands) {
+    REQUIRE_GNUPLOT();
+    TempDir dir;
+    const long t = optima(finished_run())[0].trial;
+    // ±60 dB over a specification near the largest double: the upper edges
+    // overflow.  The timeout stops an unbounded tic loop.
+    write_file("huge.txt", "100 1e306\n500 1e306\n");
+    const Outcome o = plot(format("huge.txt %ld --band -60,60", t), "timeout 10");
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(read_file(format("srs_%ld.svg", t)).find("</svg>"), std::string::npos);
+}
+
+TEST(PlotProgram, FilesOlderThanTheTrialLogAreLeftOut) {
+    REQUIRE_GNUPLOT();
+    namespace fs = std::filesystem;
+    TempDir dir;
+    const long t = optima(finished_run())[0].trial;
+    // Trial 99 left from an earlier run: its files are older than trials.out.
+    for (const char* base : {"srs", "accel", "velox", "disp", "wavelet"}) {
+        const std::string name = format("%s_99.out", base);
+        fs::copy_file(format("%s_%ld.out", base, t), name);
+        fs::last_write_time(name, fs::last_write_time("trials.out") - std::chrono::hours(1));
+    }
+    const Outcome o = plot("spec.txt");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.err, "\n Warning: trial 99 skipped: result files older than trials.out, left from an earlier run \n");
+    EXPECT_TRUE(testing::file_exists(format("srs_%ld.svg", t)));
+
+    const Outcome named = plot("spec.txt 99");
+    EXPECT_EQ(named.status, 1);
+    EXPECT_EQ(named.err, "\n Error: trial 99: srs_99.out, accel_99.out, velox_99.out, disp_99.out, wavelet_99.out are "
+                         "older than trials.out, left from an earlier run \n");
+    EXPECT_FALSE(testing::file_exists("srs_99.svg"));
+}
+
+TEST(PlotProgram, DrawsARunInAnotherFolder) {
+    REQUIRE_GNUPLOT();
+    namespace fs = std::filesystem;
+    TempDir dir;
+    const long t = optima(finished_run())[0].trial;
+    fs::create_directory("run");
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(".")) {
+        if (entry.is_regular_file()) files.push_back(entry.path().filename());
+    }
+    for (const fs::path& file : files) fs::rename(file, "run" / file);   // keeps their times
+
+    std::ostringstream out, err;
+    EXPECT_EQ(plot::draw_run({"run/spec.txt", "run", {}, {}}, out, err), 0) << err.str();
+    EXPECT_EQ(err.str(), "");
+    EXPECT_NE(out.str().find(format("\n Plots: run/srs_%ld.svg  run/history_%ld.svg \n", t, t)), std::string::npos);
+    EXPECT_TRUE(files_ending({".svg", ".gp", ".part"}).empty());   // nothing outside the run's folder
+    // The script redraws from inside the folder, reading the run's files there.
+    fs::remove(format("run/srs_%ld.svg", t));
+    EXPECT_EQ(std::system(format("cd run && gnuplot srs_%ld.gp", t).c_str()), 0);
+    EXPECT_TRUE(testing::file_exists(format("run/srs_%ld.svg", t)));
 }
 
 }  // namespace
