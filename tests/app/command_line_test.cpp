@@ -196,6 +196,25 @@ TEST(CommandLine, HelpDocumentsEveryOptionAndVersionNamesTheProgram) {
     EXPECT_EQ(version.out.rfind("quorel ", 0), 0u);
 }
 
+// --plot draws the two optima in the output folder after the run, their
+// compliance tables after the run's own text.
+TEST(CommandLine, PlotDrawsTheOptimaInTheOutputFolder) {
+    REQUIRE_GNUPLOT();
+    TempDir dir;
+    write_file("spec.txt", "100 10\n400 40\n");
+    const CommandOutcome outcome =
+        run_command({"-n", "4", "-p", "2000", "-r", "8000", "-o", "run", "--plot", "--quiet", "spec.txt"});
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    const auto summary = nlohmann::json::parse(read_file("run/summary.json"));
+    for (const char* weighting : {"displacement", "acceleration"}) {
+        const long t = summary.at("optimum").at(weighting).at("trial").get<long>();
+        EXPECT_TRUE(std::filesystem::exists(format("run/srs_%ld.svg", t))) << t;
+        EXPECT_TRUE(std::filesystem::exists(format("run/history_%ld.gp", t))) << t;
+        EXPECT_NE(outcome.out.find(format(" Trial %ld: SRS against spec.txt", t)), std::string::npos) << outcome.out;
+    }
+    EXPECT_LT(outcome.out.find("Optimum case for acceleration"), outcome.out.find(" Trial "));
+}
+
 // A progress line only on a terminal's standard error, erased at the end.
 TEST(CommandLine, ProgressLineOnlyOnATerminal) {
     TempDir dir;

@@ -18,19 +18,11 @@
 namespace quorel {
 namespace {
 
+using testing::gnuplot_installed;
 using testing::read_file;
 using testing::run_script;
 using testing::TempDir;
 using testing::write_file;
-
-bool gnuplot_installed() { return std::system("command -v gnuplot >/dev/null 2>&1") == 0; }
-
-// CI sets QUOREL_REQUIRE_GNUPLOT: there a missing gnuplot fails the test.
-#define REQUIRE_GNUPLOT()                                                                       \
-    if (!gnuplot_installed()) {                                                                 \
-        if (std::getenv("QUOREL_REQUIRE_GNUPLOT") == nullptr) GTEST_SKIP() << "no gnuplot";     \
-        FAIL() << "gnuplot is not installed but QUOREL_REQUIRE_GNUPLOT is set";                 \
-    }
 
 struct Outcome {
     int status = -1;

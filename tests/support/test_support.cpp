@@ -2,11 +2,14 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
 
 namespace quorel::testing {
+
+bool gnuplot_installed() { return std::system("command -v gnuplot >/dev/null 2>&1") == 0; }
 
 TempDir::TempDir() : previous_(std::filesystem::current_path()) {
     static std::atomic<int> counter{0};

@@ -1,6 +1,7 @@
 #pragma once
 // Shared helpers of the tests: a temporary working directory, scripted runs of
 // the whole program, small file utilities, and the tolerances.
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <functional>
@@ -42,6 +43,16 @@ inline constexpr double kelly_richman_relative_tolerance = 1e-2;
 // A synthesized sample against the wavelet sum evaluated in double: the phase
 // is rounded to float before the sines.
 inline constexpr double synthesis_relative_tolerance = 1e-4;
+
+bool gnuplot_installed();
+
+// Skips the test when gnuplot is missing, or fails it where CI sets
+// QUOREL_REQUIRE_GNUPLOT.
+#define REQUIRE_GNUPLOT()                                                                       \
+    if (!::quorel::testing::gnuplot_installed()) {                                              \
+        if (std::getenv("QUOREL_REQUIRE_GNUPLOT") == nullptr) GTEST_SKIP() << "no gnuplot";     \
+        FAIL() << "gnuplot is not installed but QUOREL_REQUIRE_GNUPLOT is set";                 \
+    }
 
 // Creates a fresh directory, makes it the working directory, and restores the
 // previous one (removing the directory) on destruction.
