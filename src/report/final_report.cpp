@@ -66,7 +66,8 @@ Optima report_results(TextOutput& out, const ReportContext& context, OutputNames
         write_velocity_displacement(out, t, set, spec, settings, names, velocity.data(), displacement.data());
         compute_srs(context.bank, history.samples.data(), settings.nt, srs, context.srs_kernel);
         write_srs_file(out, t, srs, spec, settings, names, wavelet_table);
-        if (context.csv) {
+        // The CSV copies are new files: a trial chosen twice is written once.
+        if (context.csv && !(weighting.chosen == &Optima::acceleration && t == optima.displacement)) {
             write_history_csv(t, settings, names, history, velocity.data(), displacement.data());
             write_wavelets_csv(t, set, spec, settings, names);
         }
