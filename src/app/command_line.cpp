@@ -2,7 +2,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
@@ -11,7 +10,6 @@
 #include <new>
 #include <optional>
 #include <ostream>
-#include <thread>
 
 #include "base/capacity.hpp"
 #include "base/console.hpp"

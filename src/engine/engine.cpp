@@ -99,7 +99,6 @@ RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, Outpu
 
     const ReportContext report{settings, spec, bank, options.kernels.srs, options.machine_readable};
     results.optima = report_results(reporter, report, names, set, results.table);
-    results.trials_run = true;
     if (options.machine_readable) {
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         write_summary(SummaryInputs{quorel_version, options.spec_file, elapsed, settings, spec, results.table,

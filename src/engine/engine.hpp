@@ -24,8 +24,7 @@ struct EngineOptions {
 };
 
 struct RunResults {
-    bool trials_run = false;   // false after stop_before_trials
-    Optima optima;
+    Optima optima;             // none chosen after stop_before_trials
     TrialTable table;          // the values in trial order
 };
 
