@@ -246,10 +246,8 @@ RunSettings settings_of(const CommandLine& c) {
         settings.damping_format = 1;
         settings.damping = decimal_real(c.damping);
     } else {
-        // As the dialogue's Q answer: zeta = 1 / (2 Q) from the float Q.
         settings.damping_format = 2;
-        settings.q = c.q.empty() ? 10.0f : decimal_real(c.q);
-        settings.damping = static_cast<float>(1.0 / (2.0 * static_cast<double>(settings.q)));
+        set_q(settings, c.q.empty() ? 10.0f : decimal_real(c.q));
     }
     settings.trial_count = static_cast<int32_t>(*decimal_integer(c.trials));
     settings.units = c.units == "english" ? 1 : (c.units == "metric" ? 2 : 3);

@@ -116,11 +116,11 @@ void enter_run_parameters(Console& console, RunSettings& settings) {
         settings.damping = console.read_real();
     } else {
         console.print("\n Enter SRS amplification factor Q (typically 10) ");
-        settings.q = console.read_real();
+        const float q = console.read_real();
         // Q = 1 / (2 zeta): at or below 0.5 the ratio would be 1 or more (or
         // negative, or infinite).
-        if (!(settings.q > 0.5f)) throw QuorelError("\n Error: Q must be above 0.5 \n");
-        settings.damping = static_cast<float>(1.0 / (2.0 * static_cast<double>(settings.q)));
+        if (!(q > 0.5f)) throw QuorelError("\n Error: Q must be above 0.5 \n");
+        set_q(settings, q);
     }
     if (settings.damping >= 1.0f) throw QuorelError("\n Error:  damping value must be < 1 \n");
     // A negative ratio makes every SRS filter unstable.

@@ -37,6 +37,13 @@ inline UnitSystem unit_system(const RunSettings& settings) {
     return static_cast<UnitSystem>(settings.units);
 }
 
+// Damping entered as Q: zeta = 1 / (2 Q), from the float Q, in double,
+// rounded once to float.
+inline void set_q(RunSettings& settings, float q) {
+    settings.q = q;
+    settings.damping = static_cast<float>(1.0 / (2.0 * static_cast<double>(q)));
+}
+
 // Unit labels of the unit system (1, 2 or 3): acceleration as in the
 // specification file, velocity and displacement in the reporting units.
 inline void set_unit_labels(RunSettings& settings) {
