@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include "engine/engine.hpp"
 #include "engine/time_grid.hpp"
 #include "plot/plot_program.hpp"
+#include "spec/acceptance.hpp"
 #include "spec/resample.hpp"
 #include "spec/spec_reader.hpp"
 
@@ -86,9 +88,24 @@ the two optimum trials.  Also written, for scripts:
 Standard output: the time grid, warnings, the trial lines, the two optima and
 the elapsed time.  Errors go to standard error.
 
-Exit status: 0 success; 1 the run failed (specification file, a check of the
-run, a file that cannot be written, another run using the folder, --plot
-failing); 2 the command line is wrong (nothing is touched).
+Shaker limits and acceptance rules: the two optima are chosen, with the same
+scores, among the trials within every limit given whose SRS passes the rules.
+The report counts them; when there is none it names the closest trial with
+its ratios peak/limit, and no optimum files are written.  An acceptance file:
+  srs = "maximax"          # or "each": both polarities are points
+  [[band]]                 # any number of bands
+  low = -1.5               # dB, 20 log10(SRS / spec)
+  high = 3.0
+  min_share = 0.9          # share of points inside (default 1)
+  from_hz = 100            # optional frequency range of the band
+  to_hz = 10000
+  [above_nominal]          # optional: share of points at or above the spec
+  min_share = 0.5
+
+Exit status: 0 success; 1 the run failed (specification or acceptance file,
+a check of the run, a file that cannot be written, another run using the
+folder, --plot failing); 2 the command line is wrong (nothing is touched);
+3 no trial is within the limits and passes the acceptance rules.
 
 Without any argument quorel asks its questions instead (the dialogue).
 
@@ -110,6 +127,8 @@ struct CommandLine {
     std::string duration;
     std::string output_dir = ".";
     std::string threads;
+    std::string max_acceleration, max_velocity, max_displacement, max_force, moving_mass;
+    std::string acceptance;
     bool quiet = false;
     bool no_progress = false;
     bool plot = false;
@@ -168,6 +187,40 @@ void define_options(CLI::App& app, CommandLine& c) {
     app.add_option("-j,--threads", c.threads, "Trial workers, 1 to 1024 (default: every hardware thread)")
         ->check(integer_in(1, 1024))
         ->option_text("N");
+    const auto positive = real_where([](float v) { return v > 0.0f && std::isfinite(v); }, "above 0");
+    const char* const limits = "Shaker limits (only trials within every limit given can be optima)";
+    app.add_option("--max-acceleration", c.max_acceleration, "Peak |acceleration|, in the run's acceleration unit")
+        ->check(positive)
+        ->option_text("A")
+        ->group(limits);
+    app.add_option("--max-velocity", c.max_velocity, "Peak |velocity|, in the run's velocity unit")
+        ->check(positive)
+        ->option_text("V")
+        ->group(limits);
+    app.add_option("--max-displacement", c.max_displacement,
+                   "Peak |displacement| from rest, in the run's displacement unit (half the stroke of a centred armature)")
+        ->check(positive)
+        ->option_text("D")
+        ->group(limits);
+    auto* force = app.add_option("--max-force", c.max_force,
+                                 "Force rating: F >= M x peak acceleration; lbf with english units, N with metric and "
+                                 "si (needs --moving-mass)")
+                      ->check(positive)
+                      ->option_text("F")
+                      ->group(limits);
+    auto* mass = app.add_option("--moving-mass", c.moving_mass,
+                                "Moving mass (armature, fixture and test item): lb with english units, kg with metric "
+                                "and si (needs --max-force)")
+                     ->check(positive)
+                     ->option_text("M")
+                     ->group(limits);
+    force->needs(mass);
+    mass->needs(force);
+    app.add_option("--acceptance", c.acceptance,
+                   "TOML file of acceptance rules (tolerance bands, shares, maximax or each polarity): only trials "
+                   "whose SRS passes can be optima")
+        ->option_text("FILE")
+        ->group(limits);
     app.add_flag("--quiet", c.quiet, "No trial lines on standard output");
     app.add_flag("--no-progress", c.no_progress, "No progress line on standard error");
     app.add_flag("--plot", c.plot, "Draw and check the two optima as quorel-plot does, in the output folder");
@@ -258,6 +311,8 @@ RunSettings settings_of(const CommandLine& c) {
 
 int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_terminal) {
     RunSettings settings = settings_of(c);
+    std::optional<AcceptanceRules> acceptance;
+    if (!c.acceptance.empty()) acceptance = read_acceptance_file(c.acceptance);
     SrsSpec spec;
     DiscardText quiet_reader;
     load_spec_points(quiet_reader, c.spec_file, spec);
@@ -296,6 +351,13 @@ int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_
     if (c.baseline) options.threads = 1;
     options.machine_readable = true;
     options.spec_file = c.spec_file;
+    auto limit = [](const std::string& text) { return text.empty() ? std::nullopt : std::optional(decimal_real(text)); };
+    options.limits.acceleration = limit(c.max_acceleration);
+    options.limits.velocity = limit(c.max_velocity);
+    options.limits.displacement = limit(c.max_displacement);
+    options.limits.force = limit(c.max_force);
+    options.limits.moving_mass = limit(c.moving_mass);
+    options.acceptance = std::move(acceptance);
 
     settings.start_time = static_cast<double>(std::time(nullptr));
     RunResults results;
@@ -306,6 +368,7 @@ int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_
     out << elapsed_time_text(settings.start_time, static_cast<double>(std::time(nullptr)));
     out.flush();
 
+    if (!results.optima.chosen) return exit_not_met;
     if (!c.plot) return exit_success;
     plot::PlotRequest request;
     request.spec_file = c.spec_file;

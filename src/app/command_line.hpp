@@ -10,12 +10,9 @@
 #include <string>
 #include <vector>
 
-namespace quorel {
+#include "base/exit_status.hpp"
 
-// Exit statuses of the command line.
-inline constexpr int exit_success = 0;
-inline constexpr int exit_run_error = 1;     // the dialogue's checks, files, the run
-inline constexpr int exit_usage_error = 2;   // the command line itself; nothing is touched
+namespace quorel {
 
 // args: the command line without the program name.  The run's text goes to
 // `out`, errors to `err`; the progress line is drawn on `err` when

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <vector>
 
 #include "base/capacity.hpp"
 #include "base/error.hpp"
@@ -56,6 +57,15 @@ RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, Outpu
     RunResults results;
     if (settings.nt >= max_samples) throw QuorelError("\n\n Error: too many samples.\n\n");
 
+    // The grid in double, for the acceptance rules.
+    std::vector<double> grid_freq, grid_spec;
+    for (int32_t j = 0; j < spec.count; ++j) {
+        grid_freq.push_back(spec.freq[j]);
+        grid_spec.push_back(spec.accel[j]);
+    }
+    const AcceptanceRules* acceptance = options.acceptance ? &*options.acceptance : nullptr;
+    if (acceptance != nullptr) check_band_ranges(*acceptance, grid_freq);
+
     SrsFilterBank bank;
     reporter.print("\n");
     prepare_srs_filters(settings, spec, two_pi(), bank);
@@ -84,7 +94,7 @@ RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, Outpu
 
     const int32_t threads =
         options.threads > 0 ? options.threads : static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
-    const TrialContext context{settings, spec, bank, options.kernels};
+    const TrialContext context{settings, spec, bank, options.kernels, acceptance, grid_freq, grid_spec};
     RandomGenerator rng;
     discard_draws(rng, settings.seed);
     try {
@@ -97,12 +107,20 @@ RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, Outpu
     }
     trial_log.flush();
 
-    const ReportContext report{settings, spec, bank, options.kernels.srs, options.machine_readable};
-    results.optima = report_results(reporter, report, names, set, results.table);
+    TrialTable& table = results.table;
+    for (int32_t t = 0; t < table.count; ++t) {
+        const size_t i = static_cast<size_t>(t);
+        table.within_limits[i] = limit_ratios(options.limits, settings.units, table.peak_accel[i],
+                                              table.peak_velocity[i], table.peak_displacement[i])
+                                     .within();
+    }
+    const ReportContext report{settings, spec, bank, options.kernels.srs, options.machine_readable, &options.limits,
+                               acceptance};
+    results.optima = report_results(reporter, report, names, set, table);
     if (options.machine_readable) {
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        write_summary(SummaryInputs{quorel_version, options.spec_file, elapsed, settings, spec, results.table,
-                                    results.optima, names});
+        write_summary(SummaryInputs{quorel_version, options.spec_file, elapsed, settings, spec, table, results.optima,
+                                    names, &options.limits, acceptance});
     }
     trial_log.close();
     return results;

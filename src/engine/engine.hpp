@@ -3,12 +3,15 @@
 // final report and result files.  The dialogue and the command line gather the
 // settings and the gridded specification, then hand them here.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "base/run_settings.hpp"
 #include "engine/run_reporter.hpp"
 #include "engine/trial_loop.hpp"
+#include "report/drive_limits.hpp"
 #include "report/final_report.hpp"
+#include "spec/acceptance.hpp"
 #include "spec/srs_spec.hpp"
 
 namespace quorel {
@@ -21,10 +24,14 @@ struct EngineOptions {
     // and summary.json, which names `spec_file`.
     bool machine_readable = false;
     std::string spec_file;
+    // Only trials within these limits that pass these rules can be optima.
+    DriveLimits limits;
+    std::optional<AcceptanceRules> acceptance;
 };
 
 struct RunResults {
-    Optima optima;             // none chosen after stop_before_trials
+    Optima optima;             // none chosen after stop_before_trials; optima.chosen is
+                               // false when no trial was within the limits and passed
     TrialTable table;          // the values in trial order
 };
 
@@ -33,7 +40,8 @@ struct RunResults {
 // log is locked from its creation to the end of the run: a second run in the
 // same folder fails ("another run is using trials.out") and changes nothing.
 // Fatal checks throw QuorelError; a file being written is then removed, the
-// trial log kept with the message as its last line.
+// trial log kept with the message as its last line.  A band of the acceptance
+// rules that covers no grid frequency is refused before any file is touched.
 RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, OutputNames names,
                          const EngineOptions& options, RunReporter& reporter);
 

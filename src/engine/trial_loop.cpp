@@ -28,6 +28,22 @@ void allocate_workspace(TrialWorkspace& workspace, int32_t n, int32_t nt, const 
     workspace.state = TrialState{};
 }
 
+namespace {
+
+// The acceptance verdict of the SRS in the workspace.
+bool srs_passes(const TrialContext& context, TrialWorkspace& workspace) {
+    const size_t n = context.grid_freq.size();
+    for (size_t j = 0; j < n; ++j) {
+        workspace.positive[j] = workspace.srs.xmax[j];
+        workspace.negative[j] = workspace.srs.xmin[j];
+    }
+    const SrsComparison srs{context.grid_freq, context.grid_spec, std::span(workspace.positive.data(), n),
+                            std::span(workspace.negative.data(), n)};
+    return passes_acceptance(*context.acceptance, srs);
+}
+
+}  // namespace
+
 bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context, WaveletSet& set,
                     TrialWorkspace& workspace, TrialResult& result, const std::atomic<int32_t>* last_needed) {
     const int32_t n = set.count;
@@ -42,6 +58,7 @@ bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context,
 
     float best_total_error = 0.0f;
     int32_t best_evaluation = 0;
+    bool best_passes = true;
     state.iteration = 0;
     for (;;) {
         synthesize_time_history(set, trial, state.iteration == 0, context.spec, context.settings, workspace.basis,
@@ -55,6 +72,9 @@ bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context,
             best_total_error = error.total_error;
             best_evaluation = result.evaluations;
             for (int32_t i = 0; i < n; ++i) state.best_amplitude[i] = amplitude[i];
+            // The best evaluation's history is the one delivered (summed again
+            // below if need be, to the same samples): its SRS is judged now.
+            if (context.acceptance != nullptr) best_passes = srs_passes(context, workspace);
         }
         // From the tenth evaluation on, stop as soon as the error stops falling.
         if (state.iteration >= 9 && !(e < state.previous_error)) break;
@@ -82,6 +102,7 @@ bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context,
     result.total_error = best_total_error;
     result.best_error = state.best_error;
     result.iterations = state.iteration;
+    result.passes = best_passes;
     return true;
 }
 
@@ -230,6 +251,7 @@ void run_trials(RunReporter& reporter, OutputFile& trial_log, const TrialContext
         table.total_error[i] = std::fabs(slot.result.total_error);
         table.max_error[i] = std::fabs(slot.result.best_error);
         table.iterations[i] = slot.result.iterations;
+        table.passes[i] = slot.result.passes;
     };
 
     auto evaluate_alone = [&] {

@@ -7,8 +7,10 @@
 // first, in trial order, from the one generator; the trials are then evaluated
 // on worker threads, each with its own workspace, and their lines are emitted
 // strictly in trial order.  The output is the same for any thread count.
+#include <array>
 #include <atomic>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -18,6 +20,7 @@
 #include "engine/run_reporter.hpp"
 #include "engine/trial_state.hpp"
 #include "report/trial_table.hpp"
+#include "spec/acceptance.hpp"
 #include "spec/srs_spec.hpp"
 #include "srs/filter_bank.hpp"
 #include "srs/srs.hpp"
@@ -36,6 +39,8 @@ struct TrialWorkspace {
     TimeHistory history;
     SrsResult srs;
     TrialState state;
+    // The SRS in double, for the acceptance rules.
+    std::array<double, max_frequencies> positive{}, negative{};
 };
 
 void allocate_workspace(TrialWorkspace& workspace, int32_t n, int32_t nt, const KernelOptions& kernels);
@@ -46,6 +51,11 @@ struct TrialContext {
     const SrsSpec& spec;
     const SrsFilterBank& bank;
     KernelOptions kernels;
+    // Rules judged on every trial's delivered SRS, at the grid frequencies
+    // against the gridded specification (both spec.count long); none: every
+    // trial passes.
+    const AcceptanceRules* acceptance = nullptr;
+    std::span<const double> grid_freq, grid_spec;
 };
 
 struct TrialResult {
@@ -56,12 +66,13 @@ struct TrialResult {
     float best_error = 0.0f;    // smallest max_error: that of the best evaluation
     int32_t iterations = 0;     // k at the stop: 9..59, or 60
     int32_t evaluations = 0;    // error evaluations made (for the low-spec warnings)
+    bool passes = true;         // the acceptance rules, on the best evaluation's SRS
 };
 
 // Evaluates trial `trial` on its generated row: iterates, restores the best
 // amplitudes (the first evaluation with the smallest maximum error) into the
-// row and measures the history they give: the peaks and the total error are
-// those of the history the trial delivers.  Fatal
+// row and measures the history they give: the peaks, the total error and the
+// acceptance verdict are those of the history the trial delivers.  Fatal
 // checks throw; `result.evaluations` counts the evaluations made until then.
 // Returns false, abandoning the trial, when `last_needed` drops below `trial`
 // (a fatal check in an earlier trial has ended the run).

@@ -17,10 +17,17 @@ std::string select_optimum_trial(const TrialTable& table, const SelectionWeights
                                  const std::string& score_table_name, const WaveletSet& set, const SrsSpec& spec,
                                  const RunSettings& settings, const OutputNames& names, int32_t& optimum_trial) {
     OutputFile scores(names.path(score_table_name));
+    // Only qualifying trials are candidates; without limits or rules every
+    // trial qualifies and the choice starts from the previous one as before.
+    bool any = false;
+    for (int32_t t = 0; t < table.count && !any; ++t) any = table.qualifies(t);
+    if (any && !table.qualifies(optimum_trial)) {
+        while (!table.qualifies(optimum_trial)) optimum_trial = (optimum_trial + 1) % table.count;
+    }
     float best = 0.0f;
     for (int32_t t = 0; t < table.count; ++t) {
         const double score = trial_score(table, weights, t);
-        if (score > best) {
+        if (score > best && table.qualifies(t)) {
             best = static_cast<float>(score);
             optimum_trial = t;
         }
@@ -31,6 +38,7 @@ std::string select_optimum_trial(const TrialTable& table, const SelectionWeights
                       static_cast<long>(table.rank_max_error[i]));
     }
     scores.close();
+    if (!any) return {};
 
     const std::string table_name = trial_file_name(names.wavelet, optimum_trial);
     OutputFile wavelets(names.path(table_name));

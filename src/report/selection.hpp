@@ -24,9 +24,11 @@ struct SelectionWeights {
 double trial_score(const TrialTable& table, const SelectionWeights& weights, int32_t trial);
 
 // Scores every trial and writes the score table `score_table_name`; only a
-// strictly greater score replaces `optimum_trial` (so ties keep the lower trial,
-// and no positive score keeps the previous choice).  Then writes the optimum
-// trial's wavelet table and returns its name.
+// strictly greater score of a qualifying trial replaces `optimum_trial` (so
+// ties keep the lower trial, and no positive score keeps the previous choice,
+// or the first qualifying trial after it when it does not qualify).  Then
+// writes the optimum trial's wavelet table and returns its name; with no
+// qualifying trial, returns an empty name and writes no wavelet table.
 std::string select_optimum_trial(const TrialTable& table, const SelectionWeights& weights,
                                  const std::string& score_table_name, const WaveletSet& set, const SrsSpec& spec,
                                  const RunSettings& settings, const OutputNames& names, int32_t& optimum_trial);

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cmath>
+
 #include "base/output_file.hpp"
 #include "report/result_files.hpp"
 
@@ -32,14 +34,75 @@ Json q_value(const RunSettings& settings) {
     return nullptr;
 }
 
-Json optimum(int32_t t, const SummaryInputs& in) {
+Json optional_number(const std::optional<float>& value) {
+    if (value) return static_cast<double>(*value);
+    return nullptr;
+}
+
+Json share_count(const ShareCount& count) {
+    return Json{{"inside", count.inside}, {"points", count.total}, {"share", count.share()},
+                {"min_share", count.min_share}, {"pass", count.pass()}};
+}
+
+Json verdict_json(const std::optional<AcceptanceVerdict>& verdict) {
+    if (!verdict) return nullptr;
+    Json bands = Json::array();
+    for (const ShareCount& band : verdict->bands) bands.push_back(share_count(band));
+    return Json{{"pass", verdict->pass},
+                {"bands", bands},
+                {"above_nominal", verdict->above_nominal ? share_count(*verdict->above_nominal) : Json(nullptr)}};
+}
+
+Json limits_json(const DriveLimits* limits) {
+    const DriveLimits none;
+    const DriveLimits& l = limits != nullptr ? *limits : none;
+    return Json{{"acceleration", optional_number(l.acceleration)}, {"velocity", optional_number(l.velocity)},
+                {"displacement", optional_number(l.displacement)}, {"force", optional_number(l.force)},
+                {"moving_mass", optional_number(l.moving_mass)}};
+}
+
+Json acceptance_json(const AcceptanceRules* rules) {
+    if (rules == nullptr) return nullptr;
+    Json bands = Json::array();
+    for (const ToleranceBand& b : rules->bands) {
+        bands.push_back({{"low_db", b.low_db},
+                         {"high_db", b.high_db},
+                         {"min_share", b.min_share},
+                         {"from_hz", b.from_hz > 0.0 ? Json(b.from_hz) : Json(nullptr)},
+                         {"to_hz", std::isfinite(b.to_hz) ? Json(b.to_hz) : Json(nullptr)}});
+    }
+    return Json{{"file", rules->name},
+                {"srs", rules->points == SrsPoints::maximax ? "maximax" : "each"},
+                {"bands", bands},
+                {"above_nominal_min_share",
+                 rules->above_nominal_share ? Json(*rules->above_nominal_share) : Json(nullptr)}};
+}
+
+Json optimum(int32_t t, const std::optional<AcceptanceVerdict>& verdict, const SummaryInputs& in) {
     const size_t i = static_cast<size_t>(t);
     return Json{{"trial", t},
                 {"peak_acceleration", static_cast<double>(in.table.peak_accel[i])},
                 {"peak_velocity", static_cast<double>(in.table.peak_velocity[i])},
                 {"peak_displacement", static_cast<double>(in.table.peak_displacement[i])},
                 {"max_error_db", in.table.max_error[i] * 20.0},
+                {"acceptance", verdict_json(verdict)},
                 {"files", trial_result_files(t, in.names, true)}};
+}
+
+// The trial nearest to qualifying when none did.
+Json closest_json(const SummaryInputs& in) {
+    if (in.optima.chosen || in.optima.closest < 0) return nullptr;
+    const int32_t t = in.optima.closest;
+    const size_t i = static_cast<size_t>(t);
+    Json ratios = nullptr;
+    if (in.limits != nullptr && in.limits->any()) {
+        const LimitRatios r = limit_ratios(*in.limits, in.settings.units, in.table.peak_accel[i],
+                                           in.table.peak_velocity[i], in.table.peak_displacement[i]);
+        auto ratio = [](const std::optional<double>& v) { return v ? Json(*v) : Json(nullptr); };
+        ratios = Json{{"acceleration", ratio(r.acceleration)}, {"velocity", ratio(r.velocity)},
+                      {"displacement", ratio(r.displacement)}, {"force", ratio(r.force)}};
+    }
+    return Json{{"trial", t}, {"limit_ratios", ratios}, {"acceptance", verdict_json(in.optima.closest_verdict)}};
 }
 
 }  // namespace
@@ -60,7 +123,9 @@ std::string summary_text(const SummaryInputs& in) {
                           {"peak_displacement", static_cast<double>(in.table.peak_displacement[i])},
                           {"total_error_db", in.table.total_error[i] * 20.0},
                           {"max_error_db", in.table.max_error[i] * 20.0},
-                          {"iterations", in.table.iterations[i]}});
+                          {"iterations", in.table.iterations[i]},
+                          {"within_limits", in.table.within_limits[i] != 0},
+                          {"passes", in.acceptance != nullptr ? Json(in.table.passes[i] != 0) : Json(nullptr)}});
     }
     const Json summary = {
         {"quorel_version", in.version},
@@ -81,7 +146,14 @@ std::string summary_text(const SummaryInputs& in) {
         {"units", {{"acceleration", s.accel_unit}, {"velocity", s.velocity_unit}, {"displacement", s.displacement_unit}}},
         {"grid", grid},
         {"trials", trials},
-        {"optimum", {{"displacement", optimum(in.optima.displacement, in)}, {"acceleration", optimum(in.optima.acceleration, in)}}},
+        {"limits", limits_json(in.limits)},
+        {"acceptance", acceptance_json(in.acceptance)},
+        {"qualifying_trials", in.optima.qualifying},
+        {"optimum", in.optima.chosen
+                        ? Json{{"displacement", optimum(in.optima.displacement, in.optima.displacement_verdict, in)},
+                               {"acceleration", optimum(in.optima.acceleration, in.optima.acceleration_verdict, in)}}
+                        : Json(nullptr)},
+        {"closest", closest_json(in)},
     };
     // Replacement of invalid UTF-8 keeps a file name of any bytes writable.
     return summary.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";

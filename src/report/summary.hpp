@@ -5,7 +5,9 @@
 #include <string>
 
 #include "base/run_settings.hpp"
+#include "report/drive_limits.hpp"
 #include "report/final_report.hpp"
+#include "spec/acceptance.hpp"
 #include "report/trial_table.hpp"
 #include "spec/srs_spec.hpp"
 
@@ -20,6 +22,8 @@ struct SummaryInputs {
     const TrialTable& table;   // values in trial order
     const Optima& optima;
     const OutputNames& names;
+    const DriveLimits* limits = nullptr;           // as given, or none
+    const AcceptanceRules* acceptance = nullptr;
 };
 
 // The summary's text, as written.

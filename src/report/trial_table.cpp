@@ -17,6 +17,8 @@ void allocate_trial_table(TrialTable& table, int32_t trials) {
                        &table.rank_total_error, &table.rank_max_error}) {
         list->assign(size, 0);
     }
+    table.within_limits.assign(size, 1);
+    table.passes.assign(size, 1);
     table.count = 0;
 }
 
