@@ -166,7 +166,8 @@ TEST(CommandLine, UsageErrorsExitTwoAndTouchNothing) {
          {"--bogus spec.txt", "-n 0 spec.txt", "-n 2001 spec.txt", "-n 0x10 spec.txt", "-q 0.5 spec.txt",
           "--damping 1 spec.txt", "-q 10 --damping 0.05 spec.txt", "-p 100 -d 1 spec.txt", "-p 100000 spec.txt",
           "-a fast spec.txt", "--spacing 1/4 spec.txt", "-s 0 spec.txt", "-u imperial spec.txt", "-r 0 spec.txt",
-          "-d nan spec.txt", "-j 0 spec.txt", "-o out", "-o out spec.txt extra.txt"}) {
+          "-d nan spec.txt", "-j 0 spec.txt", "-o out", "-o out spec.txt extra.txt", "--max-force 100 spec.txt",
+          "--moving-mass 10 spec.txt", "--max-velocity 0 spec.txt", "--max-displacement x spec.txt"}) {
         std::vector<std::string> args = words(line);
         if (std::find(args.begin(), args.end(), "-o") == args.end()) args.insert(args.begin(), {"-o", "out"});
         const CommandOutcome outcome = run_command(args);
@@ -187,7 +188,9 @@ TEST(CommandLine, HelpDocumentsEveryOptionAndVersionNamesTheProgram) {
     EXPECT_EQ(help.status, 0);
     for (const char* option : {"SPECFILE", "--algorithm", "--spacing", "--q", "--damping", "--trials", "--units", "--seed",
                                "--sample-rate", "--points", "--duration", "--output-dir", "--threads", "--quiet",
-                               "--no-progress", "--plot", "--help", "--version", "summary.json", "Exit status"}) {
+                               "--no-progress", "--plot", "--help", "--version", "summary.json", "Exit status", "--max-acceleration",
+                               "--max-velocity", "--max-displacement", "--max-force", "--moving-mass", "--acceptance",
+                               "min_share"}) {
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(help.out.find("--baseline"), std::string::npos) << "engine switches stay hidden";
@@ -213,6 +216,139 @@ TEST(CommandLine, PlotDrawsTheOptimaInTheOutputFolder) {
         EXPECT_NE(outcome.out.find(format(" Trial %ld: SRS against spec.txt", t)), std::string::npos) << outcome.out;
     }
     EXPECT_LT(outcome.out.find("Optimum case for acceleration"), outcome.out.find(" Trial "));
+}
+
+// The trial the score table `name` ranks first among those `qualifies`
+// accepts (ties keep the lower trial).
+template <typename Qualifies>
+long best_scoring(const std::string& name, Qualifies qualifies) {
+    long best = -1;
+    double best_score = -1.0;
+    for (const auto& row : read_table(name)) {
+        if (qualifies(static_cast<size_t>(row[0])) && row[1] > best_score) best = static_cast<long>(row[0]), best_score = row[1];
+    }
+    return best;
+}
+
+// A displacement limit below both of today's optima: the optima move to the
+// best-scoring trials within it.  Limits no trial meets: status 3, the closest
+// trial named, the tables and the summary written, no optimum files.
+TEST(CommandLine, LimitsChooseAmongTheTrialsWithinThemAndExitThreeWhenNone) {
+    TempDir dir;
+    write_file("spec.txt", example_file("functional.txt"));
+    const std::vector<std::string> common{"-n", "40", "--quiet", "spec.txt"};
+    auto run_with = [&](std::vector<std::string> extra) {
+        extra.insert(extra.end(), common.begin(), common.end());
+        return run_command(extra);
+    };
+    ASSERT_EQ(run_with({"-o", "free"}).status, 0);
+    const auto free = nlohmann::json::parse(read_file("free/summary.json"));
+    std::vector<double> displacement, velocity;
+    for (const auto& trial : free.at("trials")) {
+        displacement.push_back(trial.at("peak_displacement").get<double>());
+        velocity.push_back(trial.at("peak_velocity").get<double>());
+    }
+    const double lowest = *std::min_element(displacement.begin(), displacement.end());
+    double optima_lowest = 1e30;
+    for (const char* w : {"displacement", "acceleration"}) {
+        optima_lowest = std::min(optima_lowest, free.at("optimum").at(w).at("peak_displacement").get<double>());
+    }
+    ASSERT_LT(lowest, optima_lowest) << "the case needs a trial below today's optima";
+    const std::string limit = format("%.6g", (lowest + optima_lowest) / 2.0);
+    const double limit_value = std::stod(limit);
+    auto within = [&](size_t t) { return displacement[t] <= limit_value; };
+    const long count = std::count_if(displacement.begin(), displacement.end(), [&](double d) { return d <= limit_value; });
+
+    const CommandOutcome limited = run_with({"-o", "limited", "--max-displacement", limit});
+    ASSERT_EQ(limited.status, 0) << limited.err;
+    EXPECT_NE(limited.out.find(format("\n\n Trials within the limits: %ld of 40 \n", count)), std::string::npos) << limited.out;
+    const auto summary = nlohmann::json::parse(read_file("limited/summary.json"));
+    EXPECT_EQ(summary.at("limits").at("displacement").get<double>(), static_cast<double>(std::stof(limit)));
+    for (size_t t = 0; t < displacement.size(); ++t) EXPECT_EQ(summary.at("trials")[t].at("within_limits"), within(t)) << t;
+    EXPECT_EQ(summary.at("optimum").at("displacement").at("trial").get<long>(), best_scoring("limited/disp_rank", within));
+    EXPECT_EQ(summary.at("optimum").at("acceleration").at("trial").get<long>(), best_scoring("limited/accel_rank", within));
+
+    // No trial is within 0.9 x the lowest displacement and the lowest velocity.
+    const double top_velocity = *std::min_element(velocity.begin(), velocity.end());
+    const CommandOutcome none = run_with(
+        {"-o", "none", "--max-displacement", format("%.6g", 0.9 * lowest), "--max-velocity", format("%.6g", top_velocity)});
+    EXPECT_EQ(none.status, 3) << none.err;
+    size_t closest = 0;
+    double nearest = 1e30;
+    for (size_t t = 0; t < displacement.size(); ++t) {
+        const double r = std::max(displacement[t] / (0.9 * lowest), velocity[t] / top_velocity);
+        if (r < nearest) nearest = r, closest = t;
+    }
+    EXPECT_NE(none.out.find(format(" No trial is within the limits. \n Closest: trial %zu, at ", closest)), std::string::npos)
+        << none.out;
+    const auto written = [&] {
+        std::filesystem::current_path("none");
+        const auto files = read_directory();
+        std::filesystem::current_path("..");
+        return files;
+    }();
+    std::vector<std::string> written_names;
+    for (const auto& [name, content] : written) written_names.push_back(name);
+    EXPECT_EQ(written_names, (std::vector<std::string>{"accel_rank", "disp_rank", "rank_d.out", "summary.json", "trials.out"}));
+    const auto failed = nlohmann::json::parse(written.at("summary.json"));
+    EXPECT_TRUE(failed.at("optimum").is_null());
+    EXPECT_EQ(failed.at("closest").at("trial").get<size_t>(), closest);
+    EXPECT_EQ(failed.at("qualifying_trials").get<long>(), 0);
+}
+
+// Acceptance rules judge every trial on the SRS it delivers: each optimum's
+// verdict, made again from the SRS its files hold, agrees with the trial's,
+// and a trial that fails is never an optimum.  Rules nobody meets: status 3.
+TEST(CommandLine, AcceptanceRulesJudgeTheSrsEachTrialDelivers) {
+    TempDir dir;
+    write_file("spec.txt", example_file("functional.txt"));
+    write_file("rules.toml", "srs = 'each'\n[[band]]\nlow = -1.5\nhigh = 1.5\nmin_share = 0.8\n"
+                             "[above_nominal]\nmin_share = 0.4\n");
+    const CommandOutcome judged = run_command({"-n", "40", "--quiet", "-o", "run", "--acceptance", "rules.toml", "spec.txt"});
+    ASSERT_EQ(judged.status, 0) << judged.err;
+    const auto summary = nlohmann::json::parse(read_file("run/summary.json"));
+    long passing = 0;
+    for (const auto& trial : summary.at("trials")) passing += trial.at("passes").get<bool>();
+    ASSERT_GT(passing, 0);
+    ASSERT_LT(passing, 40) << "the rules should divide the trials";
+    EXPECT_NE(judged.out.find(format("Trials passing the acceptance rules: %ld of 40", passing)), std::string::npos);
+    for (const char* w : {"displacement", "acceleration"}) {
+        const auto& optimum = summary.at("optimum").at(w);
+        const long t = optimum.at("trial").get<long>();
+        EXPECT_TRUE(summary.at("trials")[static_cast<size_t>(t)].at("passes").get<bool>()) << t;
+        // The verdict again, by hand from the srs file (frequency, positive,
+        // negative) against the grid: each polarity is a point.
+        const auto srs = read_table(format("run/srs_%ld.out", t));
+        const auto& grid = summary.at("grid");
+        ASSERT_EQ(srs.size(), grid.size());
+        long inside = 0, above = 0;
+        for (size_t j = 0; j < srs.size(); ++j) {
+            const double a = grid[j].at("spec").get<double>();
+            for (const double response : {srs[j][1], srs[j][2]}) {
+                const double db = 20.0 * std::log10(response / a);
+                inside += std::fabs(db) <= 1.5;
+                above += response >= a;
+            }
+        }
+        const auto& verdict = optimum.at("acceptance");
+        EXPECT_EQ(verdict.at("bands")[0].at("inside").get<long>(), inside) << t;
+        EXPECT_EQ(verdict.at("bands")[0].at("points").get<size_t>(), 2 * srs.size());
+        EXPECT_EQ(verdict.at("above_nominal").at("inside").get<long>(), above) << t;
+        EXPECT_TRUE(verdict.at("pass").get<bool>());
+    }
+
+    write_file("strict.toml", "[[band]]\nlow = -0.01\nhigh = 0.01\n");
+    const CommandOutcome none = run_command({"-n", "5", "--quiet", "-o", "strict", "--acceptance", "strict.toml", "spec.txt"});
+    EXPECT_EQ(none.status, 3);
+    EXPECT_NE(none.out.find(" No trial is passing the acceptance rules. \n Closest: trial "), std::string::npos) << none.out;
+    EXPECT_NE(none.out.find("Acceptance (strict.toml, maximax): FAIL"), std::string::npos);
+
+    // A faulty file stops the run before anything is written.
+    write_file("bad.toml", "[[band]]\nlow = 2\nhigh = 1\n");
+    const CommandOutcome bad = run_command({"-o", "bad", "--acceptance", "bad.toml", "spec.txt"});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.err.find("bad.toml line 3: band[1].high: must be above low"), std::string::npos) << bad.err;
+    EXPECT_FALSE(std::filesystem::exists("bad"));
 }
 
 // A progress line only on a terminal's standard error, erased at the end.

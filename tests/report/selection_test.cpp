@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "report/drive_limits.hpp"
 #include "report/selection.hpp"
 #include "app/dialogue.hpp"
 #include "report/trial_table.hpp"
@@ -107,6 +109,42 @@ TEST(OptimumSelection, OnlyAStrictlyGreaterScoreReplacesTheOptimum) {
     EXPECT_EQ(s.select(acceleration_weighting, "accel_rank", optimum), "wavelet_2.out");
     EXPECT_EQ(optimum, 2);
     EXPECT_EQ(read_file("accel_rank"), "0 \t 0.000000 \t 0 \t 0 \t 0 \t 0 \t 0\n");
+}
+
+// A trial outside the limits (or failing the rules) is never chosen, whatever
+// its score; with no candidate the score table is still written, no wavelet table.
+TEST(OptimumSelection, OnlyQualifyingTrialsAreCandidates) {
+    Selection s({{0, 0, 1, 0, 1}, {1, 1, 0, 1, 0}, {2, 2, 2, 2, 2}});
+    s.table.within_limits[2] = 0;   // the best score under both weightings
+    int32_t optimum = 2;            // and the previous choice
+    EXPECT_EQ(s.select(displacement_weighting, "disp_rank", optimum), "wavelet_0.out");
+    s.table.passes[0] = 0;
+    EXPECT_EQ(s.select(acceleration_weighting, "accel_rank", optimum), "wavelet_1.out");
+    s.table.passes[1] = 0;
+    std::remove("disp_rank");
+    std::remove("wavelet_0.out");
+    EXPECT_EQ(s.select(displacement_weighting, "disp_rank", optimum), "");
+    EXPECT_EQ(testing::read_lines("disp_rank").size(), 3u);
+    EXPECT_FALSE(testing::file_exists("wavelet_0.out"));
+}
+
+// Peak over limit; the force as M x peak x g over F, g = 9.81 m/sec^2 per G
+// only when the acceleration is in G and the force in N (metric units).
+TEST(DriveLimits, RatiosOfEachLimitAndTheForceInEachUnitSystem) {
+    DriveLimits limits;
+    limits.velocity = 40.0f;
+    limits.force = 500.0f;
+    limits.moving_mass = 10.0f;
+    const LimitRatios metric = limit_ratios(limits, 2, 5.0, 30.0, 1.0);
+    EXPECT_DOUBLE_EQ(*metric.force, 10.0 * 5.0 * 9.81 / 500.0);   // 0.981
+    EXPECT_DOUBLE_EQ(*metric.velocity, 0.75);
+    EXPECT_FALSE(metric.displacement);
+    EXPECT_TRUE(metric.within());
+    EXPECT_DOUBLE_EQ(*limit_ratios(limits, 1, 60.0, 30.0, 1.0).force, 1.2);   // 10 lb x 60 G = 600 lbf
+    EXPECT_FALSE(limit_ratios(limits, 1, 60.0, 30.0, 1.0).within());
+    EXPECT_DOUBLE_EQ(*limit_ratios(limits, 3, 60.0, 30.0, 1.0).force, 1.2);   // 10 kg x 60 m/sec^2 = 600 N
+    limits.velocity = 30.0f;   // a peak at its limit is within it
+    EXPECT_TRUE(limit_ratios(limits, 2, 5.0, 30.0, 1.0).within());
 }
 
 // Polarity and magnitude are split: a negative amplitude (and a NaN) is written
