@@ -19,6 +19,7 @@
 #include "base/console.hpp"
 #include "app/dialogue.hpp"
 #include "base/error.hpp"
+#include "spec/acceptance.hpp"
 #include "spec/resample.hpp"
 #include "spec/spec_reader.hpp"
 #include "spec/srs_spec.hpp"
@@ -491,5 +492,31 @@ Outcome fuzz_tiny_run(const uint8_t* data, size_t size) {
 }
 
 TinyRunCase tiny_run_case(const uint8_t* data, size_t size) { return plan_tiny_run(data, size).run; }
+
+Outcome fuzz_acceptance(const uint8_t* data, size_t size) {
+    AcceptanceRules rules;
+    try {
+        rules = parse_acceptance("rules.toml", std::string_view(reinterpret_cast<const char*>(data), size));
+    } catch (const QuorelError& error) {
+        require(fatal_message(error.what()), "a refused acceptance file says why");
+        return Outcome::refused;
+    }
+    require(!rules.bands.empty() || rules.above_nominal_share.has_value(), "accepted rules judge something");
+    for (const ToleranceBand& band : rules.bands) {
+        require(valid_band(band.low_db, band.high_db), "band edges within +-60 dB, low below high");
+        require(band.min_share > 0.0 && band.min_share <= 1.0, "band share in (0, 1]");
+        require(band.from_hz <= band.to_hz, "band range ascending");
+    }
+    // Three frequencies, the response at -2, 0 and +5 dB on one side, -1 dB on the other.
+    const std::vector<double> freq{50.0, 500.0, 5000.0}, spec{10.0, 10.0, 10.0};
+    const std::vector<double> positive{7.943, 10.0, 17.78}, negative{8.913, 8.913, 8.913};
+    const SrsComparison srs{freq, spec, positive, negative};
+    const AcceptanceVerdict verdict = judge_acceptance(rules, srs);
+    for (const ShareCount& count : verdict.bands) {
+        require(count.inside >= 0 && count.inside <= count.total && count.total <= 6, "band counts bounded");
+    }
+    require(passes_acceptance(rules, srs) == verdict.pass, "the quick verdict is the full one");
+    return Outcome::completed;
+}
 
 }  // namespace quorel::fuzz

@@ -35,6 +35,11 @@ Outcome fuzz_dialogue(const uint8_t* data, size_t size);
 inline constexpr const char* dialogue_spec_name = "spec.txt";
 inline constexpr const char* dialogue_spec_text = "10\t5\n100\t50\n2000\t50\n";
 
+// The bytes as an acceptance file: parsed, and when accepted, its rules
+// checked for range and judged on fixed spectra (shares within 0..1, the
+// quick verdict equal to the full one).
+Outcome fuzz_acceptance(const uint8_t* data, size_t size);
+
 // The bytes mapped to a small but complete run (see tiny_run_case), run to the
 // end on one thread, and its files checked.
 Outcome fuzz_tiny_run(const uint8_t* data, size_t size);

@@ -33,6 +33,7 @@ const Target targets[] = {
     {"spec_file", fuzz::fuzz_spec_file},
     {"dialogue", fuzz::fuzz_dialogue},
     {"tiny_run", fuzz::fuzz_tiny_run},
+    {"acceptance", fuzz::fuzz_acceptance},
 };
 
 // The input files of fuzz/<folder>/<target>, in name order; none when the
