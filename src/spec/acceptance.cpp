@@ -266,7 +266,7 @@ std::string band_label(const ToleranceBand& band) {
 std::string verdict_lines(const AcceptanceRules& rules, const AcceptanceVerdict& verdict, const char* indent) {
     std::string text;
     auto line = [&](const std::string& label, const ShareCount& count, const char* what) {
-        text += format("%s%-26s %4ld of %4ld points %-7s (%5.1f %%, at least %5.1f %%)   %s \n", indent, label.c_str(),
+        text += format("%s%-30s %4ld of %4ld points %-7s (%5.1f %%, at least %5.1f %%)   %s \n", indent, label.c_str(),
                        count.inside, count.total, what, 100.0 * count.share(), 100.0 * count.min_share,
                        count.pass() ? "PASS" : "FAIL");
     };
