@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "base/format.hpp"
 
@@ -22,13 +23,15 @@ std::string printable(const std::string& text) {
     return out;
 }
 
-std::string header(const std::string& picture, const std::string& script, const std::string& description, int height) {
+std::string header(const std::string& picture, const std::string& script, const std::string& description, int height,
+                   int width = 900) {
     std::string text;
     text += format("if (!exists(\"outfile\")) outfile = %s\n", gnuplot_string(picture).c_str());
     text += description;
     text += "# Redraw:  gnuplot " + script + "\n";
     text += "# To a file of your choice:  gnuplot -e \"outfile='other.svg'\" " + script + "\n\n";
-    text += format("set terminal svg size 900,%d dynamic enhanced font \"Sans,12\" background rgb \"white\"\n", height);
+    text += format("set terminal svg size %d,%d dynamic enhanced font \"Sans,12\" background rgb \"white\"\n", width,
+                   height);
     text += "set output outfile\n";
     text += "set encoding utf8\n";
     return text;
@@ -61,8 +64,8 @@ bool log_range(double low, double high) { return low > 0.0 && std::isfinite(high
 }  // namespace
 
 PlotNames plot_names(long trial) {
-    return {format("srs_%ld.svg", trial), format("srs_%ld.gp", trial), format("history_%ld.svg", trial),
-            format("history_%ld.gp", trial)};
+    return {format("srs_%ld.svg", trial),     format("srs_%ld.gp", trial),  format("history_%ld.svg", trial),
+            format("history_%ld.gp", trial), format("pvss_%ld.svg", trial), format("pvss_%ld.gp", trial)};
 }
 
 std::string gnuplot_string(const std::string& text) {
@@ -196,6 +199,105 @@ std::string history_script(const PlotContext& context) {
                        p.colour, p.title);
     }
     text += "unset multiplot\n";
+    return text;
+}
+
+std::string pvss_script(const PlotContext& context, const PvssUnits& units, const std::vector<SpecPoint>& spec,
+                        const std::vector<SrsLine>& srs) {
+    // The series, each point with a pseudo velocity a log axis can show.
+    struct Series {
+        Curve points;
+        void add(double f, double pv) {
+            if (pv > 0.0 && std::isfinite(pv)) points.push_back({f, pv});
+        }
+    };
+    Series specification, positive, negative;
+    for (const SpecPoint& p : spec) specification.add(p.freq, pseudo_velocity(units, p.accel, p.freq));
+    for (const SrsLine& line : srs) {
+        positive.add(line.freq, pseudo_velocity(units, line.positive, line.freq));
+        negative.add(line.freq, pseudo_velocity(units, line.negative, line.freq));
+    }
+    std::vector<double> freqs, velocities;
+    for (const Series* series : {&specification, &positive, &negative}) {
+        for (const auto& [f, pv] : series->points) {
+            freqs.push_back(f);
+            velocities.push_back(pv);
+        }
+    }
+    const std::optional<Decades> freq_decades = decades_bracketing(freqs);
+    const std::optional<Decades> velocity_decades = decades_bracketing(velocities);
+    const bool framed = freq_decades && velocity_decades;
+    const ChartFrame frame = framed ? chart_frame(*freq_decades, *velocity_decades) : ChartFrame{};
+
+    // The page: the plot area of the frame, the title above it, the frequency
+    // axis below, the key to the right.
+    constexpr double page_width = 960.0, left = 85.0, top = 50.0, bottom = 65.0;
+    const double page_height = top + frame.height_px + bottom;
+    const PlotNames names = plot_names(context.trial);
+    std::string text = header(
+        names.pvss_picture, names.pvss_script,
+        format("# Pseudo-velocity shock spectrum of trial %ld (srs_%ld.out) and of the specification,\n"
+               "# PV = SRS x %g / (2 pi f), on tripartite axes: diagonals of constant displacement\n"
+               "# (PV = 2 pi f D) and of constant acceleration (PV = A x %g / (2 pi f)).\n"
+               "# The pseudo velocities are computed from srs_%ld.out and held inline below.\n",
+               context.trial, context.trial, units.accel_factor, units.accel_factor, context.trial),
+        static_cast<int>(page_height), static_cast<int>(page_width));
+
+    text += format("\nset title %s noenhanced\n",
+                   gnuplot_string(format("Pseudo-velocity shock spectrum of trial %ld against %s", context.trial,
+                                         context.spec_name.c_str()))
+                       .c_str());
+    text += "set xlabel \"Natural frequency (Hz)\"\n";
+    text += format("set ylabel %s\n", gnuplot_string("Pseudo velocity (" + units.velocity + ")").c_str());
+    text += "set logscale xy\n";
+    text += "set format x \"%g\"\nset format y \"%g\"\n";
+    text += "set grid xtics ytics mxtics mytics lw 1 lc rgb \"#c8c8c8\", lw 0.5 lc rgb \"#e6e6e6\"\n";
+    text += format("set lmargin at screen %.6f\nset rmargin at screen %.6f\n", left / page_width,
+                   (left + frame.width_px) / page_width);
+    text += format("set bmargin at screen %.6f\nset tmargin at screen %.6f\n", bottom / page_height,
+                   (bottom + frame.height_px) / page_height);
+    text += format("set key at screen %.6f, %.6f left top Left reverse box opaque spacing 1.2\n",
+                   (left + frame.width_px + 20.0) / page_width, (bottom + frame.height_px) / page_height);
+    if (framed) {
+        text += format("set xrange [%g:%g]\nset yrange [%g:%g]\n", frame.freq.from(), frame.freq.to(),
+                       frame.velocity.from(), frame.velocity.to());
+        text += log_tics_125("xtics", frame.freq.from(), frame.freq.to());
+        text += log_tics_125("ytics", frame.velocity.from(), frame.velocity.to());
+
+        // Diagonals behind the curves: decades darker, their 2 and 5 lighter.
+        const TripartiteGrid grid =
+            tripartite_grid(units, frame, {specification.points, positive.points, negative.points});
+        text += format("\n# Constant displacement (%s), slope +1, and constant acceleration (%s), slope -1.\n",
+                       units.displacement.c_str(), units.accel.c_str());
+        for (const Diagonal& d : grid.diagonals) {
+            const char* colour = d.displacement ? (d.major ? "#5f9f92" : "#bcdcd5") : (d.major ? "#c08a4d" : "#ecd6bb");
+            text += format("set arrow from %.9g,%.9g to %.9g,%.9g nohead back lw %s lc rgb \"%s\"\n", d.f0, d.v0, d.f1,
+                           d.v1, d.major ? "1" : "0.7", colour);
+        }
+        for (const DiagonalLabel& l : grid.labels) {
+            text += format("set label %s at %.9g,%.9g rotate by %.3f %s back font \"Sans,10\" tc rgb \"%s\"\n",
+                           gnuplot_string(l.text).c_str(), l.freq, l.velocity, l.angle_deg,
+                           l.right_justified ? "right" : "left", l.displacement ? "#2f6e62" : "#8a5a22");
+        }
+    }
+
+    auto block = [&](const char* name, const char* heading, const Series& series) {
+        text += format("\n# frequency(Hz)  %s\n$%s << EOD\n", heading, name);
+        for (const auto& [f, pv] : series.points) text += format("%.9g %.8g\n", f, pv);
+        text += "EOD\n";
+    };
+    const std::string unit = "(" + units.velocity + ")";
+    block("specification", ("specification " + unit).c_str(), specification);
+    block("positive", ("positive " + unit).c_str(), positive);
+    block("negative", ("negative " + unit).c_str(), negative);
+
+    text += "\nplot $specification using 1:2 with linespoints pt 6 ps 0.9 lw 2.5 lc rgb \"black\" title \"specification\", \\\n";
+    text += "     $positive using 1:2 with linespoints pt 7 ps 0.6 lw 1.5 lc rgb \"#d62728\" title \"positive PV\", \\\n";
+    text += "     $negative using 1:2 with linespoints pt 5 ps 0.6 lw 1.5 lc rgb \"#1f77b4\" title \"negative PV\", \\\n";
+    text += format("     keyentry with lines lw 1 lc rgb \"#5f9f92\" title %s, \\\n",
+                   gnuplot_string("constant displacement (" + units.displacement + ")").c_str());
+    text += format("     keyentry with lines lw 1 lc rgb \"#c08a4d\" title %s\n",
+                   gnuplot_string("constant acceleration (" + units.accel + ")").c_str());
     return text;
 }
 

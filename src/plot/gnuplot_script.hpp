@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "plot/compliance.hpp"
+#include "plot/pvss.hpp"
 #include "plot/run_files.hpp"
 
 namespace quorel::plot {
@@ -19,9 +20,10 @@ struct PlotContext {
     TrialFileNames files;
 };
 
-// srs_<n>.svg / srs_<n>.gp and history_<n>.svg / history_<n>.gp.
+// srs_<n>.svg / srs_<n>.gp, history_<n>.svg / history_<n>.gp and
+// pvss_<n>.svg / pvss_<n>.gp.
 struct PlotNames {
-    std::string srs_picture, srs_script, history_picture, history_script;
+    std::string srs_picture, srs_script, history_picture, history_script, pvss_picture, pvss_script;
 };
 PlotNames plot_names(long trial);
 
@@ -34,6 +36,14 @@ std::string srs_script(const PlotContext& context, const std::vector<SpecPoint>&
 
 // Acceleration, velocity and displacement in three stacked panels.
 std::string history_script(const PlotContext& context);
+
+// The pseudo-velocity shock spectrum PV = SRS / (2 pi f) of both polarities
+// and of the specification on tripartite axes: log frequency across, log
+// pseudo velocity up, diagonals of constant displacement and acceleration.
+// The pseudo velocities are computed here and carried inline, with the
+// whole-decade ranges and the diagonals that depend on them.
+std::string pvss_script(const PlotContext& context, const PvssUnits& units, const std::vector<SpecPoint>& spec,
+                        const std::vector<SrsLine>& srs);
 
 // A gnuplot single-quoted string literal holding `text`, each ' doubled.
 // Inside single quotes gnuplot substitutes nothing (no `command`, no @macro,

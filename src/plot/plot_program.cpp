@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <ostream>
 #include <sstream>
 
 #include "plot/compliance.hpp"
 #include "plot/gnuplot_process.hpp"
 #include "plot/gnuplot_script.hpp"
+#include "plot/pvss.hpp"
 #include "plot/run_files.hpp"
 #include "base/error.hpp"
 #include "base/format.hpp"
@@ -20,13 +22,17 @@ namespace {
 namespace fs = std::filesystem;
 
 const char* const usage =
-    "\n usage: quorel-plot SPECFILE [TRIAL ...] [--band LOW,HIGH ...] \n"
+    "\n usage: quorel-plot SPECFILE [TRIAL ...] [--band LOW,HIGH ...] [--pvss] \n"
     "\n Run in the directory of a finished run.  For each trial (default: every"
     "\n srs_<n>.out here whose result files are not older than trials.out) prints"
     "\n the SRS against the specification with its margins and tolerance bands, and"
     "\n draws srs_<n>.svg and history_<n>.svg with gnuplot."
     "\n --band LOW,HIGH   a tolerance band in dB within -60 and +60, repeatable"
-    "\n                   (default -3,3 and -6,6) \n";
+    "\n                   (default -3,3 and -6,6)"
+    "\n --pvss            also draw pvss_<n>.svg: the pseudo-velocity shock spectrum"
+    "\n                   SRS / (2 pi f) of both polarities and of the specification,"
+    "\n                   in the run's velocity unit, on tripartite axes with diagonals"
+    "\n                   of constant displacement and constant acceleration \n";
 
 struct Arguments {
     PlotRequest request;
@@ -48,6 +54,8 @@ Arguments parse_arguments(const std::vector<std::string>& args) {
         const std::string& arg = args[i];
         if (arg == "-h" || arg == "--help") {
             a.help = true;
+        } else if (arg == "--pvss") {
+            r.pvss = true;
         } else if (arg == "--band") {
             if (i + 1 == args.size()) throw QuorelError("\n Error: --band needs LOW,HIGH in dB, e.g. --band -3,6 \n");
             r.bands.push_back(parse_band(args[++i]));
@@ -274,6 +282,15 @@ int draw(const PlotRequest& request, std::ostream& out, std::ostream& err) {
     const std::vector<SpecPoint> spec = parse_spec(request.spec_file, read_text_file(request.spec_file));
     const std::string log_name = folder.path("trials.out");
     const RunUnits units = parse_units(log_name, read_text_file(log_name));
+    // The pseudo velocity needs the unit system's factors: a unit line of none
+    // of the run's systems leaves them unknown.
+    const std::optional<PvssUnits> pv_units = request.pvss ? pvss_units(units) : std::nullopt;
+    if (request.pvss && !pv_units) {
+        throw QuorelError(format("\n Error: %s: units (%s) (%s) (%s) are none of the run's unit systems: no "
+                                 "pseudo-velocity spectrum can be drawn \n",
+                                 log_name.c_str(), units.accel.c_str(), units.velocity.c_str(),
+                                 units.displacement.c_str()));
+    }
     const std::vector<long> trials = fresh_trials(folder, request.trials, out, err);
 
     bool gnuplot_found = true;
@@ -287,10 +304,13 @@ int draw(const PlotRequest& request, std::ostream& out, std::ostream& err) {
         const PlotNames names = plot_names(trial);
         gnuplot_found =
             draw(folder, out, err, names.srs_script, srs_script(context, spec, compliance, bands), names.srs_picture) &&
-            draw(folder, out, err, names.history_script, history_script(context), names.history_picture);
+            draw(folder, out, err, names.history_script, history_script(context), names.history_picture) &&
+            (!pv_units || draw(folder, out, err, names.pvss_script, pvss_script(context, *pv_units, spec, files.srs),
+                               names.pvss_picture));
         if (gnuplot_found) {
-            out << format("\n Plots: %s  %s \n", folder.path(names.srs_picture).c_str(),
-                          folder.path(names.history_picture).c_str());
+            out << format("\n Plots: %s  %s%s \n", folder.path(names.srs_picture).c_str(),
+                          folder.path(names.history_picture).c_str(),
+                          pv_units ? ("  " + folder.path(names.pvss_picture)).c_str() : "");
         }
     }
     if (!gnuplot_found) throw QuorelError("\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n");

@@ -15,6 +15,7 @@ struct PlotRequest {
     std::string directory = ".";    // the run's files are read from here; the .gp/.svg are written here
     std::vector<long> trials;       // empty: every trial with fresh result files there
     std::vector<Band> bands;        // empty: the default bands, ±3 dB and ±6 dB
+    bool pvss = false;              // also the pseudo-velocity shock spectrum, pvss_<n>.svg
 };
 
 // Draws and checks the trials of a run.  Returns the exit status: 0 when every

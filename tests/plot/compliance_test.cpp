@@ -4,6 +4,7 @@
 #include <string>
 
 #include "plot/compliance.hpp"
+#include "plot/pvss.hpp"
 #include "plot/run_files.hpp"
 #include "base/error.hpp"
 
@@ -108,6 +109,86 @@ TEST(PlotCompliance, FractionsPerBandCountBothPolarities) {
     const std::vector<SrsLine> below{{100.0, 1.0, 1.0}, {99.0, 1.0, 1.0}};
     EXPECT_EQ(error_of([&] { assess(ramp, below, "srs_5.out", default_bands()); }),
               "\n Error: srs_5.out line 2: frequency 99 Hz is outside the specification (100 to 400 Hz) \n");
+}
+
+TEST(PlotPvss, PseudoVelocityInEachUnitSystem) {
+    const PvssUnits english = *pvss_units({"G", "in/sec", "in"});
+    const PvssUnits metric = *pvss_units({"G", "m/sec", "mm"});
+    const PvssUnits si = *pvss_units({"m/sec^2", "m/sec", "mm"});
+    // By hand, 2 pi 100 = 628.3185:
+    //   english 10 G:        386 x 10 / 628.3185 = 6.14338 in/sec,  / 628.3185 = 0.00977749 in
+    //   metric 10 G:        9.81 x 10 / 628.3185 = 0.156131 m/sec,  x 1000 / 628.3185 = 0.248490 mm
+    //   si 100 m/sec^2:           100 / 628.3185 = 0.159155 m/sec,  x 1000 / 628.3185 = 0.253303 mm
+    EXPECT_NEAR(pseudo_velocity(english, 10.0, 100.0), 6.14338, 5e-6);
+    EXPECT_NEAR(pv_displacement(english, 6.14338, 100.0), 0.00977749, 5e-9);
+    EXPECT_NEAR(pseudo_velocity(metric, 10.0, 100.0), 0.156131, 5e-7);
+    EXPECT_NEAR(pv_displacement(metric, 0.156131, 100.0), 0.248490, 5e-7);
+    EXPECT_NEAR(pseudo_velocity(si, 100.0, 100.0), 0.159155, 5e-7);
+    EXPECT_NEAR(pv_displacement(si, 0.159155, 100.0), 0.253303, 5e-7);
+    EXPECT_NEAR(pv_acceleration(metric, 0.156131, 100.0), 10.0, 5e-6);
+    // A unit line of no known system has no conversion to guess at.
+    EXPECT_FALSE(pvss_units({"G", "m/sec", "in"}));
+    EXPECT_FALSE(pvss_units({"g", "in/sec", "in"}));
+}
+
+TEST(PlotPvss, RangesAreWholeDecadesAroundTheCurves) {
+    const Decades d = *decades_bracketing({6.14, 61.4, 0.0});
+    EXPECT_EQ(d.low, 0);
+    EXPECT_EQ(d.high, 2);
+    // 10 kHz printed as 10000.000 and recomputed closes the range, it does not
+    // open another decade.
+    EXPECT_EQ(decades_bracketing({100.0, 10000.0 * (1.0 + 1e-9)})->high, 4);
+    EXPECT_EQ(decades_bracketing({100.0, 10000.0 * (1.0 + 1e-9)})->low, 2);
+    EXPECT_EQ(decades_bracketing({5.0})->count(), 1);
+    EXPECT_FALSE(decades_bracketing({0.0, HUGE_VAL}));
+}
+
+TEST(PlotPvss, DiagonalsAndTheirLabelsMatchHandComputedPoints) {
+    const PvssUnits english = *pvss_units({"G", "in/sec", "in"});
+    const ChartFrame frame = chart_frame({2, 4}, {0, 2});   // 100 Hz to 10 kHz, 1 to 100 in/sec
+    // The pyroshock plateau, 1000 G from 1 to 10 kHz, lies along its own diagonal.
+    const Curve plateau{{1000.0, pseudo_velocity(english, 1000.0, 1000.0)},
+                        {10000.0, pseudo_velocity(english, 1000.0, 10000.0)}};
+    const TripartiteGrid grid = tripartite_grid(english, frame, {plateau});
+
+    auto diagonal = [&](bool displacement, double value) {
+        for (const Diagonal& d : grid.diagonals) {
+            if (d.displacement == displacement && std::fabs(d.value / value - 1.0) < 1e-12) return d;
+        }
+        ADD_FAILURE() << value;
+        return Diagonal{};
+    };
+    // 100 G through 100 Hz at 386 x 100 / 628.3185 = 61.434 in/sec: v f = 6143.4.
+    const Diagonal g100 = diagonal(false, 100.0);
+    EXPECT_NEAR(g100.v0 * g100.f0, 6143.4, 0.05);
+    EXPECT_NEAR(g100.v1 * g100.f1, 6143.4, 0.05);
+    // 0.01 in through 100 Hz at 628.3185 x 0.01 = 6.2832 in/sec: v / f = 0.062832.
+    const Diagonal in001 = diagonal(true, 0.01);
+    EXPECT_NEAR(in001.v0 / in001.f0, 0.062832, 5e-7);
+    EXPECT_NEAR(in001.v1 / in001.f1, 0.062832, 5e-7);
+
+    // Each label lies just off its own line, on the side of its glyphs: the
+    // value read at its anchor is a little above the one it names.
+    auto label = [&](const std::string& text) {
+        for (const DiagonalLabel& l : grid.labels) {
+            if (l.text == text) return l;
+        }
+        ADD_FAILURE() << text;
+        return DiagonalLabel{};
+    };
+    const DiagonalLabel g100_label = label("100 G");
+    EXPECT_GT(pv_acceleration(english, g100_label.velocity, g100_label.freq), 100.0);
+    EXPECT_LT(pv_acceleration(english, g100_label.velocity, g100_label.freq), 115.0);
+    const DiagonalLabel in001_label = label("0.01 in");
+    EXPECT_GT(pv_displacement(english, in001_label.velocity, in001_label.freq), 0.01);
+    EXPECT_LT(pv_displacement(english, in001_label.velocity, in001_label.freq), 0.0115);
+    // The 1000 G label is not under the plateau: it sits where the line runs on
+    // above the curve, below 1 kHz.
+    EXPECT_LT(label("1000 G").freq, 1000.0);
+
+    EXPECT_EQ(grid_value_text(0.001), "0.001");
+    EXPECT_EQ(grid_value_text(1e-5), "10^{-5}");
+    EXPECT_EQ(grid_value_text(1e6), "10^{6}");
 }
 
 TEST(PlotRunFiles, MalformedLinesAreNamed) {

@@ -108,6 +108,7 @@ TEST(PlotProgram, DrawsBothPlotsOfEachOptimumTrial) {
                                    ">Peak acceleration (G)<", "</svg>"}) {
             EXPECT_NE(srs.find(series), std::string::npos) << series << " in srs_" << t << ".svg";
         }
+        EXPECT_FALSE(testing::file_exists(format("pvss_%ld.svg", t)));   // only with --pvss
         const std::string history = read_file(format("history_%ld.svg", t));
         for (const char* label : {">Acceleration (G)<", ">Velocity (m/sec)<", ">Displacement (mm)<", ">Time (sec)<",
                                   "</svg>"}) {
@@ -137,6 +138,46 @@ TEST(PlotProgram, DrawsBothPlotsOfEachOptimumTrial) {
     std::filesystem::remove(format("srs_%ld.svg", t));
     EXPECT_EQ(std::system(format("gnuplot srs_%ld.gp 2>/dev/null", t).c_str()), 0);
     EXPECT_NE(read_file(format("srs_%ld.svg", t)).find("<title>positive SRS</title>"), std::string::npos);
+}
+
+TEST(PlotProgram, DrawsThePseudoVelocitySpectrumOnRequest) {
+    REQUIRE_GNUPLOT();
+    TempDir dir;
+    const long t = optima(finished_run())[0].trial;
+    const Outcome o = plot(format("spec.txt %ld --pvss", t));
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.err, "");
+    EXPECT_NE(o.out.find(format("\n Plots: srs_%ld.svg  history_%ld.svg  pvss_%ld.svg \n", t, t, t)), std::string::npos)
+        << o.out;
+    const std::string svg = read_file(format("pvss_%ld.svg", t));
+    for (const char* part : {"<title>specification</title>", "<title>positive PV</title>", "<title>negative PV</title>",
+                             ">Pseudo velocity (m/sec)<", ">Natural frequency (Hz)<", ">constant displacement (mm)<",
+                             ">constant acceleration (G)<", " mm<", " G<", "</svg>"}) {
+        EXPECT_NE(svg.find(part), std::string::npos) << part;
+    }
+    // The specification's 10 G at 100 Hz (metric) is 9.81 x 10 / (2 pi 100) =
+    // 0.156131 m/sec.  The ranges are whole decades around the curves.
+    const std::string script = read_file(format("pvss_%ld.gp", t));
+    const size_t block = script.find("$specification << EOD\n");
+    ASSERT_NE(block, std::string::npos) << script;
+    double f = 0.0, pv = 0.0;
+    ASSERT_EQ(std::sscanf(script.c_str() + block + 22, "%lf %lf", &f, &pv), 2);
+    EXPECT_EQ(f, 100.0);
+    EXPECT_NEAR(pv, 0.156131, 5e-7);
+    EXPECT_NE(script.find("set xrange [100:1000]\n"), std::string::npos);
+    double low = 0.0, high = 0.0;
+    const size_t yrange = script.find("set yrange [");
+    ASSERT_NE(yrange, std::string::npos);
+    ASSERT_EQ(std::sscanf(script.c_str() + yrange, "set yrange [%lf:%lf]", &low, &high), 2);
+    EXPECT_EQ(std::log10(low), std::round(std::log10(low)));
+    EXPECT_EQ(std::log10(high), std::round(std::log10(high)));
+    // 0.156 m/sec at 100 Hz and 60 G at 250 Hz, 0.375 m/sec, within; at most
+    // a decade on either side of them.
+    EXPECT_TRUE(low <= 0.156 && low > 0.0156 && high >= 0.375 && high < 3.75) << low << " " << high;
+    // The saved script redraws it in the run's folder.
+    std::filesystem::remove(format("pvss_%ld.svg", t));
+    EXPECT_EQ(std::system(format("gnuplot pvss_%ld.gp", t).c_str()), 0);
+    EXPECT_NE(read_file(format("pvss_%ld.svg", t)).find("</svg>"), std::string::npos);
 }
 
 TEST(PlotProgram, WithoutGnuplotPrintsTheTableAndSaysSo) {
@@ -202,6 +243,17 @@ TEST(PlotProgram, BadInputNamesTheFileAndLeavesNothing) {
     expect_refused(format("narrow.txt %ld", t),
                    format(" Error: %s line 1: frequency 100 Hz is outside the specification (150 to 500 Hz) ", srs.c_str()));
     expect_refused(format("spec.txt %ld --band 3,-3", t), " Error: --band 3,-3: expected LOW,HIGH in dB with LOW < HIGH");
+    // A unit line of no known system: the pseudo velocity would be a guess.
+    const std::string log = read_file("trials.out");
+    const auto log_time = std::filesystem::last_write_time("trials.out");
+    std::string odd = log;
+    write_file("trials.out", odd.replace(odd.find("(mm)"), 4, "(in)"));
+    std::filesystem::last_write_time("trials.out", log_time);
+    expect_refused(format("spec.txt %ld --pvss", t),
+                   "\n Error: trials.out: units (G) (m/sec) (in) are none of the run's unit systems: no pseudo-velocity "
+                   "spectrum can be drawn \n");
+    write_file("trials.out", log);
+    std::filesystem::last_write_time("trials.out", log_time);
     expect_refused("missing.txt", " Error: cannot open missing.txt: no such file ");
 }
 
@@ -214,6 +266,7 @@ TEST(PlotProgram, NamesAndUnitsReachGnuplotAsTextOnly) {
     const std::string name = "x`touch NAME_RAN`'\"@$;.txt";
     fs::copy_file("spec.txt", name);
     std::string log = read_file("trials.out");
+    const std::string own_log = log;
     const auto log_time = fs::last_write_time("trials.out");
     write_file("trials.out", log.replace(log.find("(G)"), 3, "(G`touch${IFS}UNIT_RAN`)"));
     fs::last_write_time("trials.out", log_time);   // the result files stay as new as the log
@@ -225,6 +278,16 @@ TEST(PlotProgram, NamesAndUnitsReachGnuplotAsTextOnly) {
     // Nor when the saved scripts run again.
     EXPECT_EQ(std::system(format("gnuplot srs_%ld.gp && gnuplot history_%ld.gp", t, t).c_str()), 0);
     EXPECT_FALSE(testing::file_exists("NAME_RAN") || testing::file_exists("UNIT_RAN"));
+
+    // The pseudo-velocity script names the specification in its title; it
+    // draws only runs of a known unit system, so the log's own units return.
+    write_file("trials.out", own_log);
+    fs::last_write_time("trials.out", log_time);
+    const Outcome pvss = plot(format("%s %ld --pvss", shell_word(name).c_str(), t));
+    EXPECT_EQ(pvss.status, 0) << pvss.err;
+    EXPECT_NE(read_file(format("pvss_%ld.svg", t)).find(" against " + name), std::string::npos);
+    EXPECT_EQ(std::system(format("gnuplot pvss_%ld.gp", t).c_str()), 0);
+    EXPECT_FALSE(testing::file_exists("NAME_RAN"));
 
     // A control character would end a script line: such a name is refused.
     for (const auto& picture : files_ending({".svg", ".gp"})) fs::remove(picture);
@@ -243,9 +306,12 @@ TEST(PlotProgram, AxesAreBoundedAtTheWidestBands) {
     // ±60 dB over a specification near the largest double: the upper edges
     // overflow.  The timeout stops an unbounded tic loop.
     write_file("huge.txt", "100 1e306\n500 1e306\n");
-    const Outcome o = plot(format("huge.txt %ld --band -60,60", t), "timeout 10");
+    // The pseudo velocities span some 300 decades: the tripartite grid is
+    // bounded too.
+    const Outcome o = plot(format("huge.txt %ld --band -60,60 --pvss", t), "timeout 10");
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_NE(read_file(format("srs_%ld.svg", t)).find("</svg>"), std::string::npos);
+    EXPECT_NE(read_file(format("pvss_%ld.svg", t)).find("</svg>"), std::string::npos);
 }
 
 TEST(PlotProgram, FilesOlderThanTheTrialLogAreLeftOut) {
