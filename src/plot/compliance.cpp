@@ -9,14 +9,8 @@
 
 namespace quorel::plot {
 
-std::vector<Band> default_bands() { return {{-3.0, 3.0}, {-6.0, 6.0}}; }
-
-bool valid_band(const Band& band) {
-    return -band_limit_db <= band.low_db && band.low_db < band.high_db && band.high_db <= band_limit_db;
-}
-
-Band parse_band(const std::string& text) {
-    Band band;
+ToleranceBand parse_band(const std::string& text) {
+    ToleranceBand band;
     const size_t comma = text.find(',');
     bool good = comma != std::string::npos;
     if (good) {
@@ -33,16 +27,27 @@ Band parse_band(const std::string& text) {
         throw QuorelError(
             format("\n Error: --band %s: expected LOW,HIGH in dB with LOW < HIGH, e.g. --band -3,6 \n", text.c_str()));
     }
-    if (!valid_band(band)) {
+    if (!valid_band(band.low_db, band.high_db)) {
         throw QuorelError(format("\n Error: --band %s: band edges must lie within -%g and +%g dB \n", text.c_str(),
                                  band_limit_db, band_limit_db));
     }
     return band;
 }
 
-std::string edge_label(double db) { return format("%+g dB", db); }
+AcceptanceRules band_rules(const std::vector<ToleranceBand>& bands) {
+    AcceptanceRules rules;
+    rules.points = SrsPoints::each;
+    if (bands.empty()) {
+        rules.name = "default bands";
+        rules.bands = {{-3.0, 3.0}, {-6.0, 6.0}};
+    } else {
+        rules.name = "--band";
+        rules.bands = bands;
+    }
+    return rules;
+}
 
-std::string band_label(const Band& band) { return format("%+g/%+g dB", band.low_db, band.high_db); }
+std::string edge_label(double db) { return format("%+g dB", db); }
 
 std::optional<double> spec_at(const std::vector<SpecPoint>& spec, double f) {
     if (spec.empty() || !std::isfinite(f)) return std::nullopt;
@@ -62,15 +67,11 @@ std::optional<double> spec_at(const std::vector<SpecPoint>& spec, double f) {
     return std::pow(10.0, std::log10(a.accel) + x * (std::log10(b.accel) - std::log10(a.accel)));
 }
 
-double margin_db(double response, double specification) { return 20.0 * std::log10(response / specification); }
-
-bool inside(const Band& band, double margin) {
-    return band.low_db - band_edge_tolerance_db <= margin && margin <= band.high_db + band_edge_tolerance_db;
-}
-
 Compliance assess(const std::vector<SpecPoint>& spec, const std::vector<SrsLine>& srs, const std::string& srs_name,
-                  const std::vector<Band>& bands) {
+                  const AcceptanceRules& rules) {
     Compliance c;
+    c.rules = rules;
+    std::vector<double> freq, spec_values, positive, negative;
     for (size_t k = 0; k < srs.size(); ++k) {
         const SrsLine& s = srs[k];
         const std::optional<double> a = spec_at(spec, s.freq);
@@ -79,20 +80,23 @@ Compliance assess(const std::vector<SpecPoint>& spec, const std::vector<SrsLine>
                                      srs_name.c_str(), k + 1, s.freq, spec.front().freq, spec.back().freq));
         }
         c.rows.push_back({s.freq, *a, s.positive, s.negative, margin_db(s.positive, *a), margin_db(s.negative, *a)});
+        freq.push_back(s.freq);
+        spec_values.push_back(*a);
+        positive.push_back(s.positive);
+        negative.push_back(s.negative);
     }
-    for (const Band& band : bands) {
-        BandResult r{band, 0, 2 * static_cast<long>(c.rows.size())};
-        for (const ComplianceRow& row : c.rows) r.inside += inside(band, row.positive_db) + inside(band, row.negative_db);
-        c.bands.push_back(r);
-    }
+    check_band_ranges(rules, freq);
+    c.verdict = judge_acceptance(rules, {freq, spec_values, positive, negative});
     return c;
 }
 
 namespace {
 
-// "ok" when both polarities are inside; otherwise "+hi", "-lo", "+hi -lo" ...:
-// the polarity outside and the edge it crosses.
-std::string band_cell(const Band& band, const ComplianceRow& row) {
+// "--" beyond the band's range, "ok" when every point of the frequency is
+// inside; otherwise the points outside and the edge each crosses: "+hi",
+// "-lo", "+hi -lo" for each polarity, "hi" or "lo" for the maximax point.
+std::string band_cell(SrsPoints points, const ToleranceBand& band, const ComplianceRow& row) {
+    if (!band.covers(row.freq)) return "--";
     std::string cell;
     auto note = [&](const char* sign, double db) {
         if (inside(band, db)) return;
@@ -100,8 +104,13 @@ std::string band_cell(const Band& band, const ComplianceRow& row) {
         cell += sign;
         cell += db > band.high_db ? "hi" : "lo";
     };
-    note("+", row.positive_db);
-    note("-", row.negative_db);
+    if (points == SrsPoints::maximax) {
+        // The margin of the larger peak, as the rules judge it.
+        note("", margin_db(std::max(row.positive, row.negative), row.spec));
+    } else {
+        note("+", row.positive_db);
+        note("-", row.negative_db);
+    }
     return cell.empty() ? "ok" : cell;
 }
 
@@ -109,27 +118,30 @@ std::string band_cell(const Band& band, const ComplianceRow& row) {
 
 std::string compliance_table(long trial, const std::string& spec_name, const std::string& accel_unit,
                              const Compliance& compliance) {
+    const AcceptanceRules& rules = compliance.rules;
     const std::string unit = "(" + accel_unit + ")";
     std::string text = format("\n Trial %ld: SRS against %s, margin = 20 log10(SRS / spec) \n\n", trial, spec_name.c_str());
     text += format("   Freq(Hz) %13s %13s %13s   Pos(dB)   Neg(dB)", ("Spec" + unit).c_str(), ("Pos" + unit).c_str(),
                    ("Neg" + unit).c_str());
-    for (const BandResult& b : compliance.bands) text += format(" %12s", band_label(b.band).c_str());
+    // A band with a frequency range has a longer label: its column widens.
+    std::vector<int> widths;
+    for (const ToleranceBand& band : rules.bands) {
+        const std::string label = band_label(band);
+        widths.push_back(std::max(12, static_cast<int>(label.size())));
+        text += format(" %*s", widths.back(), label.c_str());
+    }
     text += "\n";
     for (const ComplianceRow& row : compliance.rows) {
         // A margin that rounds to zero prints as 0.000, not -0.000.
         auto shown = [](double db) { return std::fabs(db) < 5e-4 ? 0.0 : db; };
         text += format(" %10.3f %#13.4g %#13.4g %#13.4g %9.3f %9.3f", row.freq, row.spec, row.positive, row.negative,
                        shown(row.positive_db), shown(row.negative_db));
-        for (const BandResult& b : compliance.bands) text += format(" %12s", band_cell(b.band, row).c_str());
+        for (size_t b = 0; b < rules.bands.size(); ++b) {
+            text += format(" %*s", widths[b], band_cell(rules.points, rules.bands[b], row).c_str());
+        }
         text += "\n";
     }
-    text += "\n";
-    for (const BandResult& b : compliance.bands) {
-        text += format("   Band %-14s %4ld of %4ld points inside (%5.1f %%)   %s \n", band_label(b.band).c_str(), b.inside,
-                       b.total, b.total > 0 ? 100.0 * static_cast<double>(b.inside) / static_cast<double>(b.total) : 0.0,
-                       b.pass() ? "PASS" : "FAIL");
-    }
-    return text;
+    return text + "\n" + verdict_lines(rules, compliance.verdict, "   ");
 }
 
 }  // namespace quorel::plot

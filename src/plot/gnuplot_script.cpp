@@ -77,11 +77,11 @@ std::string gnuplot_string(const std::string& text) {
     return out + "'";
 }
 
-std::string srs_script(const PlotContext& context, const std::vector<SpecPoint>& spec, const Compliance& compliance,
-                       const std::vector<Band>& bands) {
+std::string srs_script(const PlotContext& context, const std::vector<SpecPoint>& spec, const Compliance& compliance) {
+    const std::vector<ToleranceBand>& bands = compliance.rules.bands;
     const std::string srs = gnuplot_string(context.files.srs);
     std::string band_names;
-    for (const Band& b : bands) band_names += (band_names.empty() ? "" : ", ") + band_label(b);
+    for (const ToleranceBand& b : bands) band_names += (band_names.empty() ? "" : ", ") + band_label(b);
     const PlotNames names = plot_names(context.trial);
     std::string text = header(names.srs_picture, names.srs_script,
                               format("# SRS of trial %ld (srs_%ld.out) against the specification, with its\n"
@@ -89,11 +89,19 @@ std::string srs_script(const PlotContext& context, const std::vector<SpecPoint>&
                                      context.trial, context.trial, band_names.c_str()),
                               650);
 
-    // Frequencies of the derived series: the specification's own points and the
-    // grid frequencies, ascending, each once.
+    // Frequencies of the derived series: the specification's own points, the
+    // grid frequencies and the ends of the bands' ranges within them,
+    // ascending, each once.
     std::vector<double> freqs;
     for (const SpecPoint& p : spec) freqs.push_back(p.freq);
     for (const ComplianceRow& row : compliance.rows) freqs.push_back(row.freq);
+    const auto [lowest, highest] = std::minmax_element(freqs.begin(), freqs.end());
+    const double first = *lowest, last = *highest;
+    for (const ToleranceBand& b : bands) {
+        for (const double end : {b.from_hz, b.to_hz}) {
+            if (first < end && end < last) freqs.push_back(end);
+        }
+    }
     std::sort(freqs.begin(), freqs.end());
     freqs.erase(std::unique(freqs.begin(), freqs.end()), freqs.end());
 
@@ -115,7 +123,7 @@ std::string srs_script(const PlotContext& context, const std::vector<SpecPoint>&
     // above zero (a log axis cannot show zero).
     double lowest_db = 0.0;
     double highest_db = 0.0;
-    for (const Band& b : bands) {
+    for (const ToleranceBand& b : bands) {
         lowest_db = std::min(lowest_db, b.low_db);
         highest_db = std::max(highest_db, b.high_db);
     }
@@ -141,14 +149,23 @@ std::string srs_script(const PlotContext& context, const std::vector<SpecPoint>&
     }
     text += "set key outside right top box opaque spacing 1.2\n";
 
+    // A band's edges beyond its frequency range are NaN: gnuplot leaves those
+    // points out and draws no line to them.
+    auto range_text = [](const ToleranceBand& b) { return b.limited() ? format(" %g-%g Hz", b.from_hz, b.to_hz) : ""; };
     text += "\n# frequency(Hz)  specification";
-    for (const Band& b : bands) text += "  " + edge_label(b.low_db) + "  " + edge_label(b.high_db);
+    for (const ToleranceBand& b : bands) {
+        text += "  " + edge_label(b.low_db) + "  " + edge_label(b.high_db) + range_text(b);
+    }
     text += "\n$bands << EOD\n";
     for (const double f : freqs) {
-        const double a = spec_at(spec, f).value_or(std::nan(""));
-        text += format("%.9g %.8g", f, a);
-        for (const Band& b : bands) {
-            text += format(" %.8g %.8g", a * std::pow(10.0, b.low_db / 20.0), a * std::pow(10.0, b.high_db / 20.0));
+        const std::optional<double> a = spec_at(spec, f);
+        text += a ? format("%.9g %.8g", f, *a) : format("%.9g NaN", f);
+        for (const ToleranceBand& b : bands) {
+            if (a && b.covers(f)) {
+                text += format(" %.8g %.8g", *a * std::pow(10.0, b.low_db / 20.0), *a * std::pow(10.0, b.high_db / 20.0));
+            } else {
+                text += " NaN NaN";
+            }
         }
         text += "\n";
     }
@@ -158,7 +175,7 @@ std::string srs_script(const PlotContext& context, const std::vector<SpecPoint>&
         const char* colour = band_colours[i % (sizeof band_colours / sizeof band_colours[0])];
         for (const double db : {bands[i].low_db, bands[i].high_db}) {
             text += format(" $bands using 1:%d with lines dt 2 lw 1.5 lc rgb \"%s\" title %s, \\\n    ", column++,
-                           colour, gnuplot_string(edge_label(db)).c_str());
+                           colour, gnuplot_string(edge_label(db) + range_text(bands[i])).c_str());
         }
     }
     text += " $bands using 1:2 with lines lw 2.5 lc rgb \"black\" title \"specification\", \\\n";

@@ -27,12 +27,13 @@ struct PlotNames {
 };
 PlotNames plot_names(long trial);
 
-// Positive and negative SRS over the specification and its band edges,
-// log-log.  The specification is drawn through its own points and the grid
-// frequencies: a straight line in log-log between its points is exactly its
-// interpolation, and so are the band edges, its multiples by 10^(dB/20).
-std::string srs_script(const PlotContext& context, const std::vector<SpecPoint>& spec, const Compliance& compliance,
-                       const std::vector<Band>& bands);
+// Positive and negative SRS over the specification and the edges of the
+// bands of compliance.rules, log-log.  The specification is drawn through its
+// own points and the grid frequencies: a straight line in log-log between its
+// points is exactly its interpolation, and so are the band edges, its
+// multiples by 10^(dB/20).  A band with a frequency range has its edges drawn
+// over that range only, from its ends.
+std::string srs_script(const PlotContext& context, const std::vector<SpecPoint>& spec, const Compliance& compliance);
 
 // Acceleration, velocity and displacement in three stacked panels.
 std::string history_script(const PlotContext& context);

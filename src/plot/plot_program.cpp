@@ -13,7 +13,9 @@
 #include "plot/pvss.hpp"
 #include "plot/run_files.hpp"
 #include "base/error.hpp"
+#include "base/exit_status.hpp"
 #include "base/format.hpp"
+#include "spec/acceptance.hpp"
 
 namespace quorel::plot {
 
@@ -22,17 +24,30 @@ namespace {
 namespace fs = std::filesystem;
 
 const char* const usage =
-    "\n usage: quorel-plot SPECFILE [TRIAL ...] [--band LOW,HIGH ...] [--pvss] \n"
+    "\n usage: quorel-plot SPECFILE [TRIAL ...] [--band LOW,HIGH ... | --acceptance FILE]"
+    "\n                    [--require-pass] [--pvss] \n"
     "\n Run in the directory of a finished run.  For each trial (default: every"
     "\n srs_<n>.out here whose result files are not older than trials.out) prints"
-    "\n the SRS against the specification with its margins and tolerance bands, and"
-    "\n draws srs_<n>.svg and history_<n>.svg with gnuplot."
-    "\n --band LOW,HIGH   a tolerance band in dB within -60 and +60, repeatable"
-    "\n                   (default -3,3 and -6,6)"
-    "\n --pvss            also draw pvss_<n>.svg: the pseudo-velocity shock spectrum"
-    "\n                   SRS / (2 pi f) of both polarities and of the specification,"
-    "\n                   in the run's velocity unit, on tripartite axes with diagonals"
-    "\n                   of constant displacement and constant acceleration \n";
+    "\n the SRS against the specification with its margins, the tolerance bands and"
+    "\n the verdict, and draws srs_<n>.svg and history_<n>.svg with gnuplot."
+    "\n --band LOW,HIGH    a tolerance band in dB within -60 and +60, repeatable; each"
+    "\n                    polarity is judged and every point must be inside"
+    "\n                    (default -3,3 and -6,6)"
+    "\n --acceptance FILE  the acceptance rules of a TOML file instead of --band:"
+    "\n                    bands with the share of points inside and a frequency"
+    "\n                    range, the maximax SRS or each polarity, and the share at"
+    "\n                    or above the specification (as quorel --acceptance)"
+    "\n --require-pass     exit status 3 when a trial drawn FAILs the rules"
+    "\n --pvss             also draw pvss_<n>.svg: the pseudo-velocity shock spectrum"
+    "\n                    SRS / (2 pi f) of both polarities and of the specification,"
+    "\n                    in the run's velocity unit, on tripartite axes with diagonals"
+    "\n                    of constant displacement and constant acceleration \n"
+    "\n Exit status: 0 every plot drawn, whether the rules PASS or FAIL; 1 a bad"
+    "\n argument, acceptance file or input file, gnuplot missing or failing; 3 with"
+    "\n --require-pass, every plot drawn and a trial FAILs the rules. \n";
+
+const char* const bands_and_rules =
+    "\n Error: --band and --acceptance together: put the bands in the acceptance file \n";
 
 struct Arguments {
     PlotRequest request;
@@ -50,12 +65,25 @@ bool parse_trial(const std::string& text, long& trial) {
 Arguments parse_arguments(const std::vector<std::string>& args) {
     Arguments a;
     PlotRequest& r = a.request;
+    std::optional<std::string> acceptance_file;
+    auto acceptance = [&](const std::string& name) {
+        if (acceptance_file) throw QuorelError("\n Error: --acceptance given twice: one acceptance file holds all the rules \n");
+        if (name.empty()) throw QuorelError("\n Error: --acceptance needs the name of an acceptance file \n");
+        acceptance_file = name;
+    };
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "-h" || arg == "--help") {
             a.help = true;
         } else if (arg == "--pvss") {
             r.pvss = true;
+        } else if (arg == "--require-pass") {
+            r.require_pass = true;
+        } else if (arg == "--acceptance") {
+            if (i + 1 == args.size()) throw QuorelError("\n Error: --acceptance needs the name of an acceptance file \n");
+            acceptance(args[++i]);
+        } else if (arg.rfind("--acceptance=", 0) == 0) {
+            acceptance(arg.substr(13));
         } else if (arg == "--band") {
             if (i + 1 == args.size()) throw QuorelError("\n Error: --band needs LOW,HIGH in dB, e.g. --band -3,6 \n");
             r.bands.push_back(parse_band(args[++i]));
@@ -71,7 +99,10 @@ Arguments parse_arguments(const std::vector<std::string>& args) {
             if (std::find(r.trials.begin(), r.trials.end(), trial) == r.trials.end()) r.trials.push_back(trial);
         }
     }
-    if (r.spec_file.empty() && !a.help) throw QuorelError(usage);
+    if (a.help) return a;
+    if (r.spec_file.empty()) throw QuorelError(usage);
+    if (acceptance_file && !r.bands.empty()) throw QuorelError(bands_and_rules);
+    if (acceptance_file) r.acceptance = read_acceptance_file(*acceptance_file);
     return a;
 }
 
@@ -271,9 +302,10 @@ void check_name(const std::string& what, const std::string& name) {
 
 int draw(const PlotRequest& request, std::ostream& out, std::ostream& err) {
     check_name("specification file", request.spec_file);
-    const std::vector<Band> bands = request.bands.empty() ? default_bands() : request.bands;
-    for (const Band& band : bands) {
-        if (!valid_band(band)) {
+    if (request.acceptance && !request.bands.empty()) throw QuorelError(bands_and_rules);
+    const AcceptanceRules rules = request.acceptance ? *request.acceptance : band_rules(request.bands);
+    for (const ToleranceBand& band : rules.bands) {
+        if (!valid_band(band.low_db, band.high_db)) {
             throw QuorelError(format("\n Error: band %s: expected LOW < HIGH, both within -%g and +%g dB \n",
                                      band_label(band).c_str(), band_limit_db, band_limit_db));
         }
@@ -294,16 +326,18 @@ int draw(const PlotRequest& request, std::ostream& out, std::ostream& err) {
     const std::vector<long> trials = fresh_trials(folder, request.trials, out, err);
 
     bool gnuplot_found = true;
+    bool any_fail = false;
     for (const long trial : trials) {
         const PlotContext context{trial, request.spec_file, units, trial_file_names(trial)};
         const TrialFileNames paths = folder.paths(context.files);
         const TrialFiles files = load_trial(trial, paths);
-        const Compliance compliance = assess(spec, files.srs, paths.srs, bands);
+        const Compliance compliance = assess(spec, files.srs, paths.srs, rules);
         out << compliance_table(trial, request.spec_file, units.accel, compliance);
+        any_fail = any_fail || !compliance.verdict.pass;
         if (!gnuplot_found) continue;
         const PlotNames names = plot_names(trial);
         gnuplot_found =
-            draw(folder, out, err, names.srs_script, srs_script(context, spec, compliance, bands), names.srs_picture) &&
+            draw(folder, out, err, names.srs_script, srs_script(context, spec, compliance), names.srs_picture) &&
             draw(folder, out, err, names.history_script, history_script(context), names.history_picture) &&
             (!pv_units || draw(folder, out, err, names.pvss_script, pvss_script(context, *pv_units, spec, files.srs),
                                names.pvss_picture));
@@ -314,28 +348,28 @@ int draw(const PlotRequest& request, std::ostream& out, std::ostream& err) {
         }
     }
     if (!gnuplot_found) throw QuorelError("\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n");
-    return 0;
+    return any_fail && request.require_pass ? exit_not_met : exit_success;
 }
 
 // Runs `body`; a QuorelError or another exception becomes its message on err
-// (after everything printed to out) and status 1.
+// (after everything printed to out) and exit_run_error.
 template <class Body>
 int guarded(std::ostream& out, std::ostream& err, const Body& body) {
-    int status = 1;
+    int status = exit_run_error;
     try {
         status = body();
     } catch (const QuorelError& error) {
         out.flush();
         err << error.what();
-        status = 1;
+        status = exit_run_error;
     } catch (const std::exception& error) {
         out.flush();
         err << format("\n Error: %s \n", error.what());
-        status = 1;
+        status = exit_run_error;
     }
     out.flush();
     err.flush();
-    if (!out) status = 1;
+    if (!out) status = exit_run_error;
     return status;
 }
 
@@ -350,9 +384,9 @@ int run_plot_program(const std::vector<std::string>& args, std::ostream& out, st
     const int status = guarded(out, err, [&] {
         a = parse_arguments(args);
         if (a.help) out << usage;
-        return 0;
+        return exit_success;
     });
-    if (status != 0 || a.help) return status;
+    if (status != exit_success || a.help) return status;
     return draw_run(a.request, out, err);
 }
 

@@ -250,16 +250,28 @@ void check_band_ranges(const AcceptanceRules& rules, std::span<const double> fre
     for (size_t b = 0; b < rules.bands.size(); ++b) {
         const ToleranceBand& band = rules.bands[b];
         if (std::none_of(freq.begin(), freq.end(), [&](double f) { return band.covers(f); })) {
-            throw QuorelError(format("\n Error: %s: band[%zu] (%g to %g Hz) holds no frequency of the SRS (%g to %g Hz) \n",
-                                     rules.name.c_str(), b + 1, band.from_hz, band.to_hz,
+            throw QuorelError(format("\n Error: %s: band[%zu] (%s) holds no frequency of the SRS (%g to %g Hz) \n",
+                                     rules.name.c_str(), b + 1, band_range(band).c_str(),
                                      freq.empty() ? 0.0 : freq.front(), freq.empty() ? 0.0 : freq.back()));
         }
     }
 }
 
+std::string band_range(const ToleranceBand& band) {
+    const bool from = band.from_hz > 0.0;
+    const bool to = band.to_hz < std::numeric_limits<double>::infinity();
+    if (from && to) return format("%g-%g Hz", band.from_hz, band.to_hz);
+    if (from) return format("from %g Hz", band.from_hz);
+    if (to) return format("up to %g Hz", band.to_hz);
+    return "all frequencies";
+}
+
 std::string band_label(const ToleranceBand& band) {
     std::string label = format("%+g/%+g dB", band.low_db, band.high_db);
-    if (band.limited()) label += format(" %g-%g Hz", band.from_hz, band.to_hz);
+    if (band.limited()) {
+        label += ' ';
+        label += band_range(band);
+    }
     return label;
 }
 

@@ -114,7 +114,11 @@ bool passes_acceptance(const AcceptanceRules& rules, const SrsComparison& srs);
 // throws QuorelError naming the file and the band.
 void check_band_ranges(const AcceptanceRules& rules, std::span<const double> freq);
 
-// "-1.5/+3 dB", with " 100-10000 Hz" for a band with a frequency range.
+// "100-10000 Hz", "from 100 Hz", "up to 10000 Hz" or "all frequencies".
+std::string band_range(const ToleranceBand& band);
+
+// "-1.5/+3 dB", with its range for a band with a frequency range:
+// "-1.5/+3 dB 100-10000 Hz", "-6/+6 dB from 100 Hz".
 std::string band_label(const ToleranceBand& band);
 
 // The verdict as report lines, each starting with `indent`:

@@ -13,6 +13,7 @@
 
 #include "base/format.hpp"
 #include "plot/plot_program.hpp"
+#include "spec/acceptance.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {
@@ -255,6 +256,46 @@ TEST(PlotProgram, BadInputNamesTheFileAndLeavesNothing) {
     write_file("trials.out", log);
     std::filesystem::last_write_time("trials.out", log_time);
     expect_refused("missing.txt", " Error: cannot open missing.txt: no such file ");
+
+    // Acceptance rules: a faulty file, bands beside one (from the command line
+    // or from quorel --plot), a band whose range holds none of 100 to 500 Hz.
+    write_file("bad.toml", "[[band]]\nlow = 3\nhigh = 3\n");
+    expect_refused(format("spec.txt %ld --acceptance bad.toml", t),
+                   "\n Error: bad.toml line 3: band[1].high: must be above low (low = 3, high = 3) \n");
+    write_file("rules.toml", "[[band]]\nlow = -3\nhigh = 3\n");
+    const std::string together = "\n Error: --band and --acceptance together: put the bands in the acceptance file \n";
+    expect_refused(format("spec.txt %ld --band -3,3 --acceptance rules.toml", t), together);
+    std::ostringstream out, err;
+    plot::PlotRequest request{"spec.txt", ".", {t}, {{-3.0, 3.0}}};
+    request.acceptance = read_acceptance_file("rules.toml");
+    EXPECT_EQ(plot::draw_run(request, out, err), 1);
+    EXPECT_EQ(err.str(), together);
+    write_file("far.toml", "[[band]]\nlow = -3\nhigh = 3\nfrom_hz = 1000\n");
+    expect_refused(format("spec.txt %ld --acceptance far.toml", t),
+                   "\n Error: far.toml: band[1] (from 1000 Hz) holds no frequency of the SRS (100 to 500 Hz) \n");
+}
+
+TEST(PlotProgram, RequirePassMakesAFailStatus3) {
+    REQUIRE_GNUPLOT();
+    TempDir dir;
+    const Optimum optimum = optima(finished_run())[0];
+    const long t = optimum.trial;
+    // The run's report gives the trial's largest margin of either polarity: a
+    // band of half that on each polarity leaves that point out, one of every
+    // point holds them all.
+    ASSERT_GT(optimum.max_error_db, 0.01);
+    write_file("fail.toml", format("srs = \"each\"\n[[band]]\nlow = %g\nhigh = %g\n", -optimum.max_error_db / 2,
+                                   optimum.max_error_db / 2));
+    write_file("pass.toml", "[[band]]\nlow = -60\nhigh = 60\n");
+
+    const Outcome failed = plot(format("spec.txt %ld --acceptance fail.toml --require-pass", t));
+    EXPECT_EQ(failed.status, 3) << failed.err;
+    EXPECT_NE(failed.out.find("\n   Acceptance (fail.toml, each polarity): FAIL \n"), std::string::npos) << failed.out;
+    EXPECT_NE(failed.out.find(format("\n Plots: srs_%ld.svg  history_%ld.svg \n", t, t)), std::string::npos);   // drawn
+    EXPECT_EQ(plot(format("spec.txt %ld --acceptance fail.toml", t)).status, 0);   // a result, not an error
+    const Outcome passed = plot(format("spec.txt %ld --require-pass --acceptance=pass.toml", t));
+    EXPECT_EQ(passed.status, 0) << passed.err;
+    EXPECT_NE(passed.out.find("\n   Acceptance (pass.toml, maximax): PASS \n"), std::string::npos) << passed.out;
 }
 
 TEST(PlotProgram, NamesAndUnitsReachGnuplotAsTextOnly) {
