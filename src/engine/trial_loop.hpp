@@ -66,7 +66,7 @@ struct TrialResult {
     float best_error = 0.0f;    // smallest max_error: that of the best evaluation
     int32_t iterations = 0;     // k at the stop: 9..59, or 60
     int32_t evaluations = 0;    // error evaluations made (for the low-spec warnings)
-    bool passes = true;         // the acceptance rules, on the best evaluation's SRS
+    bool passes = true;         // the acceptance rules, on the SRS of the delivered history
 };
 
 // Evaluates trial `trial` on its generated row: iterates, restores the best

@@ -34,10 +34,9 @@ struct ReportWorkspace {
     std::vector<double> freq, spec, positive, negative;
 };
 
-// Sums trial t's history again from its own row (its checks run again, and the
-// basis is never that of another trial) and computes its SRS.
-void resynthesize(const ReportContext& context, const WaveletSet& set, int32_t t, ReportWorkspace& w) {
-    synthesize_time_history(set, t, true, context.spec, context.settings, w.basis, w.history);
+// Trial t's history as its acceleration file would hold it, and its SRS.
+void file_srs(const ReportContext& context, const WaveletSet& set, int32_t t, ReportWorkspace& w) {
+    file_history(set, t, context.spec, context.settings, w.history);
     compute_srs(context.bank, w.history.samples.data(), context.settings.nt, w.srs, context.srs_kernel);
 }
 
@@ -136,14 +135,19 @@ Optima report_results(TextOutput& out, const ReportContext& context, OutputNames
         out.print(format("\n   Peak Disp  = %12.3f %s    ", displacement_peak, settings.displacement_unit));
         out.print(format("\n   Max Error  = %12.3f dB \n\n", 20.0 * max_error));
 
-        resynthesize(context, set, t, w);
-        if (context.acceptance != nullptr) {
-            optima.*weighting.verdict = judge(*context.acceptance, w);
-            out.print(verdict_lines(*context.acceptance, *(optima.*weighting.verdict), "   ") + "\n");
-        }
+        // Rebuilt from the optimum's own row: its checks run again, and the
+        // basis is never that of another trial.  The SRS file holds the SRS of
+        // the acceleration file's history, which write_accel_file leaves in
+        // the workspace.
+        synthesize_time_history(set, t, true, spec, settings, w.basis, w.history);
         write_accel_file(out, t, set, spec, settings, names, w.history);
         write_velocity_displacement(out, t, set, spec, settings, names, velocity.data(), displacement.data());
+        compute_srs(context.bank, w.history.samples.data(), settings.nt, w.srs, context.srs_kernel);
         write_srs_file(out, t, w.srs, spec, settings, names, wavelet_table);
+        if (context.acceptance != nullptr) {
+            optima.*weighting.verdict = judge(*context.acceptance, w);
+            out.print("\n" + verdict_lines(*context.acceptance, *(optima.*weighting.verdict), "   "));
+        }
         // The CSV copies are new files: a trial chosen twice is written once.
         if (context.csv && !(weighting.chosen == &Optima::acceleration && t == optima.displacement)) {
             write_history_csv(t, settings, names, w.history, velocity.data(), displacement.data());
@@ -166,7 +170,7 @@ Optima report_results(TextOutput& out, const ReportContext& context, OutputNames
                          20.0 * table.max_error[static_cast<size_t>(c)]));
     }
     if (context.acceptance != nullptr) {
-        resynthesize(context, set, c, w);
+        file_srs(context, set, c, w);
         optima.closest_verdict = judge(*context.acceptance, w);
         out.print(verdict_lines(*context.acceptance, *optima.closest_verdict, "   "));
     }

@@ -17,19 +17,9 @@ void write_accel_file(TextOutput& out, int32_t trial, const WaveletSet& set, con
     OutputFile file(names.path(name));
     out.print(format("\n Acceleration file:  %s   - time(sec) & accel(%s) ", name.c_str(), settings.accel_unit));
 
-    const float* amplitude = set.amplitude_row(trial);
-    const int32_t* nhs = set.nhs_row(trial);
-    const float* delay = set.delay_row(trial);
     for (int32_t i = 0; i < settings.nt; ++i) {
         const float t = sample_time(i, settings.dt);
-        double a = 0.0;
-        for (int32_t j = 0; j < spec.count; ++j) {
-            const float tau = static_cast<float>(static_cast<double>(t) - delay[j]);
-            if (t >= delay[j] && tau <= nhs[j] / (2.0 * static_cast<double>(spec.freq[j]))) {
-                const double omega_tau = static_cast<double>(set.omega[j]) * tau;
-                a = a + (std::sin(omega_tau / nhs[j]) * std::sin(omega_tau)) * amplitude[j];
-            }
-        }
+        const double a = file_acceleration(set, trial, spec, t);
         file.printf("%14.6f \t %12.4f \n", static_cast<double>(t), a);
         history.samples[static_cast<size_t>(i)] = static_cast<float>(a);
     }

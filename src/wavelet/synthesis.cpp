@@ -128,4 +128,12 @@ void synthesize_time_history(const WaveletSet& set, int32_t row, bool rebuild, c
     sum_wavelet_basis(set.amplitude_row(row), set.count, basis, history);
 }
 
+void file_history(const WaveletSet& set, int32_t row, const SrsSpec& spec, const RunSettings& settings,
+                  TimeHistory& history) {
+    for (int32_t i = 0; i < settings.nt; ++i) {
+        history.samples[static_cast<size_t>(i)] =
+            static_cast<float>(file_acceleration(set, row, spec, sample_time(i, settings.dt)));
+    }
+}
+
 }  // namespace quorel

@@ -1,4 +1,5 @@
 #pragma once
+#include <cmath>
 #include <cstdint>
 
 #include "base/run_settings.hpp"
@@ -28,5 +29,29 @@ void synthesize_time_history(const WaveletSet& set, int32_t row, bool rebuild, c
 
 // t_j = j dt rounded to float: the time grid of every history and file.
 inline float sample_time(int32_t j, float dt) { return static_cast<float>(static_cast<double>(j) * dt); }
+
+// The acceleration of row `row` at time t as the result files hold it: each
+// wavelet a_j = A_j sin(omega_j tau / N_j) sin(omega_j tau), tau = float(t - d_j),
+// evaluated in double over its window t >= d_j, tau <= N_j / (2 f_j), and the
+// wavelets summed in ascending order in double.
+inline double file_acceleration(const WaveletSet& set, int32_t row, const SrsSpec& spec, float t) {
+    const float* amplitude = set.amplitude_row(row);
+    const int32_t* nhs = set.nhs_row(row);
+    const float* delay = set.delay_row(row);
+    double a = 0.0;
+    for (int32_t j = 0; j < spec.count; ++j) {
+        const float tau = static_cast<float>(static_cast<double>(t) - delay[j]);
+        if (t >= delay[j] && tau <= nhs[j] / (2.0 * static_cast<double>(spec.freq[j]))) {
+            const double omega_tau = static_cast<double>(set.omega[j]) * tau;
+            a = a + (std::sin(omega_tau / nhs[j]) * std::sin(omega_tau)) * amplitude[j];
+        }
+    }
+    return a;
+}
+
+// Every sample of the history as the acceleration file holds it, rounded to
+// float: the history whose SRS the SRS file holds.
+void file_history(const WaveletSet& set, int32_t row, const SrsSpec& spec, const RunSettings& settings,
+                  TimeHistory& history);
 
 }  // namespace quorel

@@ -13,6 +13,7 @@
 
 #include "app/command_line.hpp"
 #include "base/format.hpp"
+#include "srs/srs.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {
@@ -152,6 +153,22 @@ TEST(CommandLine, ExamplesWriteTheDialoguesFilesAndTheirSummaries) {
                 worst = std::max(worst, std::fabs(a - history[j][1]));
             }
             EXPECT_LE(worst, 1e-5 * peak) << "trial " << t;
+
+            // The SRS file is the SRS of the delivered history: the lossless
+            // CSV acceleration through the SRS gives the SRS file's lines again.
+            const auto& run = summary.at("settings");
+            std::vector<float> freqs, samples;
+            for (const auto& point : summary.at("grid")) freqs.push_back(point.at("frequency").get<float>());
+            for (const auto& row : history) samples.push_back(static_cast<float>(row[1]));
+            const SrsFilterBank bank =
+                testing::make_filter_bank(run.at("algorithm") == "kelly-richman" ? 1 : 2, run.at("damping_ratio").get<float>(),
+                                          run.at("sample_rate").get<float>(), freqs);
+            SrsResult srs;
+            compute_srs(bank, samples.data(), static_cast<int32_t>(samples.size()), srs);
+            const auto srs_lines = read_lines(format("srs_%ld.out", t));
+            for (size_t j = 0; j < freqs.size(); ++j) {
+                EXPECT_EQ(format("%12.3f \t %12.5e \t %12.5e", freqs[j], srs.xmax[j], srs.xmin[j]), srs_lines[j]) << j;
+            }
         }
         std::filesystem::current_path("../..");
     }
