@@ -103,7 +103,7 @@ bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context,
     // double (it differs from the synthesis in the last digits).
     result.passes = true;
     if (context.acceptance != nullptr) {
-        file_history(set, trial, context.spec, context.settings, history);
+        file_history(set, trial, context.spec, context.settings, history, workspace.file_sum);
         compute_srs(context.bank, history.samples.data(), history.nt, workspace.srs, context.kernels.srs);
         result.passes = srs_passes(context, workspace);
     }

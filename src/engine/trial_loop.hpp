@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/output_file.hpp"
 #include "base/random.hpp"
@@ -39,8 +40,10 @@ struct TrialWorkspace {
     TimeHistory history;
     SrsResult srs;
     TrialState state;
-    // The SRS in double, for the acceptance rules.
+    // The SRS in double, for the acceptance rules, and the sums of the
+    // history the files would hold.
     std::array<double, max_frequencies> positive{}, negative{};
+    std::vector<double> file_sum;
 };
 
 void allocate_workspace(TrialWorkspace& workspace, int32_t n, int32_t nt, const KernelOptions& kernels);

@@ -31,12 +31,12 @@ struct ReportWorkspace {
     WaveletBasis basis;
     TimeHistory history;
     SrsResult srs;
-    std::vector<double> freq, spec, positive, negative;
+    std::vector<double> freq, spec, positive, negative, file_sum;
 };
 
 // Trial t's history as its acceleration file would hold it, and its SRS.
 void file_srs(const ReportContext& context, const WaveletSet& set, int32_t t, ReportWorkspace& w) {
-    file_history(set, t, context.spec, context.settings, w.history);
+    file_history(set, t, context.spec, context.settings, w.history, w.file_sum);
     compute_srs(context.bank, w.history.samples.data(), context.settings.nt, w.srs, context.srs_kernel);
 }
 
@@ -146,7 +146,8 @@ Optima report_results(TextOutput& out, const ReportContext& context, OutputNames
         write_srs_file(out, t, w.srs, spec, settings, names, wavelet_table);
         if (context.acceptance != nullptr) {
             optima.*weighting.verdict = judge(*context.acceptance, w);
-            out.print("\n" + verdict_lines(*context.acceptance, *(optima.*weighting.verdict), "   "));
+            out.print("\n");
+            out.print(verdict_lines(*context.acceptance, *(optima.*weighting.verdict), "   "));
         }
         // The CSV copies are new files: a trial chosen twice is written once.
         if (context.csv && !(weighting.chosen == &Optima::acceleration && t == optima.displacement)) {

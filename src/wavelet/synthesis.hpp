@@ -1,6 +1,7 @@
 #pragma once
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "base/run_settings.hpp"
 #include "spec/srs_spec.hpp"
@@ -50,8 +51,11 @@ inline double file_acceleration(const WaveletSet& set, int32_t row, const SrsSpe
 }
 
 // Every sample of the history as the acceleration file holds it, rounded to
-// float: the history whose SRS the SRS file holds.
+// float: the history whose SRS the SRS file holds.  The same sums as
+// file_acceleration, sample by sample (0 plus each wavelet in ascending order,
+// in double), taken wavelet by wavelet over its own window only; `sum` is a
+// workspace, sized to the history on first use.
 void file_history(const WaveletSet& set, int32_t row, const SrsSpec& spec, const RunSettings& settings,
-                  TimeHistory& history);
+                  TimeHistory& history, std::vector<double>& sum);
 
 }  // namespace quorel

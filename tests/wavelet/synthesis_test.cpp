@@ -113,6 +113,30 @@ TEST(WaveletSynthesis, SparseSumEqualsDenseSum) {
     }
 }
 
+// The history the files hold, summed wavelet by wavelet over each window, is
+// the sample-by-sample evaluation of the acceleration file bit for bit: the
+// same terms in the same order, whatever the windows' ends (delays on a
+// sample, running past the end, starting after it, not finite).
+TEST(WaveletSynthesis, FileHistoryEqualsTheAccelerationFileSamples) {
+    for (const int32_t nt : {2, 1500}) {
+        Synth s(twelve, nt, 4, false);
+        random_rows(s, 4, 23u + nt);
+        s.wavelet(0, 1, 3.0f, 41, sample_time(std::max(nt - 3, 0), s.settings.dt));
+        s.wavelet(0, 2, -2.0f, 5, sample_time(nt, s.settings.dt));
+        s.wavelet(1, 3, 1.0f, 3, std::numeric_limits<float>::infinity());
+        std::vector<double> sum;
+        for (int32_t r = 0; r < 4; ++r) {
+            file_history(s.set, r, s.spec, s.settings, s.history, sum);
+            std::vector<float> expected;
+            for (int32_t i = 0; i < nt; ++i) {
+                expected.push_back(static_cast<float>(file_acceleration(s.set, r, s.spec, sample_time(i, s.settings.dt))));
+            }
+            EXPECT_TRUE(same_bits(expected, std::vector<float>(s.history.samples.begin(), s.history.samples.begin() + nt)))
+                << "nt=" << nt << " row " << r;
+        }
+    }
+}
+
 // Each sample against the wavelets evaluated directly in double:
 // A sin(w tau / N) sin(w tau) for 0 <= tau <= N / (2 f), zero elsewhere.
 TEST(WaveletSynthesis, SamplesFollowTheWaveletFormula) {
