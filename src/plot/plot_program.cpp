@@ -1,5 +1,7 @@
 #include "plot/plot_program.hpp"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -23,35 +25,29 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const usage =
-    "\n usage: quorel-plot SPECFILE [TRIAL ...] [--band LOW,HIGH ... | --acceptance FILE]"
-    "\n                    [--require-pass] [--pvss] \n"
-    "\n Run in the directory of a finished run.  For each trial (default: every"
-    "\n srs_<n>.out here whose result files are not older than trials.out) prints"
-    "\n the SRS against the specification with its margins, the tolerance bands and"
-    "\n the verdict, and draws srs_<n>.svg and history_<n>.svg with gnuplot."
-    "\n --band LOW,HIGH    a tolerance band in dB within -60 and +60, repeatable; each"
-    "\n                    polarity is judged and every point must be inside"
-    "\n                    (default -3,3 and -6,6)"
-    "\n --acceptance FILE  the acceptance rules of a TOML file instead of --band:"
-    "\n                    bands with the share of points inside and a frequency"
-    "\n                    range, the maximax SRS or each polarity, and the share at"
-    "\n                    or above the specification (as quorel --acceptance)"
-    "\n --require-pass     exit status 3 when a trial drawn FAILs the rules"
-    "\n --pvss             also draw pvss_<n>.svg: the pseudo-velocity shock spectrum"
-    "\n                    SRS / (2 pi f) of both polarities and of the specification,"
-    "\n                    in the run's velocity unit, on tripartite axes with diagonals"
-    "\n                    of constant displacement and constant acceleration \n"
-    "\n Exit status: 0 every plot drawn, whether the rules PASS or FAIL; 1 a bad"
-    "\n argument, acceptance file or input file, gnuplot missing or failing; 3 with"
-    "\n --require-pass, every plot drawn and a trial FAILs the rules. \n";
+const char* const description =
+    "quorel-plot - plots and tolerance compliance of a finished quorel run.  Run in the\n"
+    "directory of the run.  For each trial (default: every srs_<n>.out here whose result\n"
+    "files are not older than trials.out) prints the SRS against the specification with\n"
+    "its margins, the tolerance bands and the verdict, and draws srs_<n>.svg and\n"
+    "history_<n>.svg with gnuplot.";
+
+const char* const footer = R"(
+Exit status: 0 every plot drawn, whether the rules PASS or FAIL; 1 a bad
+argument, acceptance file or input file, gnuplot missing or failing; 3 with
+--require-pass, every plot drawn and a trial FAILs the rules.
+
+Examples:
+  quorel-plot functional.txt                    every trial of the last run here
+  quorel-plot functional.txt 32 --band -1.5,3 --band -3,6
+  quorel-plot functional.txt --acceptance rules.toml --require-pass --pvss)";
 
 const char* const bands_and_rules =
     "\n Error: --band and --acceptance together: put the bands in the acceptance file \n";
 
 struct Arguments {
     PlotRequest request;
-    bool help = false;
+    std::string help;   // the help text, when asked for
 };
 
 bool parse_trial(const std::string& text, long& trial) {
@@ -63,46 +59,56 @@ bool parse_trial(const std::string& text, long& trial) {
 }
 
 Arguments parse_arguments(const std::vector<std::string>& args) {
+    CLI::App app{description, "quorel-plot"};
+    app.footer(footer);
+    std::vector<std::string> trials, bands;
+    std::string acceptance_file;
     Arguments a;
     PlotRequest& r = a.request;
-    std::optional<std::string> acceptance_file;
-    auto acceptance = [&](const std::string& name) {
-        if (acceptance_file) throw QuorelError("\n Error: --acceptance given twice: one acceptance file holds all the rules \n");
-        if (name.empty()) throw QuorelError("\n Error: --acceptance needs the name of an acceptance file \n");
-        acceptance_file = name;
-    };
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "-h" || arg == "--help") {
-            a.help = true;
-        } else if (arg == "--pvss") {
-            r.pvss = true;
-        } else if (arg == "--require-pass") {
-            r.require_pass = true;
-        } else if (arg == "--acceptance") {
-            if (i + 1 == args.size()) throw QuorelError("\n Error: --acceptance needs the name of an acceptance file \n");
-            acceptance(args[++i]);
-        } else if (arg.rfind("--acceptance=", 0) == 0) {
-            acceptance(arg.substr(13));
-        } else if (arg == "--band") {
-            if (i + 1 == args.size()) throw QuorelError("\n Error: --band needs LOW,HIGH in dB, e.g. --band -3,6 \n");
-            r.bands.push_back(parse_band(args[++i]));
-        } else if (arg.rfind("--band=", 0) == 0) {
-            r.bands.push_back(parse_band(arg.substr(7)));
-        } else if (r.spec_file.empty() && !(arg.size() > 1 && arg[0] == '-')) {
-            r.spec_file = arg;
-        } else {
-            long trial = 0;
-            if (!parse_trial(arg, trial)) {
-                throw QuorelError(format("\n Error: '%s' is neither a trial number nor an option \n", arg.c_str()));
-            }
-            if (std::find(r.trials.begin(), r.trials.end(), trial) == r.trials.end()) r.trials.push_back(trial);
-        }
+    app.add_option("SPECFILE", r.spec_file, "The specification file the run used")->required()->option_text(" ");
+    app.add_option("TRIAL", trials, "Trial numbers to draw (default: every trial with fresh result files)")
+        ->option_text(" ");
+    // One LOW,HIGH per --band (LOW is negative: CLI11 takes "-3,6" for a value).
+    app.add_option("--band", bands,
+                   "A tolerance band in dB within -60 and +60, repeatable; each polarity is judged and every point "
+                   "must be inside (default -3,3 and -6,6)")
+        ->expected(1)
+        ->take_all()
+        ->allow_extra_args(false)
+        ->option_text("LOW,HIGH");
+    app.add_option("--acceptance", acceptance_file,
+                   "The acceptance rules of a TOML file instead of --band: bands with the share of points inside and "
+                   "a frequency range, the maximax SRS or each polarity, and the share at or above the specification "
+                   "(as quorel --acceptance)")
+        ->option_text("FILE");
+    app.add_flag("--require-pass", r.require_pass, "Exit status 3 when a trial drawn FAILs the rules");
+    app.add_flag("--pvss", r.pvss,
+                 "Also draw pvss_<n>.svg: the pseudo-velocity shock spectrum SRS / (2 pi f) of both polarities and "
+                 "of the specification, in the run's velocity unit, on tripartite axes with diagonals of constant "
+                 "displacement and constant acceleration");
+    try {
+        // CLI11 takes the arguments last first.
+        std::vector<std::string> reversed(args.rbegin(), args.rend());
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        a.help = app.help();
+        return a;
+    } catch (const CLI::ParseError& error) {
+        throw QuorelError(format("\n Error: %s \n Run 'quorel-plot --help' for usage. \n", error.what()));
     }
-    if (a.help) return a;
-    if (r.spec_file.empty()) throw QuorelError(usage);
-    if (acceptance_file && !r.bands.empty()) throw QuorelError(bands_and_rules);
-    if (acceptance_file) r.acceptance = read_acceptance_file(*acceptance_file);
+    if (app.count("--acceptance") > 0 && acceptance_file.empty()) {
+        throw QuorelError("\n Error: --acceptance needs the name of an acceptance file \n Run 'quorel-plot --help' for usage. \n");
+    }
+    for (const std::string& text : trials) {
+        long trial = 0;
+        if (!parse_trial(text, trial)) {
+            throw QuorelError(format("\n Error: '%s' is neither a trial number nor an option \n", text.c_str()));
+        }
+        if (std::find(r.trials.begin(), r.trials.end(), trial) == r.trials.end()) r.trials.push_back(trial);
+    }
+    for (const std::string& text : bands) r.bands.push_back(parse_band(text));
+    if (!acceptance_file.empty() && !r.bands.empty()) throw QuorelError(bands_and_rules);
+    if (!acceptance_file.empty()) r.acceptance = read_acceptance_file(acceptance_file);
     return a;
 }
 
@@ -383,10 +389,10 @@ int run_plot_program(const std::vector<std::string>& args, std::ostream& out, st
     Arguments a;
     const int status = guarded(out, err, [&] {
         a = parse_arguments(args);
-        if (a.help) out << usage;
+        out << a.help;
         return exit_success;
     });
-    if (status != exit_success || a.help) return status;
+    if (status != exit_success || !a.help.empty()) return status;
     return draw_run(a.request, out, err);
 }
 

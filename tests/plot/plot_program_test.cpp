@@ -184,7 +184,8 @@ TEST(PlotProgram, DrawsThePseudoVelocitySpectrumOnRequest) {
 TEST(PlotProgram, WithoutGnuplotPrintsTheTableAndSaysSo) {
     TempDir dir;
     const long t = optima(finished_run())[0].trial;
-    const Outcome o = plot(format("spec.txt %ld --band -1.5,3", t), "PATH=/nonexistent");
+    // A --band takes one value: the trial after it is a trial.
+    const Outcome o = plot(format("spec.txt --band -1.5,3 %ld", t), "PATH=/nonexistent");
     EXPECT_EQ(o.status, 1);
     const std::string line = "\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n";
     // The table on standard output, the one error line on standard error.
@@ -265,6 +266,10 @@ TEST(PlotProgram, BadInputNamesTheFileAndLeavesNothing) {
     write_file("rules.toml", "[[band]]\nlow = -3\nhigh = 3\n");
     const std::string together = "\n Error: --band and --acceptance together: put the bands in the acceptance file \n";
     expect_refused(format("spec.txt %ld --band -3,3 --acceptance rules.toml", t), together);
+    for (const char* wrong : {"spec.txt --acceptance rules.toml --acceptance rules.toml", "spec.txt --acceptance ''",
+                              "spec.txt --band", "spec.txt --bogus", "--pvss"}) {
+        expect_refused(wrong, "Run 'quorel-plot --help' for usage.");
+    }
     std::ostringstream out, err;
     plot::PlotRequest request{"spec.txt", ".", {t}, {{-3.0, 3.0}}};
     request.acceptance = read_acceptance_file("rules.toml");
