@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
-#include <vector>
 
 #include "base/capacity.hpp"
 #include "base/error.hpp"
@@ -14,6 +13,7 @@
 #include "base/random.hpp"
 #include "base/version.hpp"
 #include "report/summary.hpp"
+#include "srs/spectrum_error.hpp"
 #include "srs/filter_bank.hpp"
 #include "wavelet/wavelet_set.hpp"
 
@@ -57,14 +57,11 @@ RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, Outpu
     RunResults results;
     if (settings.nt >= max_samples) throw QuorelError("\n\n Error: too many samples.\n\n");
 
-    // The grid in double, for the acceptance rules.
-    std::vector<double> grid_freq, grid_spec;
-    for (int32_t j = 0; j < spec.count; ++j) {
-        grid_freq.push_back(spec.freq[j]);
-        grid_spec.push_back(spec.accel[j]);
-    }
     const AcceptanceRules* acceptance = options.acceptance ? &*options.acceptance : nullptr;
-    if (acceptance != nullptr) check_band_ranges(*acceptance, grid_freq);
+    if (acceptance != nullptr) {
+        GridComparison grid;
+        check_band_ranges(*acceptance, compare_with_spec(SrsResult{}, spec, grid).freq);
+    }
 
     SrsFilterBank bank;
     reporter.print("\n");
@@ -94,7 +91,7 @@ RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, Outpu
 
     const int32_t threads =
         options.threads > 0 ? options.threads : static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
-    const TrialContext context{settings, spec, bank, options.kernels, acceptance, grid_freq, grid_spec};
+    const TrialContext context{settings, spec, bank, options.kernels, acceptance};
     RandomGenerator rng;
     discard_draws(rng, settings.seed);
     try {

@@ -28,22 +28,6 @@ void allocate_workspace(TrialWorkspace& workspace, int32_t n, int32_t nt, const 
     workspace.state = TrialState{};
 }
 
-namespace {
-
-// The acceptance verdict of the SRS in the workspace.
-bool srs_passes(const TrialContext& context, TrialWorkspace& workspace) {
-    const size_t n = context.grid_freq.size();
-    for (size_t j = 0; j < n; ++j) {
-        workspace.positive[j] = workspace.srs.xmax[j];
-        workspace.negative[j] = workspace.srs.xmin[j];
-    }
-    const SrsComparison srs{context.grid_freq, context.grid_spec, std::span(workspace.positive.data(), n),
-                            std::span(workspace.negative.data(), n)};
-    return passes_acceptance(*context.acceptance, srs);
-}
-
-}  // namespace
-
 bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context, WaveletSet& set,
                     TrialWorkspace& workspace, TrialResult& result, const std::atomic<int32_t>* last_needed) {
     const int32_t n = set.count;
@@ -105,7 +89,8 @@ bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context,
     if (context.acceptance != nullptr) {
         file_history(set, trial, context.spec, context.settings, history, workspace.file_sum);
         compute_srs(context.bank, history.samples.data(), history.nt, workspace.srs, context.kernels.srs);
-        result.passes = srs_passes(context, workspace);
+        result.passes =
+            passes_acceptance(*context.acceptance, compare_with_spec(workspace.srs, context.spec, workspace.comparison));
     }
     return true;
 }

@@ -7,10 +7,8 @@
 // first, in trial order, from the one generator; the trials are then evaluated
 // on worker threads, each with its own workspace, and their lines are emitted
 // strictly in trial order.  The output is the same for any thread count.
-#include <array>
 #include <atomic>
 #include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +22,7 @@
 #include "spec/acceptance.hpp"
 #include "spec/srs_spec.hpp"
 #include "srs/filter_bank.hpp"
+#include "srs/spectrum_error.hpp"
 #include "srs/srs.hpp"
 #include "wavelet/wavelet_set.hpp"
 
@@ -40,10 +39,10 @@ struct TrialWorkspace {
     TimeHistory history;
     SrsResult srs;
     TrialState state;
-    // The SRS in double, for the acceptance rules, and the sums of the
-    // history the files would hold.
-    std::array<double, max_frequencies> positive{}, negative{};
+    // The sums of the history the files would hold and its SRS beside the
+    // specification, for the acceptance rules.
     std::vector<double> file_sum;
+    GridComparison comparison;
 };
 
 void allocate_workspace(TrialWorkspace& workspace, int32_t n, int32_t nt, const KernelOptions& kernels);
@@ -54,11 +53,8 @@ struct TrialContext {
     const SrsSpec& spec;
     const SrsFilterBank& bank;
     KernelOptions kernels;
-    // Rules judged on every trial's delivered SRS, at the grid frequencies
-    // against the gridded specification (both spec.count long); none: every
-    // trial passes.
+    // Rules judged on every trial's delivered SRS; none: every trial passes.
     const AcceptanceRules* acceptance = nullptr;
-    std::span<const double> grid_freq, grid_spec;
 };
 
 struct TrialResult {

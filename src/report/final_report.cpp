@@ -1,13 +1,13 @@
 #include "report/final_report.hpp"
 
 #include <limits>
-#include <span>
 #include <vector>
 
 #include "base/format.hpp"
 #include "report/ranking.hpp"
 #include "report/result_files.hpp"
 #include "report/selection.hpp"
+#include "srs/spectrum_error.hpp"
 #include "wavelet/synthesis.hpp"
 #include "wavelet/velocity_displacement.hpp"
 
@@ -31,7 +31,8 @@ struct ReportWorkspace {
     WaveletBasis basis;
     TimeHistory history;
     SrsResult srs;
-    std::vector<double> freq, spec, positive, negative, file_sum;
+    std::vector<double> file_sum;
+    GridComparison comparison;
 };
 
 // Trial t's history as its acceleration file would hold it, and its SRS.
@@ -40,12 +41,8 @@ void file_srs(const ReportContext& context, const WaveletSet& set, int32_t t, Re
     compute_srs(context.bank, w.history.samples.data(), context.settings.nt, w.srs, context.srs_kernel);
 }
 
-AcceptanceVerdict judge(const AcceptanceRules& rules, ReportWorkspace& w) {
-    for (size_t j = 0; j < w.freq.size(); ++j) {
-        w.positive[j] = w.srs.xmax[j];
-        w.negative[j] = w.srs.xmin[j];
-    }
-    return judge_acceptance(rules, SrsComparison{w.freq, w.spec, w.positive, w.negative});
+AcceptanceVerdict judge(const AcceptanceRules& rules, const SrsSpec& spec, ReportWorkspace& w) {
+    return judge_acceptance(rules, compare_with_spec(w.srs, spec, w.comparison));
 }
 
 }  // namespace
@@ -101,12 +98,6 @@ Optima report_results(TextOutput& out, const ReportContext& context, OutputNames
     ReportWorkspace w;
     allocate_basis(w.basis, set.count, settings.nt, false);
     allocate_history(w.history, settings.nt);
-    for (int32_t j = 0; j < spec.count; ++j) {
-        w.freq.push_back(spec.freq[j]);
-        w.spec.push_back(spec.accel[j]);
-    }
-    w.positive.resize(w.freq.size());
-    w.negative.resize(w.freq.size());
     std::vector<float> velocity(static_cast<size_t>(settings.nt));
     std::vector<float> displacement(static_cast<size_t>(settings.nt));
 
@@ -145,7 +136,7 @@ Optima report_results(TextOutput& out, const ReportContext& context, OutputNames
         compute_srs(context.bank, w.history.samples.data(), settings.nt, w.srs, context.srs_kernel);
         write_srs_file(out, t, w.srs, spec, settings, names, wavelet_table);
         if (context.acceptance != nullptr) {
-            optima.*weighting.verdict = judge(*context.acceptance, w);
+            optima.*weighting.verdict = judge(*context.acceptance, spec, w);
             out.print("\n");
             out.print(verdict_lines(*context.acceptance, *(optima.*weighting.verdict), "   "));
         }
@@ -172,7 +163,7 @@ Optima report_results(TextOutput& out, const ReportContext& context, OutputNames
     }
     if (context.acceptance != nullptr) {
         file_srs(context, set, c, w);
-        optima.closest_verdict = judge(*context.acceptance, w);
+        optima.closest_verdict = judge(*context.acceptance, spec, w);
         out.print(verdict_lines(*context.acceptance, *optima.closest_verdict, "   "));
     }
     out.print("\n");

@@ -1,6 +1,7 @@
 #include "srs/spectrum_error.hpp"
 
 #include <cmath>
+#include <span>
 
 #include "base/format.hpp"
 
@@ -17,6 +18,18 @@ SpectrumError spectrum_error(const SrsResult& srs, const SrsSpec& spec) {
         if (en > e.max_error) e.max_error = en;
     }
     return e;
+}
+
+SrsComparison compare_with_spec(const SrsResult& srs, const SrsSpec& spec, GridComparison& c) {
+    const size_t n = static_cast<size_t>(spec.count);
+    for (size_t j = 0; j < n; ++j) {
+        c.freq[j] = spec.freq[j];
+        c.spec[j] = spec.accel[j];
+        c.positive[j] = srs.xmax[j];
+        c.negative[j] = srs.xmin[j];
+    }
+    return {std::span(c.freq.data(), n), std::span(c.spec.data(), n), std::span(c.positive.data(), n),
+            std::span(c.negative.data(), n)};
 }
 
 std::string low_spec_warnings(const SrsSpec& spec) {

@@ -61,7 +61,7 @@ struct Bench {
         allocate_workspace(workspace, spec.count, settings.nt, kernels);
     }
 
-    TrialContext context() const { return TrialContext{settings, spec, bank, kernels, nullptr, {}, {}}; }
+    TrialContext context() const { return TrialContext{settings, spec, bank, kernels, nullptr}; }
 
     // One synthesis -> SRS -> error of row `row` as it stands, on its own workspace.
     SpectrumError evaluate_once(int32_t row, std::vector<float>* samples = nullptr) const {
