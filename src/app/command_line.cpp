@@ -188,7 +188,9 @@ void define_options(CLI::App& app, CommandLine& c) {
         ->check(integer_in(1, 1024))
         ->option_text("N");
     const auto positive = real_where([](float v) { return v > 0.0f && std::isfinite(v); }, "above 0");
-    const char* const limits = "Shaker limits and acceptance rules (only trials within every limit given whose SRS passes the rules can be optima)";
+    const char* const limits =
+        "Shaker limits and acceptance rules (only trials within every limit given whose SRS passes the rules can be "
+        "optima)";
     app.add_option("--max-acceleration", c.max_acceleration, "Peak |acceleration|, in the run's acceleration unit")
         ->check(positive)
         ->option_text("A")
