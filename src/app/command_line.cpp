@@ -1,5 +1,7 @@
 #include "app/command_line.hpp"
 
+#include "app/run_request.hpp"
+
 #include <CLI/CLI.hpp>
 
 #include <charconv>
@@ -290,98 +292,71 @@ private:
     size_t shown_width_ = 0;
 };
 
-float octave_fraction(const std::string& spacing) {
-    if (spacing == "1/3") return octave_fraction_for_answer(1);
-    if (spacing == "1/12") return octave_fraction_for_answer(3);
-    return octave_fraction_for_answer(2);
-}
+// The text of the run's preparation, on standard output.
+class StreamText : public TextOutput {
+public:
+    explicit StreamText(std::ostream& out) : out_(out) {}
+    void print(std::string_view text) override { out_ << text; }
 
-RunSettings settings_of(const CommandLine& c) {
-    RunSettings settings;
-    settings.algorithm = c.algorithm == "kelly-richman" ? 1 : 2;
-    if (!c.damping.empty()) {
-        settings.damping_format = 1;
-        settings.damping = decimal_real(c.damping);
-    } else {
-        settings.damping_format = 2;
-        set_q(settings, c.q.empty() ? 10.0f : decimal_real(c.q));
-    }
-    settings.trial_count = static_cast<int32_t>(*decimal_integer(c.trials));
-    settings.units = c.units == "english" ? 1 : (c.units == "metric" ? 2 : 3);
-    set_unit_labels(settings);
-    settings.seed = static_cast<int32_t>(*decimal_integer(c.seed));
-    return settings;
+private:
+    std::ostream& out_;
+};
+
+RunRequest request_of(const CommandLine& c) {
+    RunRequest request;
+    request.spec_file = c.spec_file;
+    request.algorithm = c.algorithm == "kelly-richman" ? 1 : 2;
+    request.spacing_answer = c.spacing == "1/3" ? 1 : (c.spacing == "1/12" ? 3 : 2);
+    if (!c.damping.empty()) request.damping = decimal_real(c.damping);
+    if (!c.q.empty()) request.q = decimal_real(c.q);
+    request.trials = static_cast<int32_t>(*decimal_integer(c.trials));
+    request.units = c.units == "english" ? 1 : (c.units == "metric" ? 2 : 3);
+    request.seed = static_cast<int32_t>(*decimal_integer(c.seed));
+    if (!c.sample_rate.empty()) request.sample_rate = decimal_real(c.sample_rate);
+    if (!c.points.empty()) request.points = static_cast<int32_t>(*decimal_integer(c.points));
+    if (!c.duration.empty()) request.duration = decimal_real(c.duration);
+    request.output_dir = c.output_dir;
+    request.threads = c.threads.empty() ? 0 : static_cast<int32_t>(*decimal_integer(c.threads));
+    auto limit = [](const std::string& text) { return text.empty() ? std::nullopt : std::optional(decimal_real(text)); };
+    request.limits.acceleration = limit(c.max_acceleration);
+    request.limits.velocity = limit(c.max_velocity);
+    request.limits.displacement = limit(c.max_displacement);
+    request.limits.force = limit(c.max_force);
+    request.limits.moving_mass = limit(c.moving_mass);
+    return request;
 }
 
 int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_terminal) {
-    RunSettings settings = settings_of(c);
-    std::optional<AcceptanceRules> acceptance;
-    if (!c.acceptance.empty()) acceptance = read_acceptance_file(c.acceptance);
-    SrsSpec spec;
-    DiscardText quiet_reader;
-    load_spec_points(quiet_reader, c.spec_file, spec);
-    if (build_octave_grid(spec, octave_fraction(c.spacing))) out << "\n Warning: number of specification points reduced.";
-
-    const float rate = c.sample_rate.empty() ? recommended_sample_rate(spec) : decimal_real(c.sample_rate);
-    check_sample_rate(spec, rate);
-    set_sample_rate(settings, rate);
-    bool reduced = false;
-    if (!c.points.empty()) {
-        reduced = set_point_count(settings, static_cast<int32_t>(*decimal_integer(c.points)));
-    } else {
-        const float duration =
-            c.duration.empty() ? static_cast<float>(recommended_duration(spec)) : decimal_real(c.duration);
-        reduced = set_duration(settings, duration);
-    }
-    if (reduced) out << duration_reduced_warning;
-    out << time_grid_line(settings);
-    if (const std::string error = duration_error(spec, settings); !error.empty()) throw QuorelError(error);
-
-    OutputNames names;
-    if (c.output_dir != ".") {
-        names.directory = c.output_dir;
-        std::error_code error;
-        std::filesystem::create_directories(c.output_dir, error);
-        if (error) {
-            throw QuorelError(format("\n Error: cannot create the output folder %s: %s \n", c.output_dir.c_str(),
-                                     error.message().c_str()));
-        }
-    }
-
-    EngineOptions options;
-    options.threads = c.threads.empty() ? 0 : static_cast<int32_t>(*decimal_integer(c.threads));
+    RunRequest request = request_of(c);
+    if (!c.acceptance.empty()) request.acceptance = read_acceptance_file(c.acceptance);
+    StreamText preparation(out);
+    PreparedRun prepared = prepare_run(request, preparation);
+    RunSettings& settings = prepared.settings;
+    EngineOptions& options = prepared.options;
     if (c.scalar_srs || c.baseline) options.kernels.srs = SrsKernel::scalar;
     if (c.dense_synthesis || c.baseline) options.kernels.dense_synthesis = true;
     if (c.baseline) options.threads = 1;
-    options.machine_readable = true;
-    options.spec_file = c.spec_file;
-    auto limit = [](const std::string& text) { return text.empty() ? std::nullopt : std::optional(decimal_real(text)); };
-    options.limits.acceleration = limit(c.max_acceleration);
-    options.limits.velocity = limit(c.max_velocity);
-    options.limits.displacement = limit(c.max_displacement);
-    options.limits.force = limit(c.max_force);
-    options.limits.moving_mass = limit(c.moving_mass);
-    options.acceptance = acceptance;
 
     settings.start_time = static_cast<double>(std::time(nullptr));
     RunResults results;
     {
         CommandLineReporter reporter(out, err, c.quiet, err_is_terminal && !c.no_progress);
-        results = run_synthesis(settings, spec, names, options, reporter);
+        results = run_synthesis(settings, prepared.spec, prepared.names, options, reporter);
     }
     out << elapsed_time_text(settings.start_time, static_cast<double>(std::time(nullptr)));
     out.flush();
 
-    if (!results.optima.chosen) return exit_not_met;
+    if (!results.report.optima.chosen) return exit_not_met;
     if (!c.plot) return exit_success;
-    plot::PlotRequest request;
-    request.spec_file = c.spec_file;
-    request.directory = c.output_dir;
+    plot::PlotRequest plot_request;
+    plot_request.spec_file = c.spec_file;
+    plot_request.directory = c.output_dir;
     // The plots' compliance tables judge by the run's own rules.
-    request.acceptance = acceptance;
-    request.trials = {results.optima.displacement};
-    if (results.optima.acceleration != results.optima.displacement) request.trials.push_back(results.optima.acceleration);
-    return plot::draw_run(request, out, err);
+    plot_request.acceptance = options.acceptance;
+    const Optima& optima = results.report.optima;
+    plot_request.trials = {optima.displacement};
+    if (optima.acceleration != optima.displacement) plot_request.trials.push_back(optima.acceleration);
+    return plot::draw_run(plot_request, out, err);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <cstdio>
 #include <thread>
 
@@ -67,42 +68,45 @@ RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, Outpu
     reporter.print("\n");
     prepare_srs_filters(settings, spec, two_pi(), bank);
 
-    OutputFile trial_log(names.path(names.trials), OutputFile::OnAbandon::keep, OutputFile::Lock::exclusive);
-    // A summary left by an earlier run in this folder would pass for this one's
-    // until it is written anew at the end.
-    if (options.machine_readable) std::remove(names.path(names.summary).c_str());
+    std::optional<OutputFile> trial_log;
+    if (options.write_files) {
+        trial_log.emplace(names.path(names.trials), OutputFile::OnAbandon::keep, OutputFile::Lock::exclusive);
+        // A summary left by an earlier run in this folder would pass for this
+        // one's until it is written anew at the end.
+        if (options.machine_readable) std::remove(names.path(names.summary).c_str());
+    }
 
     const char* headers[] = {"\n           Peak        Peak         Peak         ",
                              "\n Trial     Accel       Vel          Disp      T.Error      I.Error",
                              unit_header(settings.units)};
     for (const char* header : headers) {
         reporter.table_heading(header);
-        trial_log.write(header);
+        if (trial_log) trial_log->write(header);
     }
-    trial_log.flush();
+    if (trial_log) trial_log->flush();
     if (options.stop_before_trials) {
-        trial_log.close();
+        if (trial_log) trial_log->close();
         return results;
     }
 
-    WaveletSet set;
+    WaveletSet& set = results.set;
     allocate_rows(set, spec.count, settings.trial_count);
     set_wavelet_constants(spec, set);
 
     const int32_t threads =
         options.threads > 0 ? options.threads : static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
-    const TrialContext context{settings, spec, bank, options.kernels, acceptance};
+    const TrialContext context{settings, spec, bank, options.kernels, acceptance, options.stop};
     RandomGenerator rng;
     discard_draws(rng, settings.seed);
     try {
-        run_trials(reporter, trial_log, context, rng, set, results.table, threads);
+        run_trials(reporter, trial_log ? &*trial_log : nullptr, context, rng, set, results.table, threads);
     } catch (const QuorelError& error) {
         // The log keeps the trials that ran and ends, like the console, with the
         // message that stopped the run: it cannot pass for a finished log.
-        trial_log.abandon_with(error.what());
+        if (trial_log) trial_log->abandon_with(error.what());
         throw;
     }
-    trial_log.flush();
+    if (trial_log) trial_log->flush();
 
     TrialTable& table = results.table;
     for (int32_t t = 0; t < table.count; ++t) {
@@ -113,13 +117,15 @@ RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, Outpu
     }
     const ReportContext report{settings, spec, bank, options.kernels.srs, options.machine_readable, &options.limits,
                                acceptance};
-    results.optima = report_results(reporter, report, names, set, table);
+    results.report = choose_optima(report, set, table);
+    if (!options.write_files) return results;
+    write_report(reporter, report, results.report, set, table, names);
     if (options.machine_readable) {
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        write_summary(SummaryInputs{quorel_version, options.spec_file, elapsed, settings, spec, table, results.optima,
-                                    names, &options.limits, acceptance});
+        write_summary(SummaryInputs{quorel_version, options.spec_file, elapsed, settings, spec, table,
+                                    results.report.optima, names, &options.limits, acceptance});
     }
-    trial_log.close();
+    trial_log->close();
     return results;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The run itself, once every setting is known: filter bank, trial log, trials,
-// final report and result files.  The dialogue and the command line gather the
-// settings and the gridded specification, then hand them here.
+// final report and result files.  The front ends gather the settings and the
+// gridded specification, then hand them here.
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,16 +28,25 @@ struct EngineOptions {
     // Only trials within these limits that pass these rules can be optima.
     DriveLimits limits;
     std::optional<AcceptanceRules> acceptance;
+    // false: nothing is written or locked (no trial log, report or result
+    // files); the results stay in memory and the reporter gets the trial
+    // lines alone.
+    bool write_files = true;
+    // Set from another thread, it ends the trials within one evaluation and
+    // the run with QuorelError(interrupted_message).
+    const std::atomic<bool>* stop = nullptr;
 };
 
 struct RunResults {
-    Optima optima;             // none chosen after stop_before_trials; optima.chosen is
-                               // false when no trial was within the limits and passed
+    RunReport report;          // none chosen after stop_before_trials; report.optima.chosen
+                               // is false when no trial was within the limits and passed
     TrialTable table;          // the values in trial order
+    WaveletSet set;            // every trial's wavelets
 };
 
 // Runs the synthesis with complete settings (time grid included) on the
-// gridded specification, writing every file into names.directory.  The trial
+// gridded specification, writing every file into names.directory (unless
+// options.write_files is false).  The trial
 // log is locked from its creation to the end of the run: a second run in the
 // same folder fails ("another run is using trials.out") and changes nothing.
 // Fatal checks throw QuorelError; a file being written is then removed, the

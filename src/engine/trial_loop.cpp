@@ -63,6 +63,7 @@ bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context,
         ++state.iteration;
         if (state.iteration == 60) break;
         if (last_needed != nullptr && trial > last_needed->load(std::memory_order_relaxed)) return false;
+        if (context.stopped()) return false;
     }
 
     // The row keeps the best evaluation's amplitudes, and the trial is judged
@@ -159,10 +160,11 @@ public:
 
     bool started() const { return !threads_.empty(); }
 
-    TrialSlot& wait_for(int32_t t) {
+    // Trial t's slot once it is done; none when the run was stopped first.
+    TrialSlot* wait_for(int32_t t) {
         std::unique_lock<std::mutex> lock(mutex_);
-        ready_.wait(lock, [&] { return slots_[static_cast<size_t>(t)].done; });
-        return slots_[static_cast<size_t>(t)];
+        ready_.wait(lock, [&] { return slots_[static_cast<size_t>(t)].done || context_.stopped(); });
+        return slots_[static_cast<size_t>(t)].done ? &slots_[static_cast<size_t>(t)] : nullptr;
     }
 
 private:
@@ -172,9 +174,16 @@ private:
             if (t >= trials_ || t > last_needed_.load()) return;
             TrialSlot slot;
             bool abandoned = false;
-            evaluate_into(t, exponents_[static_cast<size_t>(t)], context_, set_, workspace, slot, last_needed_,
-                          abandoned);
-            if (abandoned) return;
+            if (!context_.stopped()) {
+                evaluate_into(t, exponents_[static_cast<size_t>(t)], context_, set_, workspace, slot, last_needed_,
+                              abandoned);
+            }
+            if (abandoned || context_.stopped()) {
+                // The waiting caller sees the stop under the lock.
+                { std::lock_guard<std::mutex> lock(mutex_); }
+                ready_.notify_all();
+                return;
+            }
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 slots_[static_cast<size_t>(t)] = std::move(slot);
@@ -199,7 +208,7 @@ private:
 
 }  // namespace
 
-void run_trials(RunReporter& reporter, OutputFile& trial_log, const TrialContext& context, RandomGenerator& rng,
+void run_trials(RunReporter& reporter, OutputFile* trial_log, const TrialContext& context, RandomGenerator& rng,
                 WaveletSet& set, TrialTable& table, int32_t threads) {
     const RunSettings& settings = context.settings;
     const int32_t count = settings.trial_count;
@@ -231,8 +240,10 @@ void run_trials(RunReporter& reporter, OutputFile& trial_log, const TrialContext
         if (!slot.failure.empty()) throw QuorelError(slot.failure);
         const TrialLine line = trial_line(t, slot.result);
         reporter.trial_line(t, count, line.view());
-        trial_log.write(line.view());
-        trial_log.flush();
+        if (trial_log != nullptr) {
+            trial_log->write(line.view());
+            trial_log->flush();
+        }
         const size_t i = static_cast<size_t>(t);
         table.peak_accel[i] = std::fabs(slot.result.peak_accel);
         table.peak_velocity[i] = std::fabs(slot.result.peak_velocity);
@@ -251,6 +262,7 @@ void run_trials(RunReporter& reporter, OutputFile& trial_log, const TrialContext
             TrialSlot& slot = slots[static_cast<size_t>(t)];
             bool abandoned = false;
             evaluate_into(t, exponents[static_cast<size_t>(t)], context, set, workspace, slot, last_needed, abandoned);
+            if (abandoned) throw QuorelError(interrupted_message);
             emit(t, slot);
         }
     };
@@ -260,7 +272,11 @@ void run_trials(RunReporter& reporter, OutputFile& trial_log, const TrialContext
     } else {
         TrialWorkers pool(workers, generated, context, set, exponents, slots);
         if (pool.started()) {
-            for (int32_t t = 0; t < generated; ++t) emit(t, pool.wait_for(t));
+            for (int32_t t = 0; t < generated; ++t) {
+                const TrialSlot* slot = pool.wait_for(t);
+                if (slot == nullptr) throw QuorelError(interrupted_message);
+                emit(t, *slot);
+            }
         } else {
             evaluate_alone();
         }

@@ -55,7 +55,14 @@ struct TrialContext {
     KernelOptions kernels;
     // Rules judged on every trial's delivered SRS; none: every trial passes.
     const AcceptanceRules* acceptance = nullptr;
+    // Set from another thread: every evaluation ends after its current step.
+    const std::atomic<bool>* stop = nullptr;
+
+    bool stopped() const { return stop != nullptr && stop->load(std::memory_order_relaxed); }
 };
+
+// The message of a run ended through TrialContext::stop.
+inline constexpr const char* interrupted_message = "\n Interrupted. \n";
 
 struct TrialResult {
     float peak_accel = 0.0f;
@@ -74,7 +81,7 @@ struct TrialResult {
 // acceptance verdict are those of the history the trial delivers.  Fatal
 // checks throw; `result.evaluations` counts the evaluations made until then.
 // Returns false, abandoning the trial, when `last_needed` drops below `trial`
-// (a fatal check in an earlier trial has ended the run).
+// (a fatal check in an earlier trial has ended the run) or the run is stopped.
 bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context, WaveletSet& set,
                     TrialWorkspace& workspace, TrialResult& result,
                     const std::atomic<int32_t>* last_needed = nullptr);
@@ -88,9 +95,11 @@ struct TrialLine {
 TrialLine trial_line(int32_t trial, const TrialResult& result);
 
 // Runs every trial and fills the trial table (values and their sort copies),
-// handing each trial's line to the reporter and the trial log in trial order.
-// `threads` workers (1 evaluates on the calling thread).
-void run_trials(RunReporter& reporter, OutputFile& trial_log, const TrialContext& context, RandomGenerator& rng,
+// handing each trial's line to the reporter and the trial log (when given) in
+// trial order.  `threads` workers (1 evaluates on the calling thread).  A
+// stopped run throws QuorelError(interrupted_message) once the workers have
+// left their trials.
+void run_trials(RunReporter& reporter, OutputFile* trial_log, const TrialContext& context, RandomGenerator& rng,
                 WaveletSet& set, TrialTable& table, int32_t threads);
 
 }  // namespace quorel

@@ -67,51 +67,105 @@ int32_t closest_trial(const TrialTable& table, const DriveLimits* limits, int32_
     return closest;
 }
 
-Optima report_results(TextOutput& out, const ReportContext& context, OutputNames& names, const WaveletSet& set,
-                      TrialTable& table) {
+namespace {
+
+struct Weighting {
+    const char* score_table;
+    SelectionWeights weights;
+    const char* title;
+    int32_t Optima::*chosen;
+    std::optional<AcceptanceVerdict> Optima::*verdict;
+    std::vector<double> RunReport::*scores;
+    OptimumHistory RunReport::*history;
+};
+const Weighting weightings[] = {
+    {"disp_rank", {5.0, 1.0, 1.0, 3.0, 0.5}, "\n\n Optimum case for displacement = %ld \n", &Optima::displacement,
+     &Optima::displacement_verdict, &RunReport::displacement_scores, &RunReport::displacement},
+    {"accel_rank", {1.0, 1.0, 5.0, 3.0, 0.5}, "\n\n Optimum case for acceleration = %ld \n", &Optima::acceleration,
+     &Optima::acceleration_verdict, &RunReport::acceleration_scores, &RunReport::acceleration},
+};
+
+// The optimum's history rebuilt from its own row: its checks run again, and
+// the basis is never that of another trial.  The SRS is that of the history
+// the acceleration file holds.
+void rebuild_optimum(const ReportContext& context, const WaveletSet& set, int32_t t, ReportWorkspace& w,
+                     OptimumHistory& h) {
     const RunSettings& settings = context.settings;
-    const SrsSpec& spec = context.spec;
-    rank_trials(table, names);
+    const size_t nt = static_cast<size_t>(settings.nt);
+    h.trial = t;
+    synthesize_time_history(set, t, true, context.spec, settings, w.basis, w.history);
+    file_acceleration_history(set, t, context.spec, settings, h.file_acceleration);
+    h.acceleration.resize(nt);
+    for (size_t i = 0; i < nt; ++i) h.acceleration[i] = static_cast<float>(h.file_acceleration[i]);
+    h.velocity.resize(nt);
+    h.displacement.resize(nt);
+    integrate_wavelets(set, t, context.spec, settings, h.velocity.data(), h.displacement.data());
+    compute_srs(context.bank, h.acceleration.data(), settings.nt, h.srs, context.srs_kernel);
+}
 
-    Optima optima;
+}  // namespace
+
+RunReport choose_optima(const ReportContext& context, const WaveletSet& set, TrialTable& table) {
+    const RunSettings& settings = context.settings;
+    rank_trials(table);
+
+    RunReport report;
+    Optima& optima = report.optima;
     for (int32_t t = 0; t < table.count; ++t) optima.qualifying += table.qualifies(t);
-    if (context.selective()) {
-        out.print(format("\n\n Trials %s: %ld of %ld \n", qualifying_words(context), static_cast<long>(optima.qualifying),
-                         static_cast<long>(table.count)));
-    }
 
-    struct Weighting {
-        const char* score_table;
-        SelectionWeights weights;
-        const char* title;
-        int32_t Optima::*chosen;
-        std::optional<AcceptanceVerdict> Optima::*verdict;
-    };
-    const Weighting weightings[] = {
-        {"disp_rank", {5.0, 1.0, 1.0, 3.0, 0.5}, "\n\n Optimum case for displacement = %ld \n", &Optima::displacement,
-         &Optima::displacement_verdict},
-        {"accel_rank", {1.0, 1.0, 5.0, 3.0, 0.5}, "\n\n Optimum case for acceleration = %ld \n", &Optima::acceleration,
-         &Optima::acceleration_verdict},
-    };
-
-    // Workspace of the re-syntheses.
     ReportWorkspace w;
     allocate_basis(w.basis, set.count, settings.nt, false);
     allocate_history(w.history, settings.nt);
-    std::vector<float> velocity(static_cast<size_t>(settings.nt));
-    std::vector<float> displacement(static_cast<size_t>(settings.nt));
 
     int32_t optimum_trial = 0;
     for (const Weighting& weighting : weightings) {
-        names.rank = weighting.score_table;
-        const std::string wavelet_table =
-            select_optimum_trial(table, weighting.weights, names.rank, set, spec, settings, names, optimum_trial);
-        if (wavelet_table.empty()) {
+        std::vector<double>& scores = report.*weighting.scores;
+        scores = trial_scores(table, weighting.weights);
+        if (!choose_optimum_trial(table, scores, optimum_trial)) {
             optima.chosen = false;
             continue;
         }
         const int32_t t = optimum_trial;
         optima.*weighting.chosen = t;
+        OptimumHistory& history = report.*weighting.history;
+        if (weighting.chosen == &Optima::acceleration && t == report.displacement.trial) {
+            history = report.displacement;
+        } else {
+            rebuild_optimum(context, set, t, w, history);
+        }
+        if (context.acceptance != nullptr) {
+            optima.*weighting.verdict =
+                judge_acceptance(*context.acceptance, compare_with_spec(history.srs, context.spec, w.comparison));
+        }
+    }
+    if (optima.chosen) return report;
+
+    // No candidate: the trial nearest to one.
+    optima.closest = closest_trial(table, context.limits, settings.units);
+    if (optima.closest >= 0 && context.acceptance != nullptr) {
+        file_srs(context, set, optima.closest, w);
+        optima.closest_verdict = judge(*context.acceptance, context.spec, w);
+    }
+    return report;
+}
+
+void write_report(TextOutput& out, const ReportContext& context, const RunReport& report, const WaveletSet& set,
+                  const TrialTable& table, const OutputNames& names) {
+    const RunSettings& settings = context.settings;
+    const SrsSpec& spec = context.spec;
+    const Optima& optima = report.optima;
+    write_rank_file(table, names);
+    if (context.selective()) {
+        out.print(format("\n\n Trials %s: %ld of %ld \n", qualifying_words(context), static_cast<long>(optima.qualifying),
+                         static_cast<long>(table.count)));
+    }
+
+    for (const Weighting& weighting : weightings) {
+        write_score_table(table, report.*weighting.scores, weighting.score_table, names);
+        if (!optima.chosen) continue;
+        const OptimumHistory& history = report.*weighting.history;
+        const int32_t t = history.trial;
+        const std::string wavelet_table = write_wavelet_table(set, t, spec, settings, names);
 
         // The values the trial loop recorded, read back at the trial's rank positions.
         const size_t i = static_cast<size_t>(t);
@@ -126,34 +180,27 @@ Optima report_results(TextOutput& out, const ReportContext& context, OutputNames
         out.print(format("\n   Peak Disp  = %12.3f %s    ", displacement_peak, settings.displacement_unit));
         out.print(format("\n   Max Error  = %12.3f dB \n\n", 20.0 * max_error));
 
-        // Rebuilt from the optimum's own row: its checks run again, and the
-        // basis is never that of another trial.  The SRS file holds the SRS of
-        // the acceleration file's history, which write_accel_file leaves in
-        // the workspace.
-        synthesize_time_history(set, t, true, spec, settings, w.basis, w.history);
-        write_accel_file(out, t, set, spec, settings, names, w.history);
-        write_velocity_displacement(out, t, set, spec, settings, names, velocity.data(), displacement.data());
-        compute_srs(context.bank, w.history.samples.data(), settings.nt, w.srs, context.srs_kernel);
-        write_srs_file(out, t, w.srs, spec, settings, names, wavelet_table);
+        write_accel_file(out, t, history.file_acceleration, settings, names);
+        write_velocity_displacement(out, t, settings, names, history.velocity.data(), history.displacement.data());
+        write_srs_file(out, t, history.srs, spec, settings, names, wavelet_table);
         if (context.acceptance != nullptr) {
-            optima.*weighting.verdict = judge(*context.acceptance, spec, w);
             out.print("\n");
             out.print(verdict_lines(*context.acceptance, *(optima.*weighting.verdict), "   "));
         }
         // The CSV copies are new files: a trial chosen twice is written once.
         if (context.csv && !(weighting.chosen == &Optima::acceleration && t == optima.displacement)) {
-            write_history_csv(t, settings, names, w.history, velocity.data(), displacement.data());
+            write_history_csv(t, settings, names, history.acceleration.data(), history.velocity.data(),
+                              history.displacement.data());
             write_wavelets_csv(t, set, spec, settings, names);
         }
     }
-    if (optima.chosen) return optima;
+    if (optima.chosen) return;
 
     // No candidate: the trial nearest to one, and why it is not.
-    optima.closest = closest_trial(table, context.limits, settings.units);
     const int32_t c = optima.closest;
     const bool limits = context.limits != nullptr && context.limits->any();
     out.print(format("\n\n No trial is %s. \n", qualifying_words(context)));
-    if (c < 0) return optima;
+    if (c < 0) return;
     if (limits) {
         out.print(format(" Closest: trial %ld, at %s \n", static_cast<long>(c),
                          ratios_text(ratios_of(table, *context.limits, settings.units, c)).c_str()));
@@ -161,13 +208,8 @@ Optima report_results(TextOutput& out, const ReportContext& context, OutputNames
         out.print(format(" Closest: trial %ld, the smallest maximum error (%.3f dB) \n", static_cast<long>(c),
                          20.0 * table.max_error[static_cast<size_t>(c)]));
     }
-    if (context.acceptance != nullptr) {
-        file_srs(context, set, c, w);
-        optima.closest_verdict = judge(*context.acceptance, spec, w);
-        out.print(verdict_lines(*context.acceptance, *optima.closest_verdict, "   "));
-    }
+    if (context.acceptance != nullptr) out.print(verdict_lines(*context.acceptance, *optima.closest_verdict, "   "));
     out.print("\n");
-    return optima;
 }
 
 }  // namespace quorel

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "base/console.hpp"
 #include "base/run_settings.hpp"
@@ -46,13 +47,38 @@ struct Optima {
 // limits: the smallest maximum error.  Ties keep the lower trial.
 int32_t closest_trial(const TrialTable& table, const DriveLimits* limits, int32_t units);
 
+// An optimum's history as its files hold it.
+struct OptimumHistory {
+    int32_t trial = -1;                       // -1: none chosen
+    std::vector<double> file_acceleration;    // the acceleration file's values, each wavelet in double
+    std::vector<float> acceleration;          // the same rounded to float: the history of its SRS
+    // The sums of integrate_wavelets: twice the integrals, in the unit of
+    // the specification times sec and sec^2 (reported_value converts them).
+    std::vector<float> velocity, displacement;
+    SrsResult srs;
+};
+
+// The outcome of a run's trials: the optima chosen, the scores that chose
+// them and the optima's histories.  Nothing of it is written yet.
+struct RunReport {
+    Optima optima;
+    std::vector<double> displacement_scores, acceleration_scores;   // in trial order
+    OptimumHistory displacement, acceleration;
+};
+
 // Ranks the trials, then for the displacement-weighted and the
-// acceleration-weighted optimum: score table, wavelet table, console report,
-// re-synthesis, acceleration, velocity, displacement and SRS files.  With
-// limits or rules the report first counts the qualifying trials; when none
-// qualifies, the score tables are written, the closest trial is named with
-// its ratios (and verdict), and no optimum is chosen.
-Optima report_results(TextOutput& out, const ReportContext& context, OutputNames& names, const WaveletSet& set,
-                      TrialTable& table);
+// acceleration-weighted optimum: the scores, the choice among the qualifying
+// trials, the re-synthesis of the chosen trial's history, its velocity,
+// displacement and SRS (and verdict).  When no trial qualifies, the closest
+// trial (and its verdict).
+RunReport choose_optima(const ReportContext& context, const WaveletSet& set, TrialTable& table);
+
+// The report of a run, on `out` and in its files: with limits or rules the
+// count of the qualifying trials; the rank file and the score tables; for
+// each optimum its console block, wavelet table, acceleration, velocity,
+// displacement and SRS files (and CSV copies); or, when none qualified, the
+// closest trial with its ratios (and verdict).
+void write_report(TextOutput& out, const ReportContext& context, const RunReport& report, const WaveletSet& set,
+                  const TrialTable& table, const OutputNames& names);
 
 }  // namespace quorel

@@ -14,7 +14,10 @@ namespace quorel {
 // order (position -> trial) and rank (trial -> position).
 void rank_metric(std::vector<float>& values, std::vector<int32_t>& order, std::vector<int32_t>& rank, int32_t n);
 
-// Ranks the trials by all five metrics and writes the rank file.
-void rank_trials(TrialTable& table, const OutputNames& names);
+// Ranks the trials by all five metrics.
+void rank_trials(TrialTable& table);
+
+// The rank file: each metric's values, largest first, with their trials.
+void write_rank_file(const TrialTable& table, const OutputNames& names);
 
 }  // namespace quorel

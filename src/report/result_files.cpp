@@ -11,17 +11,22 @@
 
 namespace quorel {
 
-void write_accel_file(TextOutput& out, int32_t trial, const WaveletSet& set, const SrsSpec& spec,
-                      const RunSettings& settings, const OutputNames& names, TimeHistory& history) {
+void file_acceleration_history(const WaveletSet& set, int32_t trial, const SrsSpec& spec,
+                               const RunSettings& settings, std::vector<double>& acceleration) {
+    acceleration.resize(static_cast<size_t>(settings.nt));
+    for (int32_t i = 0; i < settings.nt; ++i) {
+        acceleration[static_cast<size_t>(i)] = file_acceleration(set, trial, spec, sample_time(i, settings.dt));
+    }
+}
+
+void write_accel_file(TextOutput& out, int32_t trial, const std::vector<double>& acceleration,
+                      const RunSettings& settings, const OutputNames& names) {
     const std::string name = trial_file_name(names.accel, trial);
     OutputFile file(names.path(name));
     out.print(format("\n Acceleration file:  %s   - time(sec) & accel(%s) ", name.c_str(), settings.accel_unit));
-
     for (int32_t i = 0; i < settings.nt; ++i) {
-        const float t = sample_time(i, settings.dt);
-        const double a = file_acceleration(set, trial, spec, t);
-        file.printf("%14.6f \t %12.4f \n", static_cast<double>(t), a);
-        history.samples[static_cast<size_t>(i)] = static_cast<float>(a);
+        file.printf("%14.6f \t %12.4f \n", static_cast<double>(sample_time(i, settings.dt)),
+                    acceleration[static_cast<size_t>(i)]);
     }
     file.close();
 }
@@ -52,7 +57,7 @@ char* append_general(char* out, char* end, double value) {
 }  // namespace
 
 void write_history_csv(int32_t trial, const RunSettings& settings, const OutputNames& names,
-                       const TimeHistory& history, const float* velocity, const float* displacement) {
+                       const float* acceleration, const float* velocity, const float* displacement) {
     OutputFile file(names.path(trial_file_name(names.history_csv, trial, ".csv")));
     file.printf("time (sec),acceleration (%s),velocity (%s),displacement (%s)\n", settings.accel_unit,
                 settings.velocity_unit, settings.displacement_unit);
@@ -62,7 +67,7 @@ void write_history_csv(int32_t trial, const RunSettings& settings, const OutputN
     for (int32_t j = 0; j < settings.nt; ++j) {
         char* at = append_general(line, end, static_cast<double>(sample_time(j, settings.dt)));
         *at++ = ',';
-        at = append_general(at, end, static_cast<double>(history.samples[static_cast<size_t>(j)]));
+        at = append_general(at, end, static_cast<double>(acceleration[j]));
         *at++ = ',';
         at = append_general(at, end, reported_value(velocity[j], factors.velocity));
         *at++ = ',';
@@ -73,19 +78,22 @@ void write_history_csv(int32_t trial, const RunSettings& settings, const OutputN
     file.close();
 }
 
+TableWavelet table_wavelet(const WaveletSet& set, int32_t trial, int32_t k) {
+    const float amplitude = set.amplitude_row(trial)[k];
+    // The wavelet table's rule: a negative amplitude (or a NaN) is "-".
+    const bool negative = amplitude < 0.0f || std::isnan(amplitude);
+    return TableWavelet{negative ? -1 : 1, set.nhs_row(trial)[k], set.delay_row(trial)[k],
+                        std::fabs(static_cast<double>(amplitude))};
+}
+
 void write_wavelets_csv(int32_t trial, const WaveletSet& set, const SrsSpec& spec, const RunSettings& settings,
                         const OutputNames& names) {
     OutputFile file(names.path(trial_file_name(names.wavelets_csv, trial, ".csv")));
     file.printf("index,frequency (Hz),polarity,half-sines,delay (sec),amplitude (%s)\n", settings.accel_unit);
-    const float* amplitude = set.amplitude_row(trial);
-    const int32_t* nhs = set.nhs_row(trial);
-    const float* delay = set.delay_row(trial);
     for (int32_t k = 0; k < spec.count; ++k) {
-        // The wavelet table's rule: a negative amplitude (or a NaN) is "-".
-        const bool negative = amplitude[k] < 0.0f || std::isnan(amplitude[k]);
-        file.printf("%ld,%.9g,%d,%ld,%.9g,%.9g\n", static_cast<long>(k), static_cast<double>(spec.freq[k]),
-                    negative ? -1 : 1, static_cast<long>(nhs[k]), static_cast<double>(delay[k]),
-                    std::fabs(static_cast<double>(amplitude[k])));
+        const TableWavelet w = table_wavelet(set, trial, k);
+        file.printf("%ld,%.9g,%d,%ld,%.9g,%.9g\n", static_cast<long>(k), static_cast<double>(spec.freq[k]), w.polarity,
+                    static_cast<long>(w.half_sines), static_cast<double>(w.delay), w.amplitude);
     }
     file.close();
 }

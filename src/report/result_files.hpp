@@ -11,13 +11,15 @@
 
 namespace quorel {
 
-// Evaluates trial `trial`'s wavelets directly at every sample,
-//   a(t) = sum_j sin(omega_j tau / N_j) sin(omega_j tau) A_j,  tau = float(t - d_j),
-// over the window t >= d_j, tau <= N_j / (2 f_j), in double; writes accel_<trial>.out
-// ("%14.6f \t %12.4f \n": time in sec, acceleration unrounded) and stores each
-// sample, as float, in the history, so the SRS that follows is that of the file.
-void write_accel_file(TextOutput& out, int32_t trial, const WaveletSet& set, const SrsSpec& spec,
-                      const RunSettings& settings, const OutputNames& names, TimeHistory& history);
+// Trial `trial`'s history as its acceleration file holds it: each wavelet
+// evaluated directly at every sample (file_acceleration), in double.
+void file_acceleration_history(const WaveletSet& set, int32_t trial, const SrsSpec& spec,
+                               const RunSettings& settings, std::vector<double>& acceleration);
+
+// Writes accel_<trial>.out ("%14.6f \t %12.4f \n": time in sec, acceleration
+// unrounded) from file_acceleration_history's values.
+void write_accel_file(TextOutput& out, int32_t trial, const std::vector<double>& acceleration,
+                      const RunSettings& settings, const OutputNames& names);
 
 // Writes srs_<trial>.out: frequency, positive peak, negative peak magnitude.
 void write_srs_file(TextOutput& out, int32_t trial, const SrsResult& srs, const SrsSpec& spec,
@@ -29,7 +31,17 @@ void write_srs_file(TextOutput& out, int32_t trial, const SrsResult& srs, const 
 // that every float value is kept exactly.  `velocity` and `displacement` are
 // the sums of integrate_wavelets.
 void write_history_csv(int32_t trial, const RunSettings& settings, const OutputNames& names,
-                       const TimeHistory& history, const float* velocity, const float* displacement);
+                       const float* acceleration, const float* velocity, const float* displacement);
+
+// Wavelet k of a trial as the wavelet tables give it: polarity 1 or -1 (a
+// negative amplitude or a NaN is -1) and the amplitude's magnitude.
+struct TableWavelet {
+    int32_t polarity = 1;
+    int32_t half_sines = 0;
+    float delay = 0.0f;        // sec
+    double amplitude = 0.0;    // magnitude, acceleration unit of the specification
+};
+TableWavelet table_wavelet(const WaveletSet& set, int32_t trial, int32_t k);
 
 // wavelets_<trial>.csv: per wavelet its index, frequency (Hz), polarity (1 or
 // -1), half-sine count, delay (sec) and amplitude magnitude, so that

@@ -13,39 +13,51 @@ double trial_score(const TrialTable& table, const SelectionWeights& w, int32_t t
            (w.max_error_weight * table.rank_max_error[i] + w.total_error_weight * table.rank_total_error[i]);
 }
 
-std::string select_optimum_trial(const TrialTable& table, const SelectionWeights& weights,
-                                 const std::string& score_table_name, const WaveletSet& set, const SrsSpec& spec,
-                                 const RunSettings& settings, const OutputNames& names, int32_t& optimum_trial) {
-    OutputFile scores(names.path(score_table_name));
+std::vector<double> trial_scores(const TrialTable& table, const SelectionWeights& weights) {
+    std::vector<double> scores(static_cast<size_t>(table.count));
+    for (int32_t t = 0; t < table.count; ++t) scores[static_cast<size_t>(t)] = trial_score(table, weights, t);
+    return scores;
+}
+
+bool choose_optimum_trial(const TrialTable& table, const std::vector<double>& scores, int32_t& optimum_trial) {
     // Only qualifying trials are candidates; without limits or rules every
     // trial qualifies and the choice starts from the previous one as before.
     bool any = false;
     for (int32_t t = 0; t < table.count && !any; ++t) any = table.qualifies(t);
-    if (any && !table.qualifies(optimum_trial)) {
-        while (!table.qualifies(optimum_trial)) optimum_trial = (optimum_trial + 1) % table.count;
-    }
+    if (!any) return false;
+    while (!table.qualifies(optimum_trial)) optimum_trial = (optimum_trial + 1) % table.count;
     float best = 0.0f;
     for (int32_t t = 0; t < table.count; ++t) {
-        const double score = trial_score(table, weights, t);
+        const double score = scores[static_cast<size_t>(t)];
         if (score > best && table.qualifies(t)) {
             best = static_cast<float>(score);
             optimum_trial = t;
         }
-        const size_t i = static_cast<size_t>(t);
-        scores.printf("%ld \t %lf \t %ld \t %ld \t %ld \t %ld \t %ld\n", static_cast<long>(t), score,
-                      static_cast<long>(table.rank_peak_accel[i]), static_cast<long>(table.rank_peak_velocity[i]),
-                      static_cast<long>(table.rank_peak_displacement[i]), static_cast<long>(table.rank_total_error[i]),
-                      static_cast<long>(table.rank_max_error[i]));
     }
-    scores.close();
-    if (!any) return {};
+    return true;
+}
 
-    const std::string table_name = trial_file_name(names.wavelet, optimum_trial);
+void write_score_table(const TrialTable& table, const std::vector<double>& scores,
+                       const std::string& score_table_name, const OutputNames& names) {
+    OutputFile file(names.path(score_table_name));
+    for (int32_t t = 0; t < table.count; ++t) {
+        const size_t i = static_cast<size_t>(t);
+        file.printf("%ld \t %lf \t %ld \t %ld \t %ld \t %ld \t %ld\n", static_cast<long>(t), scores[i],
+                    static_cast<long>(table.rank_peak_accel[i]), static_cast<long>(table.rank_peak_velocity[i]),
+                    static_cast<long>(table.rank_peak_displacement[i]), static_cast<long>(table.rank_total_error[i]),
+                    static_cast<long>(table.rank_max_error[i]));
+    }
+    file.close();
+}
+
+std::string write_wavelet_table(const WaveletSet& set, int32_t trial, const SrsSpec& spec,
+                                const RunSettings& settings, const OutputNames& names) {
+    const std::string table_name = trial_file_name(names.wavelet, trial);
     OutputFile wavelets(names.path(table_name));
     wavelets.printf(" No.   Freq(Hz)   Polarity    NHS     Delay(msec)    Amp(%s)\n", settings.accel_unit);
-    const float* amplitude = set.amplitude_row(optimum_trial);
-    const int32_t* nhs = set.nhs_row(optimum_trial);
-    const float* delay = set.delay_row(optimum_trial);
+    const float* amplitude = set.amplitude_row(trial);
+    const int32_t* nhs = set.nhs_row(trial);
+    const float* delay = set.delay_row(trial);
     for (int32_t k = 0; k < spec.count; ++k) {
         const float a = amplitude[k];
         const bool negative = a < 0.0f || std::isnan(a);

@@ -107,7 +107,7 @@ Json closest_json(const SummaryInputs& in) {
 
 }  // namespace
 
-std::string summary_text(const SummaryInputs& in) {
+Json summary_document(const SummaryInputs& in) {
     const RunSettings& s = in.settings;
     Json grid = Json::array();
     for (int32_t i = 0; i < in.spec.count; ++i) {
@@ -127,9 +127,9 @@ std::string summary_text(const SummaryInputs& in) {
                           {"within_limits", in.table.within_limits[i] != 0},
                           {"passes", in.acceptance != nullptr ? Json(in.table.passes[i] != 0) : Json(nullptr)}});
     }
-    const Json summary = {
+    return Json{
         {"quorel_version", in.version},
-        {"spec_file", in.spec_file},
+        {"spec_file", in.spec_file.empty() ? Json(nullptr) : Json(in.spec_file)},
         {"elapsed_seconds", in.elapsed_seconds},
         {"settings",
          {{"algorithm", algorithm_name(s.algorithm)},
@@ -155,8 +155,11 @@ std::string summary_text(const SummaryInputs& in) {
                         : Json(nullptr)},
         {"closest", closest_json(in)},
     };
+}
+
+std::string summary_text(const SummaryInputs& in) {
     // Replacement of invalid UTF-8 keeps a file name of any bytes writable.
-    return summary.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    return summary_document(in).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
 void write_summary(const SummaryInputs& inputs) {

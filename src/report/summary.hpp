@@ -2,6 +2,8 @@
 // summary.json: the settings, the grid, every trial's figures and the two
 // optima with their files, for scripts.  Numbers are the values the run holds
 // (a float's exact value), not their printed rounding.
+#include <nlohmann/json.hpp>
+
 #include <string>
 
 #include "base/run_settings.hpp"
@@ -26,7 +28,9 @@ struct SummaryInputs {
     const AcceptanceRules* acceptance = nullptr;
 };
 
-// The summary's text, as written.
+// The summary as a document (spec_file null when empty: points given as
+// numbers), and its text as written.
+nlohmann::ordered_json summary_document(const SummaryInputs& inputs);
 std::string summary_text(const SummaryInputs& inputs);
 
 // Writes names.summary into names.directory.

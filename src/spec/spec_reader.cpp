@@ -73,6 +73,33 @@ QuorelError not_a_number(const std::string& file_name, long line, const std::str
     return QuorelError(format("\n Error: %s line %ld: '%s' is not a number \n", file_name.c_str(), line, shown.c_str()));
 }
 
+QuorelError too_many_points(const std::string& file_name) {
+    return QuorelError(format("\n Error: more than 125 points in %s \n", file_name.c_str()));
+}
+
+// The checks of the points: 1..125 of them, positive, finite, ascending in
+// frequency, the lowest one within the synthesis's reach.
+void check_spec_points(const std::string& file_name, SrsSpec& spec) {
+    const int32_t count = spec.input_count;
+    if (count == 0) throw QuorelError(format("\n Error: no points in %s \n", file_name.c_str()));
+    spec.last_input_freq = spec.input_freq[count - 1];
+    spec.last_input_accel = spec.input_accel[count - 1];
+
+    // Logarithmic interpolation needs positive values in ascending frequency.
+    for (int32_t p = 0; p < count; ++p) {
+        const bool ascending = p == 0 || spec.input_freq[p] > spec.input_freq[p - 1];
+        if (!positive_finite(spec.input_freq[p]) || !positive_finite(spec.input_accel[p]) || !ascending) {
+            throw QuorelError(format("\n Error: bad point %ld in %s \n", static_cast<long>(p), file_name.c_str()));
+        }
+    }
+
+    // The synthesis needs omega_0 = 2 pi f_0, as a float, above 3 rad/sec.
+    const double f0 = spec.input_freq[0];
+    if (static_cast<float>(f0 * two_pi()) <= 3.0f) {
+        throw QuorelError(format("\n Error: lowest frequency %g Hz is below the 0.48 Hz that the synthesis supports \n", f0));
+    }
+}
+
 }  // namespace
 
 std::string trial_file_name(const std::string& base, int32_t trial, const char* extension) {
@@ -111,9 +138,7 @@ void load_spec_points(TextOutput& out, const std::string& file_name, SrsSpec& sp
         float value = 0.0f;
         if (too_long || !whole_number(token, value)) throw not_a_number(file_name, token_line, token);
         if (expect_frequency) {
-            if (count == max_frequencies) {
-                throw QuorelError(format("\n Error: more than 125 points in %s \n", file_name.c_str()));
-            }
+            if (count == max_frequencies) throw too_many_points(file_name);
             spec.input_freq[count] = value;
             spec.input_accel[count] = 0.0f;
             ++count;
@@ -124,23 +149,17 @@ void load_spec_points(TextOutput& out, const std::string& file_name, SrsSpec& sp
     }
     if (std::ferror(f)) throw QuorelError(format("\n Error: cannot read %s \n", file_name.c_str()));
     spec.input_count = count;
-    if (count == 0) throw QuorelError(format("\n Error: no points in %s \n", file_name.c_str()));
-    spec.last_input_freq = spec.input_freq[count - 1];
-    spec.last_input_accel = spec.input_accel[count - 1];
+    check_spec_points(file_name, spec);
+}
 
-    // Logarithmic interpolation needs positive values in ascending frequency.
+void set_spec_points(const std::string& name, const float* freq, const float* accel, int32_t count, SrsSpec& spec) {
+    if (count > max_frequencies) throw too_many_points(name);
     for (int32_t p = 0; p < count; ++p) {
-        const bool ascending = p == 0 || spec.input_freq[p] > spec.input_freq[p - 1];
-        if (!positive_finite(spec.input_freq[p]) || !positive_finite(spec.input_accel[p]) || !ascending) {
-            throw QuorelError(format("\n Error: bad point %ld in %s \n", static_cast<long>(p), file_name.c_str()));
-        }
+        spec.input_freq[p] = freq[p];
+        spec.input_accel[p] = accel[p];
     }
-
-    // The synthesis needs omega_0 = 2 pi f_0, as a float, above 3 rad/sec.
-    const double f0 = spec.input_freq[0];
-    if (static_cast<float>(f0 * two_pi()) <= 3.0f) {
-        throw QuorelError(format("\n Error: lowest frequency %g Hz is below the 0.48 Hz that the synthesis supports \n", f0));
-    }
+    spec.input_count = count;
+    check_spec_points(name, spec);
 }
 
 }  // namespace quorel

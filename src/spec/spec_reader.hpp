@@ -21,4 +21,8 @@ inline constexpr size_t max_spec_token_length = 4096;
 // Prints " File: <name> opened. \n" to `out` once the file is open.
 void load_spec_points(TextOutput& out, const std::string& file_name, SrsSpec& spec);
 
+// The points of a specification given as numbers, `name` standing for them in
+// the messages, with the checks of the file's points.
+void set_spec_points(const std::string& name, const float* freq, const float* accel, int32_t count, SrsSpec& spec);
+
 }  // namespace quorel

@@ -36,7 +36,6 @@ struct OutputNames {
     std::string wavelet = "wavelet";
     std::string accel = "accel";
     std::string srs = "srs";
-    std::string rank;   // "disp_rank" or "accel_rank", set by the final report
     std::string rank_d = "rank_d.out";
     std::string velox = "velox";
     std::string disp = "disp";

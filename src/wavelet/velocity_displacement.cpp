@@ -55,9 +55,8 @@ void integrate_wavelets(const WaveletSet& set, int32_t trial, const SrsSpec& spe
     }
 }
 
-void write_velocity_displacement(TextOutput& out, int32_t trial, const WaveletSet& set, const SrsSpec& spec,
-                                 const RunSettings& settings, const OutputNames& names, float* velocity,
-                                 float* displacement) {
+void write_velocity_displacement(TextOutput& out, int32_t trial, const RunSettings& settings,
+                                 const OutputNames& names, const float* velocity, const float* displacement) {
     const std::string velocity_name = trial_file_name(names.velox, trial);
     OutputFile velocity_file(names.path(velocity_name));
     out.print(format("\n     Velocity file:  %s   - time(sec) & vel(%s) ", velocity_name.c_str(), settings.velocity_unit));
@@ -66,7 +65,6 @@ void write_velocity_displacement(TextOutput& out, int32_t trial, const WaveletSe
     out.print(format("\n Displacement file:  %s   - time(sec) & disp(%s) \n", displacement_name.c_str(),
                      settings.displacement_unit));
 
-    integrate_wavelets(set, trial, spec, settings, velocity, displacement);
     const ReportingFactors factors = reporting_factors(settings.units);
     for (int32_t j = 0; j < settings.nt; ++j) {
         const double t = sample_time(j, settings.dt);

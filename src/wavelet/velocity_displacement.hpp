@@ -35,10 +35,9 @@ ReportingFactors reporting_factors(int32_t units);
 inline double reported_value(float sum, double factor) { return static_cast<double>(sum) * factor * 0.5; }
 
 // Writes velox_<trial>.out and disp_<trial>.out ("%14.6e \t %14.6e \n": time in
-// sec, value in the run's reporting unit) from the sums integrate_wavelets
-// leaves in `velocity` and `displacement` (nt entries each, overwritten).
-void write_velocity_displacement(TextOutput& out, int32_t trial, const WaveletSet& set, const SrsSpec& spec,
-                                 const RunSettings& settings, const OutputNames& names, float* velocity,
-                                 float* displacement);
+// sec, value in the run's reporting unit) from the sums of integrate_wavelets
+// (nt entries each).
+void write_velocity_displacement(TextOutput& out, int32_t trial, const RunSettings& settings,
+                                 const OutputNames& names, const float* velocity, const float* displacement);
 
 }  // namespace quorel

@@ -104,7 +104,8 @@ TrialTable three_trials() {
 TEST(TrialRanking, RankFileListsEveryMetricLargestFirst) {
     TempDir dir;
     TrialTable table = three_trials();
-    rank_trials(table, OutputNames{});
+    rank_trials(table);
+    write_rank_file(table, OutputNames{});
     EXPECT_EQ(read_file("rank_d.out"),
               "\n\n accel \n"
               "1        2.250 \n"
@@ -136,13 +137,15 @@ TEST(TrialRanking, RankFileListsEveryMetricLargestFirst) {
     // One trial, or none: every header is still written.
     TrialTable one = three_trials();
     one.count = 1;
-    rank_trials(one, OutputNames{});
+    rank_trials(one);
+    write_rank_file(one, OutputNames{});
     EXPECT_EQ(read_file("rank_d.out"),
               "\n\n accel \n0        1.500 \n\n\n vel \n0        3.000 \n\n\n disp \n0      0.0001234 \n"
               "\n\n error \n0        0.250 \n\n\n irror \n0        0.070 \n");
     TrialTable none = three_trials();
     none.count = 0;
-    rank_trials(none, OutputNames{});
+    rank_trials(none);
+    write_rank_file(none, OutputNames{});
     EXPECT_EQ(read_file("rank_d.out"), "\n\n accel \n\n\n vel \n\n\n disp \n\n\n error \n\n\n irror \n");
 }
 

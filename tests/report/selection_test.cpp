@@ -62,8 +62,12 @@ struct Selection {
         }
     }
 
+    // As the report does it: the score table, the choice, the chosen trial's wavelet table.
     std::string select(const SelectionWeights& weights, const std::string& score_table, int32_t& optimum) {
-        return select_optimum_trial(table, weights, score_table, set, spec, settings, OutputNames{}, optimum);
+        const std::vector<double> scores = trial_scores(table, weights);
+        write_score_table(table, scores, score_table, OutputNames{});
+        if (!choose_optimum_trial(table, scores, optimum)) return {};
+        return write_wavelet_table(set, optimum, spec, settings, OutputNames{});
     }
 };
 

@@ -1,0 +1,76 @@
+#include "app/run_request.hpp"
+
+#include <filesystem>
+#include <system_error>
+
+#include "base/error.hpp"
+#include "base/format.hpp"
+#include "engine/time_grid.hpp"
+#include "spec/resample.hpp"
+#include "spec/spec_reader.hpp"
+
+namespace quorel {
+
+PreparedRun prepare_run(const RunRequest& request, TextOutput& out) {
+    PreparedRun run;
+    RunSettings& settings = run.settings;
+    settings.algorithm = request.algorithm;
+    if (request.damping) {
+        settings.damping_format = 1;
+        settings.damping = *request.damping;
+    } else {
+        settings.damping_format = 2;
+        set_q(settings, request.q.value_or(10.0f));
+    }
+    settings.trial_count = request.trials;
+    settings.units = request.units;
+    set_unit_labels(settings);
+    settings.seed = request.seed;
+
+    SrsSpec& spec = run.spec;
+    if (request.spec_given) {
+        set_spec_points(request.spec_name, request.spec_freq.data(), request.spec_accel.data(),
+                        static_cast<int32_t>(request.spec_freq.size()), spec);
+    } else {
+        DiscardText quiet_reader;
+        load_spec_points(quiet_reader, request.spec_file, spec);
+    }
+    if (build_octave_grid(spec, octave_fraction_for_answer(request.spacing_answer))) {
+        out.print("\n Warning: number of specification points reduced.");
+    }
+
+    const float rate = request.sample_rate.value_or(recommended_sample_rate(spec));
+    check_sample_rate(spec, rate);
+    set_sample_rate(settings, rate);
+    bool reduced = false;
+    if (request.points) {
+        reduced = set_point_count(settings, *request.points);
+    } else {
+        reduced = set_duration(settings, request.duration.value_or(static_cast<float>(recommended_duration(spec))));
+    }
+    if (reduced) out.print(duration_reduced_warning);
+    out.print(time_grid_line(settings));
+    if (const std::string error = duration_error(spec, settings); !error.empty()) throw QuorelError(error);
+
+    if (request.output_dir && *request.output_dir != ".") {
+        const std::string& folder = *request.output_dir;
+        run.names.directory = folder;
+        std::error_code error;
+        std::filesystem::create_directories(folder, error);
+        if (error) {
+            throw QuorelError(format("\n Error: cannot create the output folder %s: %s \n", folder.c_str(),
+                                     error.message().c_str()));
+        }
+    }
+
+    EngineOptions& options = run.options;
+    options.threads = request.threads;
+    options.write_files = request.output_dir.has_value();
+    options.machine_readable = true;
+    options.spec_file = request.spec_given ? std::string() : request.spec_file;
+    options.limits = request.limits;
+    options.acceptance = request.acceptance;
+    return run;
+}
+
+}  // namespace quorel

@@ -1,0 +1,59 @@
+#pragma once
+// A synthesis as a scripted front end asks for it: every answer given or left
+// to the command line's default.  The command line and the Python module turn
+// their arguments into one of these, and the run is prepared from it here, the
+// same way for both.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/console.hpp"
+#include "base/run_settings.hpp"
+#include "engine/engine.hpp"
+#include "report/drive_limits.hpp"
+#include "spec/acceptance.hpp"
+#include "spec/srs_spec.hpp"
+
+namespace quorel {
+
+struct RunRequest {
+    // The specification: the file, read by the engine's reader, or its points.
+    std::string spec_file;                   // summary.json's spec_file (null for given points)
+    bool spec_given = false;                 // the points below instead of the file
+    std::vector<float> spec_freq, spec_accel;
+    std::string spec_name;                   // names the given points in messages
+
+    int32_t algorithm = 2;                   // 1 Kelly-Richman, otherwise Smallwood
+    int32_t spacing_answer = 2;              // 1: 1/3, 2: 1/6, 3: 1/12 octave
+    std::optional<float> q;                  // damping as Q (10 when neither is given)
+    std::optional<float> damping;            // or as a ratio of critical
+    int32_t trials = 200;
+    int32_t units = 1;                       // 1 english, 2 metric, 3 si
+    int32_t seed = 1;
+    std::optional<float> sample_rate;        // default: 10 x the top grid frequency
+    std::optional<int32_t> points;           // or
+    std::optional<float> duration;           // default: 2 / lowest frequency
+    // The folder for every file; none: nothing is written.  "." writes into
+    // the working directory without creating anything.
+    std::optional<std::string> output_dir = ".";
+    int32_t threads = 0;                     // 0: every hardware thread
+    DriveLimits limits;
+    std::optional<AcceptanceRules> acceptance;
+};
+
+struct PreparedRun {
+    RunSettings settings;
+    SrsSpec spec;
+    OutputNames names;
+    EngineOptions options;
+};
+
+// Reads (or takes) the specification and builds its grid, sets and checks the
+// time grid and creates the output folder.  `out` gets what the command line
+// prints on the way, each text in one call: the warning of a grid cut to 125
+// points, the warning of a reduced duration and the time-grid line.  Every
+// fault throws QuorelError, the duration check's after the time-grid line.
+PreparedRun prepare_run(const RunRequest& request, TextOutput& out);
+
+}  // namespace quorel
