@@ -1,0 +1,588 @@
+// The Python module: the engine's functions on numpy arrays.  A front end
+// only: it turns Python arguments into the engine's requests and the engine's
+// results into Python objects; every number comes from the engine.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <toml++/toml.h>
+
+#include <cmath>
+#include <cstdint>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/run_request.hpp"
+#include "base/capacity.hpp"
+#include "base/error.hpp"
+#include "base/format.hpp"
+#include "base/version.hpp"
+#include "engine/engine.hpp"
+#include "engine/time_grid.hpp"
+#include "long_call.hpp"
+#include "report/result_files.hpp"
+#include "report/summary.hpp"
+#include "spec/acceptance.hpp"
+#include "spec/resample.hpp"
+#include "spec/spec_reader.hpp"
+#include "wavelet/synthesis.hpp"
+#include "wavelet/velocity_displacement.hpp"
+
+namespace py = pybind11;
+
+namespace quorel::python {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+using DoubleArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+// The command line's message without the blank lines around it.
+std::string trimmed(std::string_view text) {
+    const size_t first = text.find_first_not_of(" \n");
+    if (first == std::string_view::npos) return {};
+    const size_t last = text.find_last_not_of(" \n");
+    return std::string(text.substr(first, last - first + 1));
+}
+
+[[noreturn]] void refuse(const std::string& message) { throw QuorelError(message); }
+
+// --- arguments ---------------------------------------------------------------
+
+bool is_path(const py::handle& value) {
+    return py::isinstance<py::str>(value) || py::hasattr(value, "__fspath__");
+}
+
+std::string path_text(const py::handle& value) {
+    return py::module_::import("os").attr("fspath")(value).cast<std::string>();
+}
+
+int32_t whole_in(int64_t value, const char* name, int64_t low, int64_t high) {
+    if (value < low || value > high) {
+        refuse(format("%s=%lld is out of range: %lld to %lld", name, static_cast<long long>(value),
+                      static_cast<long long>(low), static_cast<long long>(high)));
+    }
+    return static_cast<int32_t>(value);
+}
+
+// A real argument rounded once to float, as the command line reads its reals.
+template <typename Accept>
+std::optional<float> real_where(const py::object& value, const char* name, Accept accept, const char* range) {
+    if (value.is_none()) return std::nullopt;
+    const double given = py::float_(value).cast<double>();
+    const float rounded = static_cast<float>(given);
+    if (!accept(rounded)) refuse(format("%s=%g is out of range: %s", name, given, range));
+    return rounded;
+}
+
+std::optional<float> positive_real(const py::object& value, const char* name) {
+    return real_where(value, name, [](float v) { return v > 0.0f && std::isfinite(v); }, "above 0");
+}
+
+int32_t choice(const std::string& value, const char* name, std::initializer_list<const char*> names) {
+    int32_t index = 0;
+    std::string list;
+    for (const char* option : names) {
+        if (value == option) return index;
+        list += (index++ > 0 ? ", " : "") + std::string(option);
+    }
+    refuse(format("%s='%s' is not one of %s", name, value.c_str(), list.c_str()));
+}
+
+int32_t algorithm_of(const std::string& name) { return choice(name, "algorithm", {"kelly-richman", "smallwood"}) + 1; }
+int32_t spacing_of(const std::string& name) { return choice(name, "spacing", {"1/3", "1/6", "1/12"}) + 1; }
+int32_t units_of(const std::string& name) { return choice(name, "units", {"english", "metric", "si"}) + 1; }
+
+// A one-dimensional float64 array, without a copy when it already is one.
+DoubleArray vector_argument(const py::handle& value, const char* name) {
+    DoubleArray array = DoubleArray::ensure(value);
+    if (!array) {
+        PyErr_Clear();
+        refuse(format("%s: not an array of numbers", name));
+    }
+    if (array.ndim() != 1) refuse(format("%s: a one-dimensional array is needed, not %ld dimensions", name,
+                                         static_cast<long>(array.ndim())));
+    return array;
+}
+
+std::vector<float> float_values(const DoubleArray& array) {
+    std::vector<float> values(static_cast<size_t>(array.size()));
+    const double* data = array.data();
+    for (size_t i = 0; i < values.size(); ++i) values[i] = static_cast<float>(data[i]);
+    return values;
+}
+
+const char* const spec_points_name = "the specification arrays";
+
+// (frequency, acceleration): two arrays of one length.
+void spec_points(const py::handle& spec, std::vector<float>& freq, std::vector<float>& accel) {
+    if (!py::isinstance<py::sequence>(spec) || py::len(spec) != 2) {
+        refuse("spec: a specification file or a (frequency, acceleration) pair is needed");
+    }
+    const py::sequence pair = py::reinterpret_borrow<py::sequence>(spec);
+    const DoubleArray f = vector_argument(pair[0], "frequency");
+    const DoubleArray a = vector_argument(pair[1], "acceleration");
+    if (f.size() != a.size()) {
+        refuse(format("frequency and acceleration differ in length: %ld and %ld", static_cast<long>(f.size()),
+                      static_cast<long>(a.size())));
+    }
+    freq = float_values(f);
+    accel = float_values(a);
+}
+
+// A dict with the acceptance file's keys, as the TOML text it stands for.
+toml::table toml_table(const py::dict& dict, const std::string& where);
+
+void insert_toml(toml::table& table, const std::string& key, const py::handle& value, const std::string& where);
+
+toml::array toml_array(const py::handle& list, const std::string& where) {
+    toml::array array;
+    for (const py::handle item : list) {
+        if (py::isinstance<py::dict>(item)) {
+            array.push_back(toml_table(py::reinterpret_borrow<py::dict>(item), where));
+        } else {
+            toml::table holder;
+            insert_toml(holder, "item", item, where);
+            array.push_back(*holder.get("item"));
+        }
+    }
+    return array;
+}
+
+void insert_toml(toml::table& table, const std::string& key, const py::handle& value, const std::string& where) {
+    const std::string name = where.empty() ? key : where + "." + key;
+    if (py::isinstance<py::bool_>(value)) {
+        table.insert(key, value.cast<bool>());
+    } else if (py::isinstance<py::int_>(value)) {
+        table.insert(key, value.cast<int64_t>());
+    } else if (py::isinstance<py::float_>(value)) {
+        table.insert(key, value.cast<double>());
+    } else if (py::isinstance<py::str>(value)) {
+        table.insert(key, value.cast<std::string>());
+    } else if (py::isinstance<py::dict>(value)) {
+        table.insert(key, toml_table(py::reinterpret_borrow<py::dict>(value), name));
+    } else if (py::isinstance<py::list>(value) || py::isinstance<py::tuple>(value)) {
+        table.insert(key, toml_array(value, name));
+    } else {
+        refuse(format("acceptance: %s: a %s is not a value of an acceptance file", name.c_str(),
+                      py::str(value.get_type().attr("__name__")).cast<std::string>().c_str()));
+    }
+}
+
+toml::table toml_table(const py::dict& dict, const std::string& where) {
+    toml::table table;
+    for (const auto& [key, value] : dict) {
+        if (!py::isinstance<py::str>(key)) refuse("acceptance: every key must be a string");
+        insert_toml(table, key.cast<std::string>(), value, where);
+    }
+    return table;
+}
+
+// A path to an acceptance file, or a dict with its keys.
+std::optional<AcceptanceRules> acceptance_argument(const py::object& acceptance) {
+    if (acceptance.is_none()) return std::nullopt;
+    if (is_path(acceptance)) return read_acceptance_file(path_text(acceptance));
+    if (!py::isinstance<py::dict>(acceptance)) refuse("acceptance: a file name or a dict is needed");
+    std::ostringstream text;
+    text << toml_table(py::reinterpret_borrow<py::dict>(acceptance), "");
+    return parse_acceptance("the acceptance dict", text.str());
+}
+
+// --- results -----------------------------------------------------------------
+
+template <typename T, typename Value>
+py::array_t<T> array_of(size_t n, Value value) {
+    py::array_t<T> array(static_cast<py::ssize_t>(n));
+    auto out = array.template mutable_unchecked<1>();
+    for (size_t i = 0; i < n; ++i) out(static_cast<py::ssize_t>(i)) = value(i);
+    return array;
+}
+
+py::object python_value(const Json& value) {
+    switch (value.type()) {
+        case Json::value_t::null: return py::none();
+        case Json::value_t::boolean: return py::bool_(value.get<bool>());
+        case Json::value_t::number_integer: return py::int_(value.get<int64_t>());
+        case Json::value_t::number_unsigned: return py::int_(value.get<uint64_t>());
+        case Json::value_t::number_float: return py::float_(value.get<double>());
+        case Json::value_t::string: return py::str(value.get<std::string>());
+        case Json::value_t::array: {
+            py::list list;
+            for (const Json& item : value) list.append(python_value(item));
+            return list;
+        }
+        case Json::value_t::object: {
+            py::dict dict;
+            for (const auto& [key, item] : value.items()) dict[py::str(key)] = python_value(item);
+            return dict;
+        }
+        default: return py::none();
+    }
+}
+
+// A list of objects as one array per key.
+py::dict columns(const Json& rows, std::initializer_list<std::pair<const char*, char>> keys) {
+    py::dict table;
+    const size_t n = rows.size();
+    for (const auto& [key, kind] : keys) {
+        if (n > 0 && rows[0][key].is_null()) {
+            table[key] = py::none();
+        } else if (kind == 'i') {
+            table[key] = array_of<int32_t>(n, [&](size_t i) { return rows[i][key].get<int32_t>(); });
+        } else if (kind == 'b') {
+            table[key] = array_of<bool>(n, [&](size_t i) { return rows[i][key].get<bool>(); });
+        } else {
+            table[key] = array_of<double>(n, [&](size_t i) { return rows[i][key].get<double>(); });
+        }
+    }
+    return table;
+}
+
+// What summary.json holds of an optimum, with its history, SRS and wavelet
+// table as the CSV and .out files hold them.
+py::dict optimum_object(const Json& summary, const OptimumHistory& h, const PreparedRun& run, const RunResults& results) {
+    py::dict optimum = python_value(summary);
+    if (!run.options.write_files) optimum["files"] = py::none();
+    const RunSettings& settings = run.settings;
+    const SrsSpec& spec = run.spec;
+    const size_t nt = h.acceleration.size();
+    const ReportingFactors factors = reporting_factors(settings.units);
+    optimum["time"] = array_of<double>(
+        nt, [&](size_t j) { return static_cast<double>(sample_time(static_cast<int32_t>(j), settings.dt)); });
+    optimum["acceleration"] = array_of<double>(nt, [&](size_t j) { return static_cast<double>(h.acceleration[j]); });
+    optimum["velocity"] = array_of<double>(nt, [&](size_t j) { return reported_value(h.velocity[j], factors.velocity); });
+    optimum["displacement"] =
+        array_of<double>(nt, [&](size_t j) { return reported_value(h.displacement[j], factors.displacement); });
+    const size_t n = static_cast<size_t>(spec.count);
+    optimum["srs_positive"] = array_of<double>(n, [&](size_t j) { return static_cast<double>(h.srs.xmax[j]); });
+    optimum["srs_negative"] = array_of<double>(n, [&](size_t j) { return static_cast<double>(h.srs.xmin[j]); });
+    std::vector<TableWavelet> wavelets(n);
+    for (size_t k = 0; k < n; ++k) wavelets[k] = table_wavelet(results.set, h.trial, static_cast<int32_t>(k));
+    py::dict table;
+    table["index"] = array_of<int32_t>(n, [](size_t k) { return static_cast<int32_t>(k); });
+    table["frequency"] = array_of<double>(n, [&](size_t k) { return static_cast<double>(spec.freq[k]); });
+    table["polarity"] = array_of<int32_t>(n, [&](size_t k) { return wavelets[k].polarity; });
+    table["half_sines"] = array_of<int32_t>(n, [&](size_t k) { return wavelets[k].half_sines; });
+    table["delay"] = array_of<double>(n, [&](size_t k) { return static_cast<double>(wavelets[k].delay); });
+    table["amplitude"] = array_of<double>(n, [&](size_t k) { return wavelets[k].amplitude; });
+    optimum["wavelets"] = table;
+    return optimum;
+}
+
+struct SynthesisResult {
+    py::object settings, units, grid, trials, limits, acceptance, qualifying_trials, optimum, closest, spec_file,
+        output_dir;
+};
+
+SynthesisResult synthesis_result(const PreparedRun& run, const RunResults& results) {
+    const AcceptanceRules* acceptance = run.options.acceptance ? &*run.options.acceptance : nullptr;
+    const Json summary =
+        summary_document(SummaryInputs{quorel_version, run.options.spec_file, 0.0, run.settings, run.spec, results.table,
+                                       results.report.optima, run.names, &run.options.limits, acceptance});
+    SynthesisResult r;
+    r.settings = python_value(summary["settings"]);
+    r.units = python_value(summary["units"]);
+    r.grid = columns(summary["grid"], {{"frequency", 'd'}, {"spec", 'd'}});
+    r.trials = columns(summary["trials"], {{"trial", 'i'},
+                                           {"peak_acceleration", 'd'},
+                                           {"peak_velocity", 'd'},
+                                           {"peak_displacement", 'd'},
+                                           {"total_error_db", 'd'},
+                                           {"max_error_db", 'd'},
+                                           {"iterations", 'i'},
+                                           {"within_limits", 'b'},
+                                           {"passes", 'b'}});
+    r.limits = python_value(summary["limits"]);
+    r.acceptance = python_value(summary["acceptance"]);
+    r.qualifying_trials = python_value(summary["qualifying_trials"]);
+    r.closest = python_value(summary["closest"]);
+    r.spec_file = python_value(summary["spec_file"]);
+    r.output_dir = run.options.write_files ? py::object(py::str(run.names.directory.empty() ? "." : run.names.directory))
+                                           : py::none();
+    if (summary["optimum"].is_null()) {
+        r.optimum = py::none();
+    } else {
+        py::dict optimum;
+        optimum["displacement"] =
+            optimum_object(summary["optimum"]["displacement"], results.report.displacement, run, results);
+        optimum["acceleration"] =
+            optimum_object(summary["optimum"]["acceleration"], results.report.acceleration, run, results);
+        r.optimum = optimum;
+    }
+    return r;
+}
+
+// --- the functions -----------------------------------------------------------
+
+// Texts of the preparation: the warnings become Python warnings.
+class PreparationText : public TextOutput {
+public:
+    void print(std::string_view text) override {
+        if (text.find("Warning:") != std::string_view::npos) warnings.push_back(trimmed(text));
+    }
+    void warn() const {
+        for (const std::string& warning : warnings) {
+            if (PyErr_WarnEx(PyExc_UserWarning, warning.c_str(), 2) != 0) throw py::error_already_set();
+        }
+    }
+    std::vector<std::string> warnings;
+};
+
+// The run's trials as progress steps; the text of the run is not shown.
+class ProgressReporter : public RunReporter {
+public:
+    explicit ProgressReporter(LongCall& call) : call_(call) {}
+    void print(std::string_view) override {}
+    void table_heading(std::string_view) override {}
+    void trial_line(int32_t trial, int32_t count, std::string_view) override { call_.post_progress(trial + 1, count); }
+
+private:
+    LongCall& call_;
+};
+
+py::tuple read_spec(const py::object& path) {
+    SrsSpec spec;
+    DiscardText quiet;
+    load_spec_points(quiet, path_text(path), spec);
+    const size_t n = static_cast<size_t>(spec.input_count);
+    return py::make_tuple(array_of<double>(n, [&](size_t i) { return static_cast<double>(spec.input_freq[i]); }),
+                          array_of<double>(n, [&](size_t i) { return static_cast<double>(spec.input_accel[i]); }));
+}
+
+py::tuple grid(const py::object& frequency, const py::object& acceleration, const std::string& spacing) {
+    std::vector<float> freq, accel;
+    spec_points(py::make_tuple(frequency, acceleration), freq, accel);
+    SrsSpec spec;
+    set_spec_points(spec_points_name, freq.data(), accel.data(), static_cast<int32_t>(freq.size()), spec);
+    PreparationText text;
+    if (build_octave_grid(spec, octave_fraction_for_answer(spacing_of(spacing)))) {
+        text.print("Warning: number of specification points reduced.");
+    }
+    text.warn();
+    const size_t n = static_cast<size_t>(spec.count);
+    return py::make_tuple(array_of<double>(n, [&](size_t i) { return static_cast<double>(spec.freq[i]); }),
+                          array_of<double>(n, [&](size_t i) { return static_cast<double>(spec.accel[i]); }));
+}
+
+SynthesisResult synthesize(const py::object& spec, int64_t trials, int64_t seed, const py::object& q,
+                           const py::object& damping, const std::string& spacing, const std::string& units,
+                           const std::string& algorithm, const py::object& sample_rate, const py::object& points,
+                           const py::object& duration, const py::object& max_acceleration,
+                           const py::object& max_velocity, const py::object& max_displacement,
+                           const py::object& max_force, const py::object& moving_mass, const py::object& acceptance,
+                           int64_t threads, const py::object& output_dir, const py::object& progress) {
+    RunRequest request;
+    if (is_path(spec)) {
+        request.spec_file = path_text(spec);
+    } else {
+        spec_points(spec, request.spec_freq, request.spec_accel);
+        request.spec_given = true;
+        request.spec_name = spec_points_name;
+    }
+    request.algorithm = algorithm_of(algorithm);
+    request.spacing_answer = spacing_of(spacing);
+    if (!q.is_none() && !damping.is_none()) refuse("q and damping: give one of them");
+    request.q = real_where(q, "q", [](float v) { return v > 0.5f; }, "above 0.5");
+    request.damping = real_where(damping, "damping", [](float v) { return v >= 0.0f && v < 1.0f; }, "0 <= damping < 1");
+    request.trials = whole_in(trials, "trials", 1, max_trials);
+    request.units = units_of(units);
+    request.seed = whole_in(seed, "seed", 1, 2147483647);
+    request.sample_rate = positive_real(sample_rate, "sample_rate");
+    if (!points.is_none() && !duration.is_none()) refuse("points and duration: give one of them");
+    if (!points.is_none()) {
+        if (!py::isinstance<py::int_>(points)) throw py::type_error("points: an integer is needed");
+        request.points = whole_in(points.cast<int64_t>(), "points", 1, max_history_samples);
+    }
+    request.duration = positive_real(duration, "duration");
+    request.threads = whole_in(threads, "threads", 0, 1024);
+    request.limits.acceleration = positive_real(max_acceleration, "max_acceleration");
+    request.limits.velocity = positive_real(max_velocity, "max_velocity");
+    request.limits.displacement = positive_real(max_displacement, "max_displacement");
+    request.limits.force = positive_real(max_force, "max_force");
+    request.limits.moving_mass = positive_real(moving_mass, "moving_mass");
+    if (request.limits.force.has_value() != request.limits.moving_mass.has_value()) {
+        refuse(request.limits.force ? "max_force needs moving_mass" : "moving_mass needs max_force");
+    }
+    if (!progress.is_none() && !PyCallable_Check(progress.ptr())) refuse("progress: a callable is needed");
+    request.acceptance = acceptance_argument(acceptance);
+    request.output_dir = output_dir.is_none() ? std::nullopt : std::optional(path_text(output_dir));
+
+    PreparationText text;
+    PreparedRun run = prepare_run(request, text);
+    text.warn();
+    LongCall call;
+    run.options.stop = &call.stop();
+    ProgressReporter reporter(call);
+    RunResults results;
+    call.run([&] { results = run_synthesis(run.settings, run.spec, run.names, run.options, reporter); }, progress);
+    return synthesis_result(run, results);
+}
+
+}  // namespace
+
+}  // namespace quorel::python
+
+PYBIND11_MODULE(quorel, m) {
+    using namespace quorel;
+    using namespace quorel::python;
+    m.doc() = R"(quorel: shock response spectra and their synthesis by wavelets, on numpy arrays.
+
+The functions run the engine of the quorel programs: the same settings give
+the same numbers as the command line, bit for bit.  Accelerations are in the
+unit of the specification (G, or m/sec^2 with units="si"), frequencies in Hz,
+times in seconds.  Every error raises QuorelError (a ValueError) with the
+message the command line prints.)";
+    m.attr("__version__") = quorel_version;
+
+    static py::exception<QuorelError> error(m, "QuorelError", PyExc_ValueError);
+    error.doc() = "An error of quorel: the message is the one the command line prints.";
+    py::register_exception_translator([](std::exception_ptr failure) {
+        try {
+            if (failure) std::rethrow_exception(failure);
+        } catch (const QuorelError& e) {
+            PyErr_SetString(error.ptr(), trimmed(e.what()).c_str());
+        }
+    });
+
+    py::class_<SynthesisResult>(m, "SynthesisResult", R"(The results of quorel.synthesize.
+
+Attributes:
+    settings: dict of the run's settings, as summary.json's "settings":
+        algorithm, spacing, damping_ratio, q, trials, units, seed,
+        sample_rate (samples/sec), dt (sec), duration (sec), samples.
+    units: dict of the unit labels: acceleration, velocity, displacement.
+    grid: dict of arrays: "frequency" (Hz) and "spec" (acceleration unit),
+        the synthesis grid and the specification on it.
+    trials: dict of arrays, one entry per trial (summary.json's trials):
+        trial, peak_acceleration, peak_velocity, peak_displacement (the
+        run's units), total_error_db, max_error_db, iterations,
+        within_limits; passes (None without acceptance rules).
+    limits: dict of the shaker limits given (None for those not given).
+    acceptance: the acceptance rules as summary.json holds them, or None.
+    qualifying_trials: trials within the limits that pass the rules.
+    optimum: None when no trial qualifies, else a dict with "displacement"
+        and "acceleration", each a dict: trial, peak_acceleration,
+        peak_velocity, peak_displacement, max_error_db, acceptance (the
+        verdict, or None), files (None when nothing was written), and the
+        arrays time (sec), acceleration, velocity, displacement (the run's
+        units, as history_<n>.csv holds them), srs_positive, srs_negative
+        (at grid["frequency"], as srs_<n>.out holds them) and wavelets (a
+        dict of arrays: index, frequency, polarity, half_sines, delay in
+        sec, amplitude, as wavelets_<n>.csv holds them).
+    closest: None, or when no trial qualifies: trial, limit_ratios,
+        acceptance, as summary.json's "closest".
+    spec_file: the specification file, or None for given points.
+    output_dir: the folder written, or None.)")
+        .def_readonly("settings", &SynthesisResult::settings)
+        .def_readonly("units", &SynthesisResult::units)
+        .def_readonly("grid", &SynthesisResult::grid)
+        .def_readonly("trials", &SynthesisResult::trials)
+        .def_readonly("limits", &SynthesisResult::limits)
+        .def_readonly("acceptance", &SynthesisResult::acceptance)
+        .def_readonly("qualifying_trials", &SynthesisResult::qualifying_trials)
+        .def_readonly("optimum", &SynthesisResult::optimum)
+        .def_readonly("closest", &SynthesisResult::closest)
+        .def_readonly("spec_file", &SynthesisResult::spec_file)
+        .def_readonly("output_dir", &SynthesisResult::output_dir)
+        .def("__repr__", [](const SynthesisResult& r) {
+            const std::string trials = py::str(r.settings["trials"]);
+            if (r.optimum.is_none()) {
+                return "<quorel.SynthesisResult: " + trials + " trials, none qualifies>";
+            }
+            return "<quorel.SynthesisResult: " + trials + " trials, optima " +
+                   py::str(r.optimum["displacement"]["trial"]).cast<std::string>() + " (displacement) and " +
+                   py::str(r.optimum["acceleration"]["trial"]).cast<std::string>() + " (acceleration)>";
+        });
+
+    m.def("read_spec", &read_spec, py::arg("path"), R"(Reads a specification file with the engine's reader.
+
+Args:
+    path: the file (str or os.PathLike): pairs of natural frequency (Hz)
+        and SRS acceleration (G, or m/sec^2 for units="si").
+
+Returns:
+    (frequency, acceleration): float64 arrays of the points as read, each
+    value rounded to float as the programs read it.
+
+Raises:
+    QuorelError: the file cannot be read, a token is not a number, or the
+        points are not 1 to 125 positive values in ascending frequency.)");
+
+    m.def("grid", &grid, py::arg("frequency"), py::arg("acceleration"), py::arg("spacing") = "1/6",
+          R"(The synthesis grid of a specification and the specification on it.
+
+Args:
+    frequency: the specification's frequencies (Hz), ascending.
+    acceleration: its SRS accelerations at those frequencies.
+    spacing: "1/3", "1/6" or "1/12" octave.
+
+Returns:
+    (frequency, spec): float64 arrays: the grid from the first to the last
+    frequency in steps of the spacing, and the specification there
+    (straight lines in log-log coordinates).  A grid of more than 125
+    frequencies is cut to the lowest 125 with a UserWarning.)");
+
+    m.def("synthesize", &synthesize, py::arg("spec"), py::kw_only(), py::arg("trials") = 200, py::arg("seed") = 1,
+          py::arg_v("q", py::none(), "10"), py::arg("damping") = py::none(), py::arg("spacing") = "1/6",
+          py::arg("units") = "english", py::arg("algorithm") = "smallwood", py::arg("sample_rate") = py::none(),
+          py::arg("points") = py::none(), py::arg("duration") = py::none(), py::arg("max_acceleration") = py::none(),
+          py::arg("max_velocity") = py::none(), py::arg("max_displacement") = py::none(),
+          py::arg("max_force") = py::none(), py::arg("moving_mass") = py::none(), py::arg("acceptance") = py::none(),
+          py::arg("threads") = 0, py::arg("output_dir") = py::none(), py::arg("progress") = py::none(),
+          R"(Synthesizes a shock history whose SRS meets a specification.
+
+Runs the random trials of the command line, each refined by amplitude
+correction, ranks them and chooses the displacement-weighted and the
+acceleration-weighted optimum among the trials within the limits that pass
+the acceptance rules.  Real arguments are rounded once to float, as the
+command line reads them.
+
+Args:
+    spec: a specification file (str or os.PathLike), or a (frequency,
+        acceleration) pair of arrays: natural frequencies in Hz, SRS
+        accelerations in G (m/sec^2 with units="si").
+    trials: number of random trials, 1 to 2000.
+    seed: the integer that shifts the random sequence, 1 to 2147483647.
+    q: SRS damping as the amplification factor Q, above 0.5 (10 when
+        neither q nor damping is given).
+    damping: SRS damping as a ratio of critical, 0 <= damping < 1 (not with q).
+    spacing: octave spacing of the frequency grid: "1/3", "1/6" or "1/12".
+    units: "english" (G, in/sec, inch), "metric" (G, m/sec, mm) or "si"
+        (m/sec^2, m/sec, mm): the units of every result.
+    algorithm: SRS filters: "smallwood" or "kelly-richman".
+    sample_rate: samples/sec, at least 4 x the top grid frequency
+        (default 10 x the top grid frequency).
+    points: samples in the history, 1 to 99999 (not with duration).
+    duration: length of the history in sec (default 2 / lowest frequency);
+        a history of 100000 samples or more is cut to 99999 with a warning.
+    max_acceleration: shaker limit on peak |acceleration|, acceleration unit.
+    max_velocity: limit on peak |velocity|, in/sec or m/sec.
+    max_displacement: limit on peak |displacement| from rest, inch or mm
+        (half the stroke of a centred armature).
+    max_force: force rating F >= M x peak acceleration: lbf with english
+        units, N otherwise (needs moving_mass).
+    moving_mass: moving mass M (armature, fixture, test item): lb with
+        english units, kg otherwise (needs max_force).
+    acceptance: acceptance rules: a TOML file (str or os.PathLike), or a
+        dict with its keys, e.g. {"srs": "maximax", "band": [{"low": -1.5,
+        "high": 3, "min_share": 0.9}], "above_nominal": {"min_share": 0.5}}.
+    threads: trial workers, 0 (every hardware thread) to 1024; the results
+        are the same for any number.
+    output_dir: a folder (created with its parents) where exactly the files
+        of the command line are written; None writes nothing at all.
+    progress: a callable progress(done, total) called on the calling thread
+        after each trial.
+
+Returns:
+    SynthesisResult: settings, grid, trials, optimum (None when no trial
+    qualifies: the command line's status 3), closest.
+
+Raises:
+    QuorelError: a bad argument, specification or acceptance rule, a check
+        of the run (sample rate too low, duration too short, a synthesis
+        check), or a file that cannot be written.
+    KeyboardInterrupt: Ctrl-C; the trials stop within about a second.)");
+}
