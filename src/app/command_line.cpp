@@ -2,12 +2,12 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <ctime>
-#include <filesystem>
 #include <new>
 #include <optional>
 #include <ostream>
@@ -105,7 +105,8 @@ its ratios peak/limit, and no optimum files are written.  An acceptance file:
 Exit status: 0 success; 1 the run failed (specification or acceptance file,
 a check of the run, a file that cannot be written, another run using the
 folder, --plot failing); 2 the command line is wrong (nothing is touched);
-3 no trial is within the limits and passes the acceptance rules.
+3 no trial is within the limits and passes the acceptance rules; 128 + N
+signal N (SIGINT, SIGTERM, SIGHUP) stopped the run: 130 for Ctrl-C.
 
 Without any argument quorel asks its questions instead (the dialogue).
 
@@ -183,6 +184,8 @@ void define_options(CLI::App& app, CommandLine& c) {
             ->option_text("SEC");
     points->excludes(duration);
     app.add_option("-o,--output-dir", c.output_dir, "Folder for every file, created with its parents (default .)")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string { return text.empty() ? "needs the name of a folder" : ""; }, "DIR"))
         ->option_text("DIR");
     app.add_option("-j,--threads", c.threads, "Trial workers, 1 to 1024 (default: every hardware thread)")
         ->check(integer_in(1, 1024))
@@ -251,7 +254,9 @@ public:
 
     void print(std::string_view text) override {
         hide_progress();
+        errno = 0;
         out_ << text;
+        check_output(out_);
     }
     void table_heading(std::string_view text) override {
         if (!quiet_) print(text);
@@ -259,9 +264,14 @@ public:
     void trial_line(int32_t trial, int32_t count, std::string_view line) override {
         if (!quiet_) {
             print(line);
-            out_.flush();
+            flush();
         }
         if (progress_) show_progress(trial + 1, count);
+    }
+    void flush() override {
+        errno = 0;
+        out_.flush();
+        check_output(out_);
     }
     void finish() { hide_progress(); }
 
@@ -313,7 +323,7 @@ RunSettings settings_of(const CommandLine& c) {
     return settings;
 }
 
-int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_terminal) {
+int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_terminal, StopRequest* stop) {
     RunSettings settings = settings_of(c);
     std::optional<AcceptanceRules> acceptance;
     if (!c.acceptance.empty()) acceptance = read_acceptance_file(c.acceptance);
@@ -338,15 +348,7 @@ int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_
     if (const std::string error = duration_error(spec, settings); !error.empty()) throw QuorelError(error);
 
     OutputNames names;
-    if (c.output_dir != ".") {
-        names.directory = c.output_dir;
-        std::error_code error;
-        std::filesystem::create_directories(c.output_dir, error);
-        if (error) {
-            throw QuorelError(format("\n Error: cannot create the output folder %s: %s \n", c.output_dir.c_str(),
-                                     error.message().c_str()));
-        }
-    }
+    if (c.output_dir != ".") names.directory = c.output_dir;
 
     EngineOptions options;
     options.threads = c.threads.empty() ? 0 : static_cast<int32_t>(*decimal_integer(c.threads));
@@ -362,6 +364,9 @@ int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_
     options.limits.force = limit(c.max_force);
     options.limits.moving_mass = limit(c.moving_mass);
     options.acceptance = acceptance;
+    options.stop = stop;
+    // Plots that cannot be drawn would fail the run at its very end.
+    if (c.plot) plot::check_gnuplot_runs();
 
     settings.start_time = static_cast<double>(std::time(nullptr));
     RunResults results;
@@ -371,6 +376,7 @@ int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_
     }
     out << elapsed_time_text(settings.start_time, static_cast<double>(std::time(nullptr)));
     out.flush();
+    check_output(out);
 
     if (!results.optima.chosen) return exit_not_met;
     if (!c.plot) return exit_success;
@@ -381,13 +387,16 @@ int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_
     request.acceptance = acceptance;
     request.trials = {results.optima.displacement};
     if (results.optima.acceleration != results.optima.displacement) request.trials.push_back(results.optima.acceleration);
+    // A signal while plotting stops before the next trial's plots.
+    const CatchingStops catching(stop);
+    if (stop != nullptr) request.stop = &stop->signal;
     return plot::draw_run(request, out, err);
 }
 
 }  // namespace
 
 int run_command_line(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                     bool err_is_terminal) {
+                     bool err_is_terminal, StopRequest* stop) {
     CLI::App app{"", "quorel"};
     CommandLine c;
     define_options(app, c);
@@ -408,7 +417,7 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
 
     int status = exit_run_error;
     try {
-        status = run(c, out, err, err_is_terminal);
+        status = run(c, out, err, err_is_terminal, stop);
     } catch (const QuorelError& error) {
         out.flush();
         err << error.what();
@@ -422,6 +431,10 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
     out.flush();
     err.flush();
     if (!out) status = exit_run_error;
+    // A run that failed because a signal stopped it.
+    if (status == exit_run_error && stop != nullptr && stop->signal.load() != 0) {
+        status = interrupted_status(stop->signal.load());
+    }
     return status;
 }
 

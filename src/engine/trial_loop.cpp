@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/error.hpp"
+#include "base/stop_request.hpp"
 #include "report/trial_table.hpp"
 #include "srs/spectrum_error.hpp"
 #include "wavelet/generation.hpp"
@@ -44,6 +45,7 @@ bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context,
     int32_t best_evaluation = 0;
     state.iteration = 0;
     for (;;) {
+        check_stop(context.stop);
         synthesize_time_history(set, trial, state.iteration == 0, context.spec, context.settings, workspace.basis,
                                 history);
         compute_srs(context.bank, history.samples.data(), history.nt, workspace.srs, context.kernels.srs);
