@@ -5,6 +5,8 @@
 // the work's thread touches a Python object.
 #include <pybind11/pybind11.h>
 
+#include <signal.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -15,13 +17,15 @@
 #include <utility>
 #include <vector>
 
+#include "base/stop_request.hpp"
+
 namespace quorel::python {
 
 class LongCall {
 public:
-    // Set when the caller has given up (Ctrl-C, or a failing callback): the
-    // work ends as soon as it sees it.
-    const std::atomic<bool>& stop() const { return stop_; }
+    // Its signal is set when the caller has given up (Ctrl-C, or a failing
+    // callback): the work ends as soon as it sees it.
+    StopRequest& stop() { return stop_; }
 
     // From the work's thread: `done` of `total` steps are finished.
     void post_progress(int64_t done, int64_t total) {
@@ -53,7 +57,7 @@ public:
             wake_.notify_all();
         });
         auto give_up = [&] {
-            stop_.store(true);
+            stop_.signal.store(SIGINT);
             py::gil_scoped_release release;
             worker.join();
         };
@@ -87,7 +91,7 @@ public:
     }
 
 private:
-    std::atomic<bool> stop_{false};
+    StopRequest stop_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::vector<std::pair<int64_t, int64_t>> events_;

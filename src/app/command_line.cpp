@@ -4,12 +4,12 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <ctime>
-#include <filesystem>
 #include <new>
 #include <optional>
 #include <ostream>
@@ -107,7 +107,8 @@ its ratios peak/limit, and no optimum files are written.  An acceptance file:
 Exit status: 0 success; 1 the run failed (specification or acceptance file,
 a check of the run, a file that cannot be written, another run using the
 folder, --plot failing); 2 the command line is wrong (nothing is touched);
-3 no trial is within the limits and passes the acceptance rules.
+3 no trial is within the limits and passes the acceptance rules; 128 + N
+signal N (SIGINT, SIGTERM, SIGHUP) stopped the run: 130 for Ctrl-C.
 
 Without any argument quorel asks its questions instead (the dialogue).
 
@@ -185,6 +186,8 @@ void define_options(CLI::App& app, CommandLine& c) {
             ->option_text("SEC");
     points->excludes(duration);
     app.add_option("-o,--output-dir", c.output_dir, "Folder for every file, created with its parents (default .)")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string { return text.empty() ? "needs the name of a folder" : ""; }, "DIR"))
         ->option_text("DIR");
     app.add_option("-j,--threads", c.threads, "Trial workers, 1 to 1024 (default: every hardware thread)")
         ->check(integer_in(1, 1024))
@@ -253,7 +256,9 @@ public:
 
     void print(std::string_view text) override {
         hide_progress();
+        errno = 0;
         out_ << text;
+        check_output(out_);
     }
     void table_heading(std::string_view text) override {
         if (!quiet_) print(text);
@@ -261,9 +266,14 @@ public:
     void trial_line(int32_t trial, int32_t count, std::string_view line) override {
         if (!quiet_) {
             print(line);
-            out_.flush();
+            flush();
         }
         if (progress_) show_progress(trial + 1, count);
+    }
+    void flush() override {
+        errno = 0;
+        out_.flush();
+        check_output(out_);
     }
     void finish() { hide_progress(); }
 
@@ -326,7 +336,7 @@ RunRequest request_of(const CommandLine& c) {
     return request;
 }
 
-int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_terminal) {
+int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_terminal, StopRequest* stop) {
     RunRequest request = request_of(c);
     if (!c.acceptance.empty()) request.acceptance = read_acceptance_file(c.acceptance);
     StreamText preparation(out);
@@ -336,6 +346,9 @@ int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_
     if (c.scalar_srs || c.baseline) options.kernels.srs = SrsKernel::scalar;
     if (c.dense_synthesis || c.baseline) options.kernels.dense_synthesis = true;
     if (c.baseline) options.threads = 1;
+    options.stop = stop;
+    // Plots that cannot be drawn would fail the run at its very end.
+    if (c.plot) plot::check_gnuplot_runs();
 
     settings.start_time = static_cast<double>(std::time(nullptr));
     RunResults results;
@@ -345,6 +358,7 @@ int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_
     }
     out << elapsed_time_text(settings.start_time, static_cast<double>(std::time(nullptr)));
     out.flush();
+    check_output(out);
 
     if (!results.report.optima.chosen) return exit_not_met;
     if (!c.plot) return exit_success;
@@ -356,13 +370,16 @@ int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_
     const Optima& optima = results.report.optima;
     plot_request.trials = {optima.displacement};
     if (optima.acceleration != optima.displacement) plot_request.trials.push_back(optima.acceleration);
+    // A signal while plotting stops before the next trial's plots.
+    const CatchingStops catching(stop);
+    if (stop != nullptr) plot_request.stop = &stop->signal;
     return plot::draw_run(plot_request, out, err);
 }
 
 }  // namespace
 
 int run_command_line(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                     bool err_is_terminal) {
+                     bool err_is_terminal, StopRequest* stop) {
     CLI::App app{"", "quorel"};
     CommandLine c;
     define_options(app, c);
@@ -383,7 +400,7 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
 
     int status = exit_run_error;
     try {
-        status = run(c, out, err, err_is_terminal);
+        status = run(c, out, err, err_is_terminal, stop);
     } catch (const QuorelError& error) {
         out.flush();
         err << error.what();
@@ -397,6 +414,10 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
     out.flush();
     err.flush();
     if (!out) status = exit_run_error;
+    // A run that failed because a signal stopped it.
+    if (status == exit_run_error && stop != nullptr && stop->signal.load() != 0) {
+        status = interrupted_status(stop->signal.load());
+    }
     return status;
 }
 

@@ -1,10 +1,6 @@
 #include "app/run_request.hpp"
 
-#include <filesystem>
-#include <system_error>
-
 #include "base/error.hpp"
-#include "base/format.hpp"
 #include "engine/time_grid.hpp"
 #include "spec/resample.hpp"
 #include "spec/spec_reader.hpp"
@@ -52,16 +48,7 @@ PreparedRun prepare_run(const RunRequest& request, TextOutput& out) {
     out.print(time_grid_line(settings));
     if (const std::string error = duration_error(spec, settings); !error.empty()) throw QuorelError(error);
 
-    if (request.output_dir && *request.output_dir != ".") {
-        const std::string& folder = *request.output_dir;
-        run.names.directory = folder;
-        std::error_code error;
-        std::filesystem::create_directories(folder, error);
-        if (error) {
-            throw QuorelError(format("\n Error: cannot create the output folder %s: %s \n", folder.c_str(),
-                                     error.message().c_str()));
-        }
-    }
+    if (request.output_dir && *request.output_dir != ".") run.names.directory = *request.output_dir;
 
     EngineOptions& options = run.options;
     options.threads = request.threads;

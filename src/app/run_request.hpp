@@ -34,8 +34,8 @@ struct RunRequest {
     std::optional<float> sample_rate;        // default: 10 x the top grid frequency
     std::optional<int32_t> points;           // or
     std::optional<float> duration;           // default: 2 / lowest frequency
-    // The folder for every file; none: nothing is written.  "." writes into
-    // the working directory without creating anything.
+    // The folder for every file (the run creates it); none: nothing is
+    // written.  "." is the working directory.
     std::optional<std::string> output_dir = ".";
     int32_t threads = 0;                     // 0: every hardware thread
     DriveLimits limits;
@@ -49,8 +49,8 @@ struct PreparedRun {
     EngineOptions options;
 };
 
-// Reads (or takes) the specification and builds its grid, sets and checks the
-// time grid and creates the output folder.  `out` gets what the command line
+// Reads (or takes) the specification and builds its grid, and sets and checks
+// the time grid.  `out` gets what the command line
 // prints on the way, each text in one call: the warning of a grid cut to 125
 // points, the warning of a reduced duration and the time-grid line.  Every
 // fault throws QuorelError, the duration check's after the time-grid line.

@@ -2,12 +2,12 @@
 // The run itself, once every setting is known: filter bank, trial log, trials,
 // final report and result files.  The front ends gather the settings and the
 // gridded specification, then hand them here.
-#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
 
 #include "base/run_settings.hpp"
+#include "base/stop_request.hpp"
 #include "engine/run_reporter.hpp"
 #include "engine/trial_loop.hpp"
 #include "report/drive_limits.hpp"
@@ -28,13 +28,13 @@ struct EngineOptions {
     // Only trials within these limits that pass these rules can be optima.
     DriveLimits limits;
     std::optional<AcceptanceRules> acceptance;
-    // false: nothing is written or locked (no trial log, report or result
-    // files); the results stay in memory and the reporter gets the trial
-    // lines alone.
+    // false: nothing is written or locked (no output folder, trial log,
+    // report or result files); the results stay in memory and the reporter
+    // gets the trial lines alone.
     bool write_files = true;
-    // Set from another thread, it ends the trials within one evaluation and
-    // the run with QuorelError(interrupted_message).
-    const std::atomic<bool>* stop = nullptr;
+    // Signals stop the run from the moment it holds the trial log (none: they
+    // take their default effect throughout).
+    StopRequest* stop = nullptr;
 };
 
 struct RunResults {
@@ -45,13 +45,17 @@ struct RunResults {
 };
 
 // Runs the synthesis with complete settings (time grid included) on the
-// gridded specification, writing every file into names.directory (unless
-// options.write_files is false).  The trial
-// log is locked from its creation to the end of the run: a second run in the
-// same folder fails ("another run is using trials.out") and changes nothing.
-// Fatal checks throw QuorelError; a file being written is then removed, the
-// trial log kept with the message as its last line.  A band of the acceptance
-// rules that covers no grid frequency is refused before any file is touched.
+// gridded specification, writing every file into names.directory, which is
+// created with its parents (nothing at all when options.write_files is false).
+//
+// Every check of the inputs comes first (a band of the acceptance rules that
+// covers no grid frequency, the filter bank): a run failing there leaves the
+// file system as it was.  The trial log is then locked from its creation to
+// the end of the run: a second run in the same folder fails ("another run is
+// using trials.out") and changes nothing.  Holding it, the run removes an
+// earlier summary.json, which would otherwise pass for this run's.  Fatal
+// checks, write errors and a requested stop throw QuorelError: the result file
+// being written never gets its name, and the trial log ends with the message.
 RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, OutputNames names,
                          const EngineOptions& options, RunReporter& reporter);
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/error.hpp"
+#include "base/stop_request.hpp"
 #include "report/trial_table.hpp"
 #include "srs/spectrum_error.hpp"
 #include "wavelet/generation.hpp"
@@ -44,6 +45,7 @@ bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context,
     int32_t best_evaluation = 0;
     state.iteration = 0;
     for (;;) {
+        check_stop(context.stop);
         synthesize_time_history(set, trial, state.iteration == 0, context.spec, context.settings, workspace.basis,
                                 history);
         compute_srs(context.bank, history.samples.data(), history.nt, workspace.srs, context.kernels.srs);
@@ -63,7 +65,6 @@ bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context,
         ++state.iteration;
         if (state.iteration == 60) break;
         if (last_needed != nullptr && trial > last_needed->load(std::memory_order_relaxed)) return false;
-        if (context.stopped()) return false;
     }
 
     // The row keeps the best evaluation's amplitudes, and the trial is judged
@@ -160,11 +161,10 @@ public:
 
     bool started() const { return !threads_.empty(); }
 
-    // Trial t's slot once it is done; none when the run was stopped first.
-    TrialSlot* wait_for(int32_t t) {
+    TrialSlot& wait_for(int32_t t) {
         std::unique_lock<std::mutex> lock(mutex_);
-        ready_.wait(lock, [&] { return slots_[static_cast<size_t>(t)].done || context_.stopped(); });
-        return slots_[static_cast<size_t>(t)].done ? &slots_[static_cast<size_t>(t)] : nullptr;
+        ready_.wait(lock, [&] { return slots_[static_cast<size_t>(t)].done; });
+        return slots_[static_cast<size_t>(t)];
     }
 
 private:
@@ -174,16 +174,9 @@ private:
             if (t >= trials_ || t > last_needed_.load()) return;
             TrialSlot slot;
             bool abandoned = false;
-            if (!context_.stopped()) {
-                evaluate_into(t, exponents_[static_cast<size_t>(t)], context_, set_, workspace, slot, last_needed_,
-                              abandoned);
-            }
-            if (abandoned || context_.stopped()) {
-                // The waiting caller sees the stop under the lock.
-                { std::lock_guard<std::mutex> lock(mutex_); }
-                ready_.notify_all();
-                return;
-            }
+            evaluate_into(t, exponents_[static_cast<size_t>(t)], context_, set_, workspace, slot, last_needed_,
+                          abandoned);
+            if (abandoned) return;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 slots_[static_cast<size_t>(t)] = std::move(slot);
@@ -262,7 +255,6 @@ void run_trials(RunReporter& reporter, OutputFile* trial_log, const TrialContext
             TrialSlot& slot = slots[static_cast<size_t>(t)];
             bool abandoned = false;
             evaluate_into(t, exponents[static_cast<size_t>(t)], context, set, workspace, slot, last_needed, abandoned);
-            if (abandoned) throw QuorelError(interrupted_message);
             emit(t, slot);
         }
     };
@@ -272,11 +264,7 @@ void run_trials(RunReporter& reporter, OutputFile* trial_log, const TrialContext
     } else {
         TrialWorkers pool(workers, generated, context, set, exponents, slots);
         if (pool.started()) {
-            for (int32_t t = 0; t < generated; ++t) {
-                const TrialSlot* slot = pool.wait_for(t);
-                if (slot == nullptr) throw QuorelError(interrupted_message);
-                emit(t, *slot);
-            }
+            for (int32_t t = 0; t < generated; ++t) emit(t, pool.wait_for(t));
         } else {
             evaluate_alone();
         }

@@ -55,14 +55,10 @@ struct TrialContext {
     KernelOptions kernels;
     // Rules judged on every trial's delivered SRS; none: every trial passes.
     const AcceptanceRules* acceptance = nullptr;
-    // Set from another thread: every evaluation ends after its current step.
-    const std::atomic<bool>* stop = nullptr;
-
-    bool stopped() const { return stop != nullptr && stop->load(std::memory_order_relaxed); }
+    // Nonzero once the run is asked to stop (a StopRequest's signal); none:
+    // the trials always run to the end.
+    const std::atomic<int>* stop = nullptr;
 };
-
-// The message of a run ended through TrialContext::stop.
-inline constexpr const char* interrupted_message = "\n Interrupted. \n";
 
 struct TrialResult {
     float peak_accel = 0.0f;
@@ -80,8 +76,9 @@ struct TrialResult {
 // row and measures the history they give: the peaks, the total error and the
 // acceptance verdict are those of the history the trial delivers.  Fatal
 // checks throw; `result.evaluations` counts the evaluations made until then.
+// A requested stop throws interrupted_message before the next evaluation.
 // Returns false, abandoning the trial, when `last_needed` drops below `trial`
-// (a fatal check in an earlier trial has ended the run) or the run is stopped.
+// (a fatal check in an earlier trial has ended the run).
 bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context, WaveletSet& set,
                     TrialWorkspace& workspace, TrialResult& result,
                     const std::atomic<int32_t>* last_needed = nullptr);
@@ -96,9 +93,7 @@ TrialLine trial_line(int32_t trial, const TrialResult& result);
 
 // Runs every trial and fills the trial table (values and their sort copies),
 // handing each trial's line to the reporter and the trial log (when given) in
-// trial order.  `threads` workers (1 evaluates on the calling thread).  A
-// stopped run throws QuorelError(interrupted_message) once the workers have
-// left their trials.
+// trial order.  `threads` workers (1 evaluates on the calling thread).
 void run_trials(RunReporter& reporter, OutputFile* trial_log, const TrialContext& context, RandomGenerator& rng,
                 WaveletSet& set, TrialTable& table, int32_t threads);
 

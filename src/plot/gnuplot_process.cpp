@@ -1,6 +1,7 @@
 #include "plot/gnuplot_process.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,21 +17,35 @@ extern char** environ;
 
 namespace quorel::plot {
 
-GnuplotRun run_gnuplot(const std::string& directory, const std::string& output, const std::string& script) {
+namespace {
+
+// Runs gnuplot with `args` (after the program name), standard input from
+// /dev/null, standard output to /dev/null when `quiet`, in `directory` unless
+// it is empty, and waits for it.
+GnuplotRun spawn_gnuplot(std::vector<std::string> args, const std::string& directory, bool quiet) {
     std::string program = "gnuplot";
-    std::string option = "-e";
-    std::string assignment = "outfile=" + gnuplot_string(output);
-    std::string script_name = script;
-    std::vector<char*> argv = {program.data(), option.data(), assignment.data(), script_name.data(), nullptr};
+    std::vector<char*> argv = {program.data()};
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (quiet) posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     // The scripts name the run's files without a folder: gnuplot reads and
     // writes them from the run's folder, as `gnuplot srs_3.gp` run there does.
-    int error = posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+    int error = directory.empty() ? 0 : posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+    // An ignored SIGPIPE would be inherited: gnuplot gets the usual one.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    if (error == 0) error = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    if (error == 0) error = posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
 
     GnuplotRun run;
@@ -54,5 +69,13 @@ GnuplotRun run_gnuplot(const std::string& directory, const std::string& output, 
     }
     return run;
 }
+
+}  // namespace
+
+GnuplotRun run_gnuplot(const std::string& directory, const std::string& output, const std::string& script) {
+    return spawn_gnuplot({"-e", "outfile=" + gnuplot_string(output), script}, directory, false);
+}
+
+GnuplotRun try_gnuplot() { return spawn_gnuplot({"--version"}, "", true); }
 
 }  // namespace quorel::plot

@@ -15,4 +15,8 @@ struct GnuplotRun {
 
 GnuplotRun run_gnuplot(const std::string& directory, const std::string& output, const std::string& script);
 
+// Runs `gnuplot --version` (its output discarded): whether gnuplot is there
+// and starts.
+GnuplotRun try_gnuplot();
+
 }  // namespace quorel::plot

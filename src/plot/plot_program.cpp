@@ -17,6 +17,8 @@
 #include "base/error.hpp"
 #include "base/exit_status.hpp"
 #include "base/format.hpp"
+#include "base/output_file.hpp"
+#include "base/stop_request.hpp"
 #include "spec/acceptance.hpp"
 
 namespace quorel::plot {
@@ -41,6 +43,9 @@ Examples:
   quorel-plot functional.txt                    every trial of the last run here
   quorel-plot functional.txt 32 --band -1.5,3 --band -3,6
   quorel-plot functional.txt --acceptance rules.toml --require-pass --pvss)";
+
+const char* const gnuplot_missing =
+    "\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n";
 
 const char* const bands_and_rules =
     "\n Error: --band and --acceptance together: put the bands in the acceptance file \n";
@@ -235,58 +240,28 @@ TrialFiles load_trial(long trial, const TrialFileNames& paths) {
     return files;
 }
 
-// Files written under a temporary name: removed on destruction unless they
-// were renamed to their final names.
-class PartFiles {
-public:
-    PartFiles() = default;
-    PartFiles(const PartFiles&) = delete;
-    PartFiles& operator=(const PartFiles&) = delete;
-    ~PartFiles() {
-        std::error_code ignored;
-        for (const std::string& name : names_) fs::remove(name, ignored);
-    }
-    std::string add(const std::string& final_name) {
-        names_.push_back(final_name + ".part");
-        return names_.back();
-    }
-    void write(const std::string& final_name, const std::string& text) {
-        const std::string part = add(final_name);
-        std::ofstream file(part, std::ios::binary | std::ios::trunc);
-        file << text;
-        file.close();
-        if (!file) throw QuorelError(format("\n Error: cannot write %s \n", part.c_str()));
-    }
-    void commit(const std::string& final_name) {
-        const std::string part = final_name + ".part";
-        std::error_code error;
-        fs::rename(part, final_name, error);
-        if (error) throw QuorelError(format("\n Error: cannot rename %s to %s \n", part.c_str(), final_name.c_str()));
-        names_.erase(std::remove(names_.begin(), names_.end(), part), names_.end());
-    }
-
-private:
-    std::vector<std::string> names_;
-};
-
-// Writes the script under a .part name, runs gnuplot on it into the picture's
-// .part name, and gives both their final names when gnuplot succeeded.
-// Returns false when there is no gnuplot to run.
+// Writes the script under its temporary name, runs gnuplot on it into the
+// picture's temporary name, and gives both their final names when gnuplot
+// succeeded.  Returns false when there is no gnuplot to run.
 bool draw(const RunFolder& folder, std::ostream& out, std::ostream& err, const std::string& script_name,
           const std::string& script, const std::string& picture) {
-    PartFiles parts;
-    parts.write(folder.path(script_name), script);
-    parts.add(folder.path(picture));
+    PendingName script_file(folder.path(script_name));
+    PendingName picture_file(folder.path(picture));
+    {
+        OutputFile file(script_file);
+        file.write(script);
+        file.close();
+    }
     out.flush();
     err.flush();
-    const GnuplotRun run = run_gnuplot(folder.directory(), picture + ".part", script_name + ".part");
+    const GnuplotRun run = run_gnuplot(folder.directory(), temporary_name(picture), temporary_name(script_name));
     if (!run.found) return false;
     if (!run.success) {
         throw QuorelError(format("\n Error: gnuplot failed on %s (%s): %s not drawn \n", folder.path(script_name).c_str(),
                                  run.detail.c_str(), folder.path(picture).c_str()));
     }
-    parts.commit(folder.path(picture));
-    parts.commit(folder.path(script_name));
+    picture_file.commit();
+    script_file.commit();
     return true;
 }
 
@@ -341,6 +316,7 @@ int draw(const PlotRequest& request, std::ostream& out, std::ostream& err) {
         out << compliance_table(trial, request.spec_file, units.accel, compliance);
         any_fail = any_fail || !compliance.verdict.pass;
         if (!gnuplot_found) continue;
+        check_stop(request.stop);
         const PlotNames names = plot_names(trial);
         gnuplot_found =
             draw(folder, out, err, names.srs_script, srs_script(context, spec, compliance), names.srs_picture) &&
@@ -353,7 +329,7 @@ int draw(const PlotRequest& request, std::ostream& out, std::ostream& err) {
                           pv_units ? ("  " + folder.path(names.pvss_picture)).c_str() : "");
         }
     }
-    if (!gnuplot_found) throw QuorelError("\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n");
+    if (!gnuplot_found) throw QuorelError(gnuplot_missing);
     return any_fail && request.require_pass ? exit_not_met : exit_success;
 }
 
@@ -380,6 +356,14 @@ int guarded(std::ostream& out, std::ostream& err, const Body& body) {
 }
 
 }  // namespace
+
+void check_gnuplot_runs() {
+    const GnuplotRun run = try_gnuplot();
+    if (!run.found) throw QuorelError(gnuplot_missing);
+    if (!run.success) {
+        throw QuorelError(format("\n Error: gnuplot does not run (%s): no plot can be drawn \n", run.detail.c_str()));
+    }
+}
 
 int draw_run(const PlotRequest& request, std::ostream& out, std::ostream& err) {
     return guarded(out, err, [&] { return draw(request, out, err); });

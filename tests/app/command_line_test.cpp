@@ -1,12 +1,18 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -90,7 +96,7 @@ TEST(CommandLine, ExamplesWriteTheDialoguesFilesAndTheirSummaries) {
         const CommandOutcome command = run_command(args);
         ASSERT_EQ(command.status, 0) << command.err;
         EXPECT_EQ(command.err, "");
-        EXPECT_EQ(command.out.find(" 0 "), std::string::npos) << "--quiet leaves the trial lines out";
+        EXPECT_EQ(command.out.find("\n 0 "), std::string::npos) << "--quiet leaves the trial lines out";
         std::filesystem::current_path("nested/out");
         const auto command_files = read_directory();
         for (const auto& [name, content] : dialogue_files) {
@@ -194,6 +200,10 @@ TEST(CommandLine, UsageErrorsExitTwoAndTouchNothing) {
         EXPECT_EQ(read_directory().size(), 1u) << line;
         EXPECT_FALSE(std::filesystem::exists("out")) << line;
     }
+    const CommandOutcome no_folder = run_command({"-o", "", "spec.txt"});
+    EXPECT_EQ(no_folder.status, 2);
+    EXPECT_NE(no_folder.err.find("Run 'quorel --help' for usage."), std::string::npos) << no_folder.err;
+    EXPECT_EQ(read_directory().size(), 1u);
     // A check of the run itself keeps the dialogue's message and status 1.
     const CommandOutcome low_rate = run_command({"-r", "159", "spec.txt"});
     EXPECT_EQ(low_rate.status, 1);
@@ -236,6 +246,111 @@ TEST(CommandLine, PlotDrawsTheOptimaInTheOutputFolder) {
     // The tables judge by the run's own rules.
     EXPECT_NE(outcome.out.find("Band -20/+20 dB", outcome.out.find(" Trial ")), std::string::npos) << outcome.out;
     EXPECT_LT(outcome.out.find("Optimum case for acceleration"), outcome.out.find(" Trial "));
+}
+
+// --plot without a gnuplot that runs fails before anything is written, not
+// after the trials.
+TEST(CommandLine, PlotWithoutAWorkingGnuplotFailsBeforeTheRun) {
+    TempDir dir;
+    write_file("spec.txt", "100 10\n400 40\n");
+    std::filesystem::create_directory("bin");
+    write_file("bin/gnuplot", "#!/bin/sh\nexit 1\n");
+    std::filesystem::permissions("bin/gnuplot", std::filesystem::perms::owner_all);
+    const char* path = std::getenv("PATH");
+    const std::string saved = path != nullptr ? path : "";
+    struct Case {
+        std::string path, message;
+    };
+    for (const Case& c :
+         {Case{(dir.path() / "empty").string(),
+               "\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n"},
+          Case{(dir.path() / "bin").string(),
+               "\n Error: gnuplot does not run (exit status 1): no plot can be drawn \n"}}) {
+        setenv("PATH", c.path.c_str(), 1);
+        const CommandOutcome outcome =
+            run_command({"-n", "2", "-p", "2000", "-r", "8000", "-o", "run", "--plot", "--quiet", "spec.txt"});
+        setenv("PATH", saved.c_str(), 1);
+        EXPECT_EQ(outcome.status, 1) << c.path;
+        EXPECT_EQ(outcome.err, c.message);
+        EXPECT_FALSE(std::filesystem::exists("run")) << c.path;
+    }
+}
+
+// A signal during the trials stops them within about an evaluation, and the
+// run ends as a failed one: status 128 + the signal, the trial log ending
+// with the interruption, no summary (an earlier one removed) and no
+// temporary file.
+TEST(CommandLine, ASignalStopsTheRunLeavingNoFileThatPassesForComplete) {
+    TempDir dir;
+    write_file("pyroshock.txt", example_file("pyroshock.txt"));
+    std::filesystem::create_directory("run");
+    const int null_out = ::open("/dev/null", O_WRONLY);
+    ASSERT_GE(null_out, 0);
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal_number);
+        write_file("run/summary.json", "{}\n");
+        std::filesystem::remove("run/trials.out");
+        // Hundreds of seconds of trials.
+        const int pid = testing::start_program(
+            {"--quiet", "-n", "2000", "--spacing", "1/12", "-p", "99999", "-j", "2", "-o", "run", "pyroshock.txt"},
+            null_out, "err.txt");
+        ASSERT_GT(pid, 0);
+        // The trial log has its headers once the run catches signals.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (read_lines("run/trials.out").size() < 4 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ::kill(pid, signal_number);
+        const testing::ProgramEnd end = testing::wait_program(pid, 10.0);
+        EXPECT_EQ(end.signal, 0);
+        EXPECT_EQ(end.status, 128 + signal_number);
+        const std::string interrupted = "\n Interrupted. \n";
+        const std::string log = read_file("run/trials.out");
+        ASSERT_GE(log.size(), interrupted.size());
+        EXPECT_EQ(log.substr(log.size() - interrupted.size()), interrupted);
+        EXPECT_EQ(read_file("err.txt"), interrupted);
+        EXPECT_FALSE(std::filesystem::exists("run/summary.json"));
+        EXPECT_TRUE(testing::files_ending({".part"}, "run").empty());
+    }
+    ::close(null_out);
+}
+
+// Standard output that cannot be written (a closed pipe, a full disk) fails
+// the run like any other write error, with the same cleanup: status 1, not
+// death by SIGPIPE, the reason on standard error and at the end of the log,
+// and no summary.
+TEST(CommandLine, AStandardOutputThatFailsFailsTheRun) {
+    TempDir dir;
+    write_file("spec.txt", "100 10\n400 40\n");
+    int pipe_ends[2];
+    ASSERT_EQ(::pipe(pipe_ends), 0);
+    ::close(pipe_ends[0]);
+    const int full = ::open("/dev/full", O_WRONLY);
+    ASSERT_GE(full, 0);
+    struct Case {
+        int out;
+        bool quiet;
+        std::string reason;
+    };
+    for (const Case& c : {Case{pipe_ends[1], false, "Broken pipe"}, Case{full, false, "No space left on device"},
+                          Case{full, true, "No space left on device"}}) {
+        SCOPED_TRACE(c.reason + (c.quiet ? " quiet" : ""));
+        std::vector<std::string> args{"-n", "3", "-p", "2000", "-r", "8000", "-o", "run", "spec.txt"};
+        if (c.quiet) args.insert(args.begin(), "--quiet");
+        const testing::ProgramEnd end = testing::wait_program(testing::start_program(args, c.out, "err.txt"));
+        EXPECT_EQ(end.signal, 0);
+        EXPECT_EQ(end.status, 1);
+        const std::string message = "\n Error: cannot write to standard output: " + c.reason + " \n";
+        EXPECT_EQ(read_file("err.txt"), message);
+        const std::string log = read_file("run/trials.out");
+        ASSERT_GE(log.size(), message.size());
+        EXPECT_EQ(log.substr(log.size() - message.size()), message);
+        EXPECT_FALSE(std::filesystem::exists("run/summary.json"));
+        EXPECT_TRUE(testing::files_ending({".part"}, "run").empty());
+        std::filesystem::remove_all("run");
+    }
+    ::close(pipe_ends[1]);
+    ::close(full);
 }
 
 // The trial the score table `name` ranks first among those `qualifies`
@@ -369,6 +484,12 @@ TEST(CommandLine, AcceptanceRulesJudgeTheSrsEachTrialDelivers) {
     EXPECT_EQ(bad.status, 1);
     EXPECT_NE(bad.err.find("bad.toml line 3: band[1].high: must be above low"), std::string::npos) << bad.err;
     EXPECT_FALSE(std::filesystem::exists("bad"));
+    // So does a band whose range holds no grid frequency.
+    write_file("far.toml", "[[band]]\nlow = -3\nhigh = 3\nfrom_hz = 50000\nto_hz = 60000\n");
+    const CommandOutcome far = run_command({"-o", "far", "--acceptance", "far.toml", "spec.txt"});
+    EXPECT_EQ(far.status, 1);
+    EXPECT_NE(far.err.find("holds no frequency"), std::string::npos) << far.err;
+    EXPECT_FALSE(std::filesystem::exists("far"));
 }
 
 // A progress line only on a terminal's standard error, erased at the end.

@@ -19,6 +19,7 @@
 namespace quorel {
 namespace {
 
+using testing::files_ending;
 using testing::gnuplot_installed;
 using testing::read_file;
 using testing::run_script;
@@ -75,20 +76,6 @@ std::vector<Optimum> optima(const std::string& console) {
         found.push_back(o);
     }
     EXPECT_EQ(found.size(), 2u) << console;
-    return found;
-}
-
-// Files of the working directory whose names end with one of the suffixes.
-std::vector<std::string> files_ending(std::initializer_list<const char*> suffixes) {
-    std::vector<std::string> found;
-    for (const auto& entry : std::filesystem::directory_iterator(".")) {
-        const std::string name = entry.path().filename().string();
-        for (const std::string suffix : suffixes) {
-            if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
-                found.push_back(name);
-            }
-        }
-    }
     return found;
 }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <functional>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -77,6 +78,21 @@ struct RunOutcome {
 // Runs the program in the current directory with `answers` as standard input
 // (not a terminal: the key wait reads nothing) and a frozen clock.
 RunOutcome run_script(const std::string& answers, RunOptions options = {});
+
+// The built quorel started in the working directory with `args`, standard
+// input from /dev/null, standard output to `stdout_fd` and standard error to
+// the file `stderr_file`.  Returns its process id.
+int start_program(const std::vector<std::string>& args, int stdout_fd, const std::string& stderr_file);
+// How a started program ended: its exit status, or -1 and the signal that
+// killed it.
+struct ProgramEnd {
+    int status = -1;
+    int signal = 0;
+};
+// Waits at most `timeout_seconds`, then kills it (SIGKILL) and reports that.
+ProgramEnd wait_program(int pid, double timeout_seconds = 30.0);
+// The names in `folder` ending in any of `suffixes`.
+std::vector<std::string> files_ending(std::initializer_list<const char*> suffixes, const std::string& folder = ".");
 
 // A console over a scripted answer text, with the printed text collected; the
 // key wait reads nothing.  For driving one routine of the dialogue.
