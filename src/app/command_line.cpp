@@ -20,6 +20,7 @@
 #include "engine/engine.hpp"
 #include "engine/time_grid.hpp"
 #include "plot/plot_program.hpp"
+#include "report/bounds.hpp"
 #include "spec/acceptance.hpp"
 #include "spec/resample.hpp"
 #include "spec/spec_reader.hpp"
@@ -337,6 +338,22 @@ int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_
     out << time_grid_line(settings);
     if (const std::string error = duration_error(spec, settings); !error.empty()) throw QuorelError(error);
 
+    DriveLimits limits;
+    auto limit = [](const std::string& text) { return text.empty() ? std::nullopt : std::optional(decimal_real(text)); };
+    limits.acceleration = limit(c.max_acceleration);
+    limits.velocity = limit(c.max_velocity);
+    limits.displacement = limit(c.max_displacement);
+    limits.force = limit(c.max_force);
+    limits.moving_mass = limit(c.moving_mass);
+
+    // What no drive of this duration can do, before any trial tries.
+    const BoundedSpectrum bounded{spec.freq.data(), spec.accel.data(), spec.count, static_cast<double>(settings.damping),
+                                  settings.units, limits.moving_mass};
+    const FeasibilityBounds bounds =
+        feasibility_bounds(bounded, static_cast<double>(settings.nt) * static_cast<double>(settings.dt));
+    out << bounds_line(bounds, settings);
+    out << impossible_limit_warnings(bounds, limits, bounded, settings, max_history_samples);
+
     OutputNames names;
     if (c.output_dir != ".") {
         names.directory = c.output_dir;
@@ -355,13 +372,9 @@ int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_
     if (c.baseline) options.threads = 1;
     options.machine_readable = true;
     options.spec_file = c.spec_file;
-    auto limit = [](const std::string& text) { return text.empty() ? std::nullopt : std::optional(decimal_real(text)); };
-    options.limits.acceleration = limit(c.max_acceleration);
-    options.limits.velocity = limit(c.max_velocity);
-    options.limits.displacement = limit(c.max_displacement);
-    options.limits.force = limit(c.max_force);
-    options.limits.moving_mass = limit(c.moving_mass);
+    options.limits = limits;
     options.acceptance = acceptance;
+    options.bounds = bounds;
 
     settings.start_time = static_cast<double>(std::time(nullptr));
     RunResults results;

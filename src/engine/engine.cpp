@@ -111,13 +111,14 @@ RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, Outpu
                                               table.peak_velocity[i], table.peak_displacement[i])
                                      .within();
     }
+    const FeasibilityBounds* bounds = options.bounds ? &*options.bounds : nullptr;
     const ReportContext report{settings, spec, bank, options.kernels.srs, options.machine_readable, &options.limits,
-                               acceptance};
+                               acceptance, bounds};
     results.optima = report_results(reporter, report, names, set, table);
     if (options.machine_readable) {
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         write_summary(SummaryInputs{quorel_version, options.spec_file, elapsed, settings, spec, table, results.optima,
-                                    names, &options.limits, acceptance});
+                                    names, &options.limits, acceptance, bounds});
     }
     trial_log.close();
     return results;

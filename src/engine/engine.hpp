@@ -9,6 +9,7 @@
 #include "base/run_settings.hpp"
 #include "engine/run_reporter.hpp"
 #include "engine/trial_loop.hpp"
+#include "report/bounds.hpp"
 #include "report/drive_limits.hpp"
 #include "report/final_report.hpp"
 #include "spec/acceptance.hpp"
@@ -27,6 +28,9 @@ struct EngineOptions {
     // Only trials within these limits that pass these rules can be optima.
     DriveLimits limits;
     std::optional<AcceptanceRules> acceptance;
+    // The least peaks any drive of this duration needs for the specification:
+    // the report and the summary set the trials' peaks against them.
+    std::optional<FeasibilityBounds> bounds;
 };
 
 struct RunResults {
