@@ -86,8 +86,10 @@ the two optimum trials.  Also written, for scripts:
   history_<n>.csv     time, acceleration, velocity, displacement of each optimum (%.9g)
   wavelets_<n>.csv    index, frequency, polarity, half-sines, delay (sec), amplitude
 
-Standard output: the time grid, warnings, the trial lines, the two optima and
-the elapsed time.  Errors go to standard error.
+Standard output: the time grid, the least peaks any drive of the duration
+needs for the specification, warnings (a limit below its least peak among
+them), the trial lines, the two optima and the elapsed time.  Errors go to
+standard error.
 
 Shaker limits and acceptance rules: the two optima are chosen, with the same
 scores, among the trials within every limit given whose SRS passes the rules.
