@@ -20,6 +20,7 @@
 #include "engine/engine.hpp"
 #include "engine/time_grid.hpp"
 #include "plot/plot_program.hpp"
+#include "report/bounds.hpp"
 #include "spec/acceptance.hpp"
 #include "spec/resample.hpp"
 #include "spec/spec_reader.hpp"
@@ -85,8 +86,10 @@ the two optimum trials.  Also written, for scripts:
   history_<n>.csv     time, acceleration, velocity, displacement of each optimum (%.9g)
   wavelets_<n>.csv    index, frequency, polarity, half-sines, delay (sec), amplitude
 
-Standard output: the time grid, warnings, the trial lines, the two optima and
-the elapsed time.  Errors go to standard error.
+Standard output: the time grid, the least peaks any drive of the duration
+needs for the specification, warnings (a limit below its least peak among
+them), the trial lines, the two optima and the elapsed time.  Errors go to
+standard error.
 
 Shaker limits and acceptance rules: the two optima are chosen, with the same
 scores, among the trials within every limit given whose SRS passes the rules.
@@ -347,6 +350,22 @@ int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_
     out << time_grid_line(settings);
     if (const std::string error = duration_error(spec, settings); !error.empty()) throw QuorelError(error);
 
+    DriveLimits limits;
+    auto limit = [](const std::string& text) { return text.empty() ? std::nullopt : std::optional(decimal_real(text)); };
+    limits.acceleration = limit(c.max_acceleration);
+    limits.velocity = limit(c.max_velocity);
+    limits.displacement = limit(c.max_displacement);
+    limits.force = limit(c.max_force);
+    limits.moving_mass = limit(c.moving_mass);
+
+    // What no drive of this duration can do, before any trial tries.
+    const BoundedSpectrum bounded{spec.freq.data(), spec.accel.data(), spec.count, static_cast<double>(settings.damping),
+                                  settings.units, limits.moving_mass};
+    const FeasibilityBounds bounds =
+        feasibility_bounds(bounded, static_cast<double>(settings.nt) * static_cast<double>(settings.dt));
+    out << bounds_line(bounds, settings);
+    out << impossible_limit_warnings(bounds, limits, bounded, settings, max_history_samples);
+
     OutputNames names;
     if (c.output_dir != ".") names.directory = c.output_dir;
 
@@ -357,16 +376,12 @@ int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_
     if (c.baseline) options.threads = 1;
     options.machine_readable = true;
     options.spec_file = c.spec_file;
-    auto limit = [](const std::string& text) { return text.empty() ? std::nullopt : std::optional(decimal_real(text)); };
-    options.limits.acceleration = limit(c.max_acceleration);
-    options.limits.velocity = limit(c.max_velocity);
-    options.limits.displacement = limit(c.max_displacement);
-    options.limits.force = limit(c.max_force);
-    options.limits.moving_mass = limit(c.moving_mass);
+    options.limits = limits;
     options.acceptance = acceptance;
     options.stop = stop;
     // Plots that cannot be drawn would fail the run at its very end.
     if (c.plot) plot::check_gnuplot_runs();
+    options.bounds = bounds;
 
     settings.start_time = static_cast<double>(std::time(nullptr));
     RunResults results;

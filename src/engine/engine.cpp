@@ -118,8 +118,9 @@ RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, Outpu
                                                   table.peak_velocity[i], table.peak_displacement[i])
                                          .within();
         }
+        const FeasibilityBounds* bounds = options.bounds ? &*options.bounds : nullptr;
         const ReportContext report{settings, spec, bank, options.kernels.srs, options.machine_readable,
-                                   &options.limits, acceptance};
+                                   &options.limits, acceptance, bounds};
         results.optima = report_results(reporter, report, names, set, table);
         // The summary says the run is complete: only once everything else is.
         reporter.flush();
@@ -128,7 +129,7 @@ RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, Outpu
             const double elapsed =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
             write_summary(SummaryInputs{quorel_version, options.spec_file, elapsed, settings, spec, table,
-                                        results.optima, names, &options.limits, acceptance});
+                                        results.optima, names, &options.limits, acceptance, bounds});
         }
         trial_log.close();
     } catch (const QuorelError& error) {

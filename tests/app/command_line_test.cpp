@@ -19,6 +19,7 @@
 
 #include "app/command_line.hpp"
 #include "base/format.hpp"
+#include "report/bounds.hpp"
 #include "srs/srs.hpp"
 #include "support/test_support.hpp"
 
@@ -68,6 +69,10 @@ const Example examples[] = {
 
 std::string example_file(const std::string& name) { return read_file(std::string(QUOREL_EXAMPLES_DIR) + "/" + name); }
 
+double bounds_of(const FeasibilityBounds& bounds, const std::string& peak) {
+    return peak == "velocity" ? bounds.velocity.value : bounds.displacement.value;
+}
+
 double report_value(const std::string& console, const std::string& weighting, const std::string& label) {
     const size_t block = console.find("Optimum case for " + weighting);
     const size_t at = console.find(label + " = ", block);
@@ -97,6 +102,14 @@ TEST(CommandLine, ExamplesWriteTheDialoguesFilesAndTheirSummaries) {
         ASSERT_EQ(command.status, 0) << command.err;
         EXPECT_EQ(command.err, "");
         EXPECT_EQ(command.out.find("\n 0 "), std::string::npos) << "--quiet leaves the trial lines out";
+        if (std::string(example.name) == "functional") {
+            // Roughly by hand, velocity: 9.4 G at 10 Hz over its 5 cycles in 0.5 sec, the integral of
+            // |h_v| about (2/pi)(1 - e^(-pi/2)) / (zeta w) = 0.160 sec, so 9.4 x 9.81 / w^2 / 0.160.
+            EXPECT_NE(command.out.find("\n Least peaks any drive of 0.5 sec can have for this SRS (Q = 10): "
+                                       "5.86 G, 0.146 m/sec, 2.10 mm \n"),
+                      std::string::npos)
+                << command.out;
+        }
         std::filesystem::current_path("nested/out");
         const auto command_files = read_directory();
         for (const auto& [name, content] : dialogue_files) {
@@ -174,6 +187,25 @@ TEST(CommandLine, ExamplesWriteTheDialoguesFilesAndTheirSummaries) {
             const auto srs_lines = read_lines(format("srs_%ld.out", t));
             for (size_t j = 0; j < freqs.size(); ++j) {
                 EXPECT_EQ(format("%12.3f \t %12.5e \t %12.5e", freqs[j], srs.xmax[j], srs.xmin[j]), srs_lines[j]) << j;
+            }
+
+            // No drive undercuts the least peaks of its own SRS: the bounds of
+            // the delivered SRS stay at or below the trial's own peaks (velocity
+            // and displacement within the absolute SRS's excess over the pseudo
+            // SRS they hold for).
+            std::vector<float> levels;
+            for (size_t j = 0; j < freqs.size(); ++j) levels.push_back(std::max(srs.xmax[j], srs.xmin[j]));
+            const std::string units = run.at("units");
+            const BoundedSpectrum own{freqs.data(), levels.data(), static_cast<int32_t>(freqs.size()),
+                                      run.at("damping_ratio").get<float>(), units == "english" ? 1 : (units == "metric" ? 2 : 3),
+                                      std::nullopt};
+            const FeasibilityBounds bounds =
+                feasibility_bounds(own, static_cast<double>(samples.size()) * run.at("dt").get<float>());
+            EXPECT_LE(bounds.acceleration.value, optimum.at("peak_acceleration").get<double>()) << "trial " << t;
+            for (const char* peak : {"velocity", "displacement"}) {
+                EXPECT_LE(bounds_of(bounds, peak), (1.0 + testing::pseudo_srs_relative_tolerance) *
+                                                       optimum.at(std::string("peak_") + peak).get<double>())
+                    << peak << ", trial " << t;
             }
         }
         std::filesystem::current_path("../..");
@@ -429,6 +461,62 @@ TEST(CommandLine, LimitsChooseAmongTheTrialsWithinThemAndExitThreeWhenNone) {
     EXPECT_TRUE(failed.at("optimum").is_null());
     EXPECT_EQ(failed.at("closest").at("trial").get<size_t>(), closest);
     EXPECT_EQ(failed.at("qualifying_trials").get<long>(), 0);
+}
+
+// A velocity limit below the least peak any drive of the run's duration
+// needs: a warning before the trials naming the bound and the fewest samples
+// that bring it down to the limit, then status 3 with the closest trial's
+// peak against the limit and against the bound.  A history of that many
+// samples (given as the printed duration) has its bound within the limit, one
+// sample fewer has not; a limit below the bound of the longest history
+// leaves no duration.
+TEST(CommandLine, ImpossibleLimitsAreWarnedAndMeasuredAgainstTheLeastPeaks) {
+    TempDir dir;
+    write_file("spec.txt", "100 10\n400 40\n");
+    auto run_with = [&](const std::string& folder, std::vector<std::string> extra) {
+        extra.insert(extra.end(), {"-n", "3", "-r", "8000", "--quiet", "-o", folder, "spec.txt"});
+        return run_command(extra);
+    };
+    ASSERT_EQ(run_with("free", {"-p", "400"}).status, 0);
+    const double least = nlohmann::json::parse(read_file("free/summary.json")).at("bounds").at("velocity").at("value");
+    const std::string limit = format("%.4g", 0.9 * least);
+
+    const CommandOutcome tight = run_with("tight", {"-p", "400", "--max-velocity", limit});
+    EXPECT_EQ(tight.status, 3) << tight.err;
+    const std::string warning = "\n Warning: no drive of 0.05 sec can keep its peak velocity within " + limit + " in/sec";
+    const size_t warned = tight.out.find(warning);
+    ASSERT_NE(warned, std::string::npos) << tight.out;
+    EXPECT_LT(warned, tight.out.find("Trials within the limits"));
+    const std::string falls = " falls to the limit at ";
+    const size_t at = tight.out.find(falls, warned);
+    ASSERT_NE(at, std::string::npos) << tight.out;
+    const long samples = std::stol(tight.out.substr(at + falls.size()));
+    const std::string sec = "a duration of ";
+    const std::string duration = words(tight.out.substr(tight.out.find(sec, at) + sec.size()))[0];
+
+    const auto summary = nlohmann::json::parse(read_file("tight/summary.json"));
+    const auto& closest = summary.at("closest");
+    const double peak = summary.at("trials")[closest.at("trial").get<size_t>()].at("peak_velocity");
+    EXPECT_DOUBLE_EQ(closest.at("bound_ratios").at("velocity").get<double>(), peak / least);
+    EXPECT_NE(tight.out.find(format("\n   velocity %.2f x the limit, %.1f x the least possible \n",
+                                    peak / std::stof(limit), peak / least)),
+              std::string::npos)
+        << tight.out;
+
+    const CommandOutcome enough = run_with("enough", {"-d", duration, "--max-velocity", limit});
+    EXPECT_NE(enough.out.find(format(" nt=%ld \n", samples)), std::string::npos) << enough.out;
+    EXPECT_LE(nlohmann::json::parse(read_file("enough/summary.json")).at("bounds").at("velocity").at("value").get<double>(),
+              std::stof(limit));
+    EXPECT_EQ(enough.out.find("Warning"), std::string::npos) << enough.out;
+    const CommandOutcome short_of =
+        run_with("short", {"-p", std::to_string(samples - 1), "--max-velocity", limit});
+    EXPECT_NE(short_of.out.find(" falls to the limit at " + std::to_string(samples) + " samples"), std::string::npos)
+        << short_of.out;
+
+    const CommandOutcome never = run_with("never", {"-p", "400", "--max-velocity", format("%.4g", 0.01 * least)});
+    EXPECT_NE(never.out.find(" No duration up to 99999 samples (12.5 sec) brings it down to the limit."),
+              std::string::npos)
+        << never.out;
 }
 
 // Acceptance rules judge every trial on the SRS it delivers: each optimum's
