@@ -10,7 +10,8 @@ namespace quorel {
 void throw_srs_failure(const SrsFilterBank& bank, int32_t j, float xmax, float xmin) {
     throw QuorelError(format(" Error SRS  j=%ld  xmax=%8.4g  xmin=%8.4g \n", static_cast<long>(j),
                              static_cast<double>(xmax), static_cast<double>(xmin)) +
-                      format("            f[j]=%8.4g  \n", static_cast<double>(bank.freq[j])));
+                      format("            f[j]=%8.4g  \n", static_cast<double>(bank.freq[j])),
+                      SynthesisCheck::srs, j);
 }
 
 void compute_srs(const SrsFilterBank& bank, const float* samples, int32_t nt, SrsResult& result, SrsKernel kernel) {

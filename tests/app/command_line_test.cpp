@@ -316,6 +316,36 @@ TEST(CommandLine, LimitsChooseAmongTheTrialsWithinThemAndExitThreeWhenNone) {
     EXPECT_EQ(failed.at("qualifying_trials").get<long>(), 0);
 }
 
+// A specification the wavelets cannot follow: 1000 G at 20 Hz falling to 10 G
+// at 2 kHz.  The SRS at 2 kHz stays near the history's peak acceleration, far
+// above 10 G, and the correction drives that wavelet to zero.  The check's
+// line is followed by one that says so and what to change, on standard error
+// and at the end of the trial log alike.
+TEST(CommandLine, ASpecificationTheSynthesisCannotFollowSaysWhy) {
+    TempDir dir;
+    write_file("spec.txt", "20 1000\n2000 10\n");
+    const CommandOutcome failed = run_command({"-n", "2", "--quiet", "-o", "run", "spec.txt"});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.err.rfind("gt error: i=40  amp=", 0), 0u) << failed.err;
+    const size_t line = failed.err.find("\nError: the amplitude correction drove the wavelet at 2000 Hz to zero: the "
+                                        "specification there is 10 G, but the history's SRS there reached ");
+    ASSERT_NE(line, std::string::npos) << failed.err;
+    double reached = 0.0, peak = 0.0;
+    ASSERT_EQ(std::sscanf(failed.err.c_str() + line, "\nError: the amplitude correction drove the wavelet at 2000 Hz "
+                          "to zero: the specification there is 10 G, but the history's SRS there reached %lf G, and its "
+                          "peak acceleration is %lf G.", &reached, &peak), 2);
+    EXPECT_GT(reached, 10.0 * 10.0);
+    EXPECT_GE(reached, 0.5 * peak);
+    const std::string advice = " Make the specification's slope gentler near 2000 Hz, or end the frequency range below "
+                               "2000 Hz.\n";
+    ASSERT_GE(failed.err.size(), advice.size());
+    EXPECT_EQ(failed.err.substr(failed.err.size() - advice.size()), advice);
+    EXPECT_EQ(std::count(failed.err.begin(), failed.err.end(), '\n'), 2) << failed.err;
+    const std::string log = read_file("run/trials.out");
+    ASSERT_GE(log.size(), failed.err.size());
+    EXPECT_EQ(log.substr(log.size() - failed.err.size()), failed.err);
+}
+
 // Acceptance rules judge every trial on the SRS it delivers: each optimum's
 // verdict, made again from the SRS its files hold, agrees with the trial's,
 // and a trial that fails is never an optimum.  Rules nobody meets: status 3.
