@@ -314,6 +314,15 @@ TEST(CommandLine, LimitsChooseAmongTheTrialsWithinThemAndExitThreeWhenNone) {
     EXPECT_TRUE(failed.at("optimum").is_null());
     EXPECT_EQ(failed.at("closest").at("trial").get<size_t>(), closest);
     EXPECT_EQ(failed.at("qualifying_trials").get<long>(), 0);
+    // Its ratios are its own peaks over the limits, each against its own limit.
+    const auto& ratios = failed.at("closest").at("limit_ratios");
+    const auto& peaks = failed.at("trials")[closest];
+    EXPECT_DOUBLE_EQ(ratios.at("velocity").get<double>(),
+                     peaks.at("peak_velocity").get<double>() / std::stof(format("%.6g", top_velocity)));
+    EXPECT_DOUBLE_EQ(ratios.at("displacement").get<double>(),
+                     peaks.at("peak_displacement").get<double>() / std::stof(format("%.6g", 0.9 * lowest)));
+    EXPECT_TRUE(ratios.at("acceleration").is_null());
+    EXPECT_TRUE(ratios.at("force").is_null());
 }
 
 // A specification the wavelets cannot follow: 1000 G at 20 Hz falling to 10 G
