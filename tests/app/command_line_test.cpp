@@ -174,30 +174,66 @@ TEST(CommandLine, ExamplesWriteTheDialoguesFilesAndTheirSummaries) {
     }
 }
 
-// Each wrong command line: status 2, the parser's message and the pointer to
-// --help on standard error, and nothing written (not even the output folder).
+// Each wrong command line: status 2, a message in plain words naming the
+// option and what it takes, the pointer to --help on standard error, and
+// nothing written (not even the output folder).
 TEST(CommandLine, UsageErrorsExitTwoAndTouchNothing) {
     TempDir dir;
     write_file("spec.txt", "10 1\n40 4\n");
-    for (const char* line :
-         {"--bogus spec.txt", "-n 0 spec.txt", "-n 2001 spec.txt", "-n 0x10 spec.txt", "-q 0.5 spec.txt",
-          "--damping 1 spec.txt", "-q 10 --damping 0.05 spec.txt", "-p 100 -d 1 spec.txt", "-p 100000 spec.txt",
-          "-a fast spec.txt", "--spacing 1/4 spec.txt", "-s 0 spec.txt", "-u imperial spec.txt", "-r 0 spec.txt",
-          "-d nan spec.txt", "-j 0 spec.txt", "-o out", "-o out spec.txt extra.txt", "--max-force 100 spec.txt",
-          "--moving-mass 10 spec.txt", "--max-velocity 0 spec.txt", "--max-displacement x spec.txt"}) {
-        std::vector<std::string> args = words(line);
+    struct Case {
+        const char* line;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"--bogus spec.txt", "unknown option --bogus"},
+        {"-n 0 spec.txt", "--trials 0 is out of range: 1 to 2000"},
+        {"-n 2001 spec.txt", "--trials 2001 is out of range: 1 to 2000"},
+        {"--trials 99999999999999999999 spec.txt", "--trials 99999999999999999999 is out of range: 1 to 2000"},
+        {"-n 0x10 spec.txt", "--trials needs a whole number from 1 to 2000, not '0x10'"},
+        {"spec.txt -n", "--trials needs a whole number from 1 to 2000"},
+        {"-n 5 -n 6 spec.txt", "--trials is given more than once"},
+        {"-q 0.5 spec.txt", "--q 0.5 is out of range: above 0.5"},
+        {"spec.txt --q", "--q needs a value above 0.5"},
+        {"-q abc spec.txt", "--q needs a value above 0.5, not 'abc'"},
+        {"--damping 1 spec.txt", "--damping 1 is out of range: at least 0 and below 1"},
+        {"-q 10 --damping 0.05 spec.txt", "--q and --damping cannot be given together"},
+        {"-p 100 -d 1 spec.txt", "--points and --duration cannot be given together"},
+        {"-p 100000 spec.txt", "--points 100000 is out of range: 1 to 99999"},
+        {"-a fast spec.txt", "--algorithm needs smallwood or kelly-richman, not 'fast'"},
+        {"--spacing 1/4 spec.txt", "--spacing needs 1/3, 1/6 or 1/12, not '1/4'"},
+        {"-s 0 spec.txt", "--seed 0 is out of range: 1 to 2147483647"},
+        {"-u imperial spec.txt", "--units needs english, metric or si, not 'imperial'"},
+        {"-r 0 spec.txt", "--sample-rate 0 is out of range: above 0"},
+        {"-r 1e40 spec.txt", "--sample-rate 1e40 is out of range: beyond the largest number, 3.40282e+38"},
+        {"spec.txt -r", "--sample-rate needs a rate in samples/sec, at least 4 x the top grid frequency"},
+        {"-d nan spec.txt", "--duration needs a duration in sec above 0, not 'nan'"},
+        {"-j 0 spec.txt", "--threads 0 is out of range: 1 to 1024"},
+        {"spec.txt -o", "--output-dir needs a folder"},
+        {"-o out", "the specification file (SPECFILE) is missing"},
+        {"-o out spec.txt extra.txt", "unexpected argument 'extra.txt'"},
+        {"--max-force 100 spec.txt", "--max-force needs --moving-mass as well"},
+        {"--moving-mass 10 spec.txt", "--moving-mass needs --max-force as well"},
+        {"--max-velocity 0 spec.txt", "--max-velocity 0 is out of range: above 0"},
+        {"--max-displacement x spec.txt", "--max-displacement needs a peak displacement above 0, not 'x'"},
+        {"spec.txt --acceptance", "--acceptance needs the name of an acceptance file"},
+        {"--quiet=abc spec.txt", "--quiet takes no value"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = words(c.line);
         if (std::find(args.begin(), args.end(), "-o") == args.end()) args.insert(args.begin(), {"-o", "out"});
         const CommandOutcome outcome = run_command(args);
-        EXPECT_EQ(outcome.status, 2) << line;
-        EXPECT_EQ(outcome.out, "") << line;
-        EXPECT_NE(outcome.err.find("Run 'quorel --help' for usage."), std::string::npos) << line << outcome.err;
-        EXPECT_EQ(read_directory().size(), 1u) << line;
-        EXPECT_FALSE(std::filesystem::exists("out")) << line;
+        EXPECT_EQ(outcome.status, 2) << c.line;
+        EXPECT_EQ(outcome.out, "") << c.line;
+        EXPECT_EQ(outcome.err, std::string("quorel: ") + c.message + "\nRun 'quorel --help' for usage.\n") << c.line;
+        EXPECT_EQ(read_directory().size(), 1u) << c.line;
+        EXPECT_FALSE(std::filesystem::exists("out")) << c.line;
     }
-    // A check of the run itself keeps the dialogue's message and status 1.
+    // A check of the run itself keeps the dialogue's message and status 1, and
+    // says what the rate must reach.
     const CommandOutcome low_rate = run_command({"-r", "159", "spec.txt"});
     EXPECT_EQ(low_rate.status, 1);
-    EXPECT_EQ(low_rate.err, "\n Error: sample rate is too low \n");
+    EXPECT_EQ(low_rate.err, "\n Error: sample rate is too low: --sample-rate 159 is below the minimum of 160 "
+                            "samples/sec (4 x the top grid frequency, 40 Hz) \n");
 }
 
 TEST(CommandLine, HelpDocumentsEveryOptionAndVersionNamesTheProgram) {

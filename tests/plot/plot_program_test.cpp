@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/format.hpp"
+#include "base/version.hpp"
 #include "plot/plot_program.hpp"
 #include "spec/acceptance.hpp"
 #include "support/test_support.hpp"
@@ -244,7 +245,6 @@ TEST(PlotProgram, BadInputNamesTheFileAndLeavesNothing) {
     write_file("narrow.txt", "150 10\n500 60\n");
     expect_refused(format("narrow.txt %ld", t),
                    format(" Error: %s line 1: frequency 100 Hz is outside the specification (150 to 500 Hz) ", srs.c_str()));
-    expect_refused(format("spec.txt %ld --band 3,-3", t), " Error: --band 3,-3: expected LOW,HIGH in dB with LOW < HIGH");
     // A unit line of no known system: the pseudo velocity would be a guess.
     const std::string log = read_file("trials.out");
     const auto log_time = std::filesystem::last_write_time("trials.out");
@@ -266,9 +266,29 @@ TEST(PlotProgram, BadInputNamesTheFileAndLeavesNothing) {
     write_file("rules.toml", "[[band]]\nlow = -3\nhigh = 3\n");
     const std::string together = "\n Error: --band and --acceptance together: put the bands in the acceptance file \n";
     expect_refused(format("spec.txt %ld --band -3,3 --acceptance rules.toml", t), together);
-    for (const char* wrong : {"spec.txt --acceptance rules.toml --acceptance rules.toml", "spec.txt --acceptance ''",
-                              "spec.txt --band", "spec.txt --bogus", "--pvss"}) {
-        expect_refused(wrong, "Run 'quorel-plot --help' for usage.");
+    // Every refused argument is named in plain words, and the message ends
+    // with the pointer to --help.
+    struct Wrong {
+        std::string args;
+        const char* message;
+    };
+    const Wrong wrongs[] = {
+        {"spec.txt --acceptance rules.toml --acceptance rules.toml", "--acceptance is given more than once"},
+        {"spec.txt --acceptance ''", "--acceptance needs the name of an acceptance file"},
+        {"spec.txt --band", "--band needs LOW,HIGH in dB"},
+        {"spec.txt --bogus", "unknown option --bogus"},
+        {"--pvss", "the specification file (SPECFILE) is missing"},
+        {"spec.txt --pvss=abc", "--pvss takes no value"},
+        {"spec.txt 3x", "'3x' is neither a trial number nor an option"},
+        {format("spec.txt %ld --band 3,-3", t), "--band 3,-3: expected LOW,HIGH in dB with LOW < HIGH, e.g. --band -3,6"},
+        {format("spec.txt %ld --band -3,3 --acceptance rules.toml", t),
+         "--band and --acceptance together: put the bands in the acceptance file"},
+    };
+    for (const Wrong& wrong : wrongs) {
+        const Outcome o = plot(wrong.args);
+        EXPECT_EQ(o.status, 1) << wrong.args;
+        EXPECT_EQ(o.err, std::string("\n Error: ") + wrong.message + " \n Run 'quorel-plot --help' for usage. \n");
+        EXPECT_EQ(o.out, "") << wrong.args;
     }
     std::ostringstream out, err;
     plot::PlotRequest request{"spec.txt", ".", {t}, {{-3.0, 3.0}}};
@@ -278,6 +298,15 @@ TEST(PlotProgram, BadInputNamesTheFileAndLeavesNothing) {
     write_file("far.toml", "[[band]]\nlow = -3\nhigh = 3\nfrom_hz = 1000\n");
     expect_refused(format("spec.txt %ld --acceptance far.toml", t),
                    "\n Error: far.toml: band[1] (from 1000 Hz) holds no frequency of the SRS (100 to 500 Hz) \n");
+}
+
+// The plot program is released with the run program: one version.
+TEST(PlotProgram, VersionIsTheRunProgramsVersion) {
+    TempDir dir;
+    const Outcome o = plot("--version");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, std::string("quorel-plot ") + quorel_version + "\n");
+    EXPECT_EQ(o.err, "");
 }
 
 TEST(PlotProgram, RequirePassMakesAFailStatus3) {
