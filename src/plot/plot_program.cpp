@@ -14,12 +14,14 @@
 #include "plot/gnuplot_script.hpp"
 #include "plot/pvss.hpp"
 #include "plot/run_files.hpp"
+#include "base/console.hpp"
 #include "base/error.hpp"
 #include "base/exit_status.hpp"
 #include "base/format.hpp"
 #include "base/option_words.hpp"
 #include "base/version.hpp"
 #include "spec/acceptance.hpp"
+#include "spec/spec_reader.hpp"
 
 namespace quorel::plot {
 
@@ -127,6 +129,19 @@ Arguments parse_arguments(const std::vector<std::string>& args) {
     }
     if (!acceptance_file.empty()) r.acceptance = read_acceptance_file(acceptance_file);
     return a;
+}
+
+// The specification as the run read it, by the run's own reader: its points
+// widened to double.
+std::vector<SpecPoint> read_spec(const std::string& name) {
+    SrsSpec spec;
+    DiscardText opened;
+    load_spec_points(opened, name, spec);
+    std::vector<SpecPoint> points;
+    for (int32_t p = 0; p < spec.input_count; ++p) {
+        points.push_back({static_cast<double>(spec.input_freq[p]), static_cast<double>(spec.input_accel[p])});
+    }
+    return points;
 }
 
 // The run's folder: its files are read and the plots written there.  Messages
@@ -334,7 +349,7 @@ int draw(const PlotRequest& request, std::ostream& out, std::ostream& err) {
         }
     }
     const RunFolder folder(request.directory);
-    const std::vector<SpecPoint> spec = parse_spec(request.spec_file, read_text_file(request.spec_file));
+    const std::vector<SpecPoint> spec = read_spec(request.spec_file);
     const std::string log_name = folder.path("trials.out");
     const RunUnits units = parse_units(log_name, read_text_file(log_name));
     // The pseudo velocity needs the unit system's factors: a unit line of none
