@@ -273,15 +273,16 @@ py::dict optimum_object(const Json& summary, const OptimumHistory& h, const Prep
 }
 
 struct SynthesisResult {
-    py::object settings, units, grid, trials, limits, acceptance, qualifying_trials, optimum, closest, spec_file,
-        output_dir;
+    py::object settings, units, grid, trials, limits, acceptance, bounds, qualifying_trials, optimum, closest,
+        spec_file, output_dir;
 };
 
 SynthesisResult synthesis_result(const PreparedRun& run, const RunResults& results) {
     const AcceptanceRules* acceptance = run.options.acceptance ? &*run.options.acceptance : nullptr;
-    const Json summary =
-        summary_document(SummaryInputs{quorel_version, run.options.spec_file, 0.0, run.settings, run.spec, results.table,
-                                       results.report.optima, run.names, &run.options.limits, acceptance});
+    const FeasibilityBounds* bounds = run.options.bounds ? &*run.options.bounds : nullptr;
+    const Json summary = summary_document(SummaryInputs{quorel_version, run.options.spec_file, 0.0, run.settings,
+                                                        run.spec, results.table, results.report.optima, run.names,
+                                                        &run.options.limits, acceptance, bounds});
     SynthesisResult r;
     r.settings = python_value(summary["settings"]);
     r.units = python_value(summary["units"]);
@@ -297,6 +298,7 @@ SynthesisResult synthesis_result(const PreparedRun& run, const RunResults& resul
                                            {"passes", 'b'}});
     r.limits = python_value(summary["limits"]);
     r.acceptance = python_value(summary["acceptance"]);
+    r.bounds = python_value(summary["bounds"]);
     r.qualifying_trials = python_value(summary["qualifying_trials"]);
     r.closest = python_value(summary["closest"]);
     r.spec_file = python_value(summary["spec_file"]);
@@ -462,6 +464,9 @@ Attributes:
         within_limits; passes (None without acceptance rules).
     limits: dict of the shaker limits given (None for those not given).
     acceptance: the acceptance rules as summary.json holds them, or None.
+    bounds: the least peaks any drive of the run's duration needs for the
+        specification (summary.json's "bounds"): acceleration, velocity,
+        displacement (each value and frequency), force, duration.
     qualifying_trials: trials within the limits that pass the rules.
     optimum: None when no trial qualifies, else a dict with "displacement"
         and "acceleration", each a dict: trial, peak_acceleration,
@@ -482,6 +487,7 @@ Attributes:
         .def_readonly("trials", &SynthesisResult::trials)
         .def_readonly("limits", &SynthesisResult::limits)
         .def_readonly("acceptance", &SynthesisResult::acceptance)
+        .def_readonly("bounds", &SynthesisResult::bounds)
         .def_readonly("qualifying_trials", &SynthesisResult::qualifying_trials)
         .def_readonly("optimum", &SynthesisResult::optimum)
         .def_readonly("closest", &SynthesisResult::closest)

@@ -18,10 +18,12 @@
 #include "base/console.hpp"
 #include "base/error.hpp"
 #include "base/format.hpp"
+#include "base/option_words.hpp"
 #include "base/version.hpp"
 #include "engine/engine.hpp"
 #include "engine/time_grid.hpp"
 #include "plot/plot_program.hpp"
+#include "report/bounds.hpp"
 #include "spec/acceptance.hpp"
 #include "spec/resample.hpp"
 #include "spec/spec_reader.hpp"
@@ -30,52 +32,12 @@ namespace quorel {
 
 namespace {
 
-// Numbers are read as the dialogue reads its answers: integers as whole
-// decimal tokens (no octal or hexadecimal forms), reals as decimal tokens
-// rounded once to float.
-std::optional<int64_t> decimal_integer(const std::string& text) {
-    const char* begin = text.data();
-    const char* end = text.data() + text.size();
-    if (begin != end && *begin == '+') ++begin;
-    if (begin == end || *begin == '+') return std::nullopt;
-    int64_t value = 0;
-    const auto [stop, error] = std::from_chars(begin, end, value, 10);
-    if (error != std::errc() || stop != end) return std::nullopt;
-    return value;
-}
-
+// Reals are read as the dialogue reads its answers: decimal tokens rounded
+// once to float.
 float decimal_real(const std::string& text) {
     float value = 0.0f;
     parse_real_token(text, value);
     return value;
-}
-
-CLI::Validator integer_in(int64_t low, int64_t high) {
-    return CLI::Validator(
-        [=](std::string& text) -> std::string {
-            const auto value = decimal_integer(text);
-            if (!value) return "'" + text + "' is not a whole number";
-            if (*value < low || *value > high) {
-                return format("%s is out of range: %lld to %lld", text.c_str(), static_cast<long long>(low),
-                              static_cast<long long>(high));
-            }
-            return {};
-        },
-        format("INT in %lld..%lld", static_cast<long long>(low), static_cast<long long>(high)));
-}
-
-// A real number; `accept` says whether its float value is in range, `range`
-// how the range reads.
-template <typename Accept>
-CLI::Validator real_where(Accept accept, const std::string& range) {
-    return CLI::Validator(
-        [=](std::string& text) -> std::string {
-            float value = 0.0f;
-            if (!parse_real_token(text, value)) return "'" + text + "' is not a number";
-            if (!accept(value)) return text + " is out of range: " + range;
-            return {};
-        },
-        range);
 }
 
 const char* const footer = R"(
@@ -87,8 +49,10 @@ the two optimum trials.  Also written, for scripts:
   history_<n>.csv     time, acceleration, velocity, displacement of each optimum (%.9g)
   wavelets_<n>.csv    index, frequency, polarity, half-sines, delay (sec), amplitude
 
-Standard output: the time grid, warnings, the trial lines, the two optima and
-the elapsed time.  Errors go to standard error.
+Standard output: the time grid, the least peaks any drive of the duration
+needs for the specification, warnings (a limit below its least peak among
+them), the trial lines, the two optima and the elapsed time.  Errors go to
+standard error.
 
 Shaker limits and acceptance rules: the two optima are chosen, with the same
 scores, among the trials within every limit given whose SRS passes the rules.
@@ -140,94 +104,94 @@ struct CommandLine {
     bool baseline = false;
 };
 
-void define_options(CLI::App& app, CommandLine& c) {
+void define_options(CLI::App& app, CommandLine& c, OptionWords& words) {
     app.description("quorel - SRS synthesis by wavelets: a shock time history whose shock response spectrum meets a specification.");
     app.set_version_flag("--version", std::string("quorel ") + quorel_version);
     app.footer(footer);
-    app.add_option("SPECFILE", c.spec_file,
-                   "Specification: pairs of natural frequency (Hz) and SRS acceleration (G, or m/sec^2 with -u si)")
-        ->required()
-        ->option_text(" ");
-    app.add_option("-a,--algorithm", c.algorithm, "SRS filters: smallwood or kelly-richman (default smallwood)")
-        ->check(CLI::IsMember({"smallwood", "kelly-richman"}))
-        ->option_text("NAME");
-    app.add_option("--spacing", c.spacing, "Octave spacing of the frequency grid: 1/3, 1/6 or 1/12 (default 1/6)")
-        ->check(CLI::IsMember({"1/3", "1/6", "1/12"}))
-        ->option_text("FRACTION");
-    auto* q = app.add_option("-q,--q", c.q, "SRS damping as Q, above 0.5 (default 10; not with --damping)")
-                  ->check(real_where([](float v) { return v > 0.5f; }, "above 0.5"))
-                  ->option_text("Q");
-    auto* ratio = app.add_option("--damping", c.damping, "SRS damping as a ratio of critical, 0 <= RATIO < 1 (not with --q)")
-                      ->check(real_where([](float v) { return v >= 0.0f && v < 1.0f; }, "0 <= RATIO < 1"))
-                      ->option_text("RATIO");
+    words.takes(app.add_option("SPECFILE", c.spec_file,
+                               "Specification: pairs of natural frequency (Hz) and SRS acceleration (G, or m/sec^2 "
+                               "with -u si)")
+                    ->required()
+                    ->option_text(" "),
+                "the specification file (SPECFILE)");
+    words.takes(app.add_option("-a,--algorithm", c.algorithm, "SRS filters: smallwood or kelly-richman (default smallwood)")
+                    ->option_text("NAME"),
+                "smallwood or kelly-richman", one_of({"smallwood", "kelly-richman"}));
+    words.takes(app.add_option("--spacing", c.spacing, "Octave spacing of the frequency grid: 1/3, 1/6 or 1/12 (default 1/6)")
+                    ->option_text("FRACTION"),
+                "1/3, 1/6 or 1/12", one_of({"1/3", "1/6", "1/12"}));
+    auto* q = words.takes(app.add_option("-q,--q", c.q, "SRS damping as Q, above 0.5 (default 10; not with --damping)")
+                              ->option_text("Q"),
+                          "a value above 0.5", real_where([](float v) { return v > 0.5f; }, "above 0.5"));
+    auto* ratio = words.takes(
+        app.add_option("--damping", c.damping, "SRS damping as a ratio of critical, 0 <= RATIO < 1 (not with --q)")
+            ->option_text("RATIO"),
+        "a ratio of at least 0 and below 1",
+        real_where([](float v) { return v >= 0.0f && v < 1.0f; }, "at least 0 and below 1"));
     q->excludes(ratio);
-    app.add_option("-n,--trials", c.trials, "Number of trials, 1 to 2000 (default 200)")
-        ->check(integer_in(1, max_trials))
-        ->option_text("N");
-    app.add_option("-u,--units", c.units,
-                   "english (G, in/sec, in), metric (G, m/sec, mm) or si (m/sec^2, m/sec, mm) (default english)")
-        ->check(CLI::IsMember({"english", "metric", "si"}))
-        ->option_text("SYSTEM");
-    app.add_option("-s,--seed", c.seed, "The arbitrary integer that shifts the random sequence, 1 to 2147483647 (default 1)")
-        ->check(integer_in(1, 2147483647))
-        ->option_text("N");
-    app.add_option("-r,--sample-rate", c.sample_rate,
-                   "Samples/sec, at least 4 x the top grid frequency (default 10 x the top grid frequency)")
-        ->check(real_where([](float v) { return v > 0.0f; }, "above 0"))
-        ->option_text("SR");
-    auto* points = app.add_option("-p,--points", c.points, "Samples in the history, 1 to 99999 (not with --duration)")
-                       ->check(integer_in(1, max_history_samples))
-                       ->option_text("N");
-    auto* duration =
+    words.takes(app.add_option("-n,--trials", c.trials, "Number of trials, 1 to 2000 (default 200)")->option_text("N"),
+                "a whole number from 1 to 2000", whole_number_in(1, max_trials));
+    words.takes(app.add_option("-u,--units", c.units,
+                               "english (G, in/sec, in), metric (G, m/sec, mm) or si (m/sec^2, m/sec, mm) (default "
+                               "english)")
+                    ->option_text("SYSTEM"),
+                "english, metric or si", one_of({"english", "metric", "si"}));
+    words.takes(app.add_option("-s,--seed", c.seed,
+                               "The arbitrary integer that shifts the random sequence, 1 to 2147483647 (default 1)")
+                    ->option_text("N"),
+                "a whole number from 1 to 2147483647", whole_number_in(1, 2147483647));
+    words.takes(app.add_option("-r,--sample-rate", c.sample_rate,
+                               "Samples/sec, at least 4 x the top grid frequency (default 10 x the top grid frequency)")
+                    ->option_text("SR"),
+                "a rate in samples/sec, at least 4 x the top grid frequency",
+                real_where([](float v) { return v > 0.0f; }, "above 0"));
+    auto* points = words.takes(
+        app.add_option("-p,--points", c.points, "Samples in the history, 1 to 99999 (not with --duration)")
+            ->option_text("N"),
+        "a whole number from 1 to 99999", whole_number_in(1, max_history_samples));
+    auto* duration = words.takes(
         app.add_option("-d,--duration", c.duration,
                        "Duration in sec (default 2 / lowest frequency); a longer history than 99999 samples is cut "
                        "to 99999 with a warning (not with --points)")
-            ->check(real_where([](float v) { return v > 0.0f; }, "above 0"))
-            ->option_text("SEC");
+            ->option_text("SEC"),
+        "a duration in sec above 0", real_where([](float v) { return v > 0.0f; }, "above 0"));
     points->excludes(duration);
-    app.add_option("-o,--output-dir", c.output_dir, "Folder for every file, created with its parents (default .)")
-        ->check(CLI::Validator(
-            [](std::string& text) -> std::string { return text.empty() ? "needs the name of a folder" : ""; }, "DIR"))
-        ->option_text("DIR");
-    app.add_option("-j,--threads", c.threads, "Trial workers, 1 to 1024 (default: every hardware thread)")
-        ->check(integer_in(1, 1024))
-        ->option_text("N");
-    const auto positive = real_where([](float v) { return v > 0.0f && std::isfinite(v); }, "above 0");
+    words.takes(app.add_option("-o,--output-dir", c.output_dir, "Folder for every file, created with its parents (default .)")
+                    ->option_text("DIR"),
+                "the name of a folder",
+                ValueRule{"a name", [](const std::string& text) { return text.empty() ? ValueFault::form : ValueFault::none; }});
+    words.takes(app.add_option("-j,--threads", c.threads, "Trial workers, 1 to 1024 (default: every hardware thread)")
+                    ->option_text("N"),
+                "a whole number from 1 to 1024", whole_number_in(1, 1024));
     const char* const limits =
         "Shaker limits and acceptance rules (only trials within every limit given whose SRS passes the rules can be "
         "optima)";
-    app.add_option("--max-acceleration", c.max_acceleration, "Peak |acceleration|, in the run's acceleration unit")
-        ->check(positive)
-        ->option_text("A")
-        ->group(limits);
-    app.add_option("--max-velocity", c.max_velocity, "Peak |velocity|, in the run's velocity unit")
-        ->check(positive)
-        ->option_text("V")
-        ->group(limits);
-    app.add_option("--max-displacement", c.max_displacement,
-                   "Peak |displacement| from rest, in the run's displacement unit (half the stroke of a centred armature)")
-        ->check(positive)
-        ->option_text("D")
-        ->group(limits);
-    auto* force = app.add_option("--max-force", c.max_force,
-                                 "Force rating: F >= M x peak acceleration; lbf with english units, N with metric and "
-                                 "si (needs --moving-mass)")
-                      ->check(positive)
-                      ->option_text("F")
-                      ->group(limits);
-    auto* mass = app.add_option("--moving-mass", c.moving_mass,
-                                "Moving mass (armature, fixture and test item): lb with english units, kg with metric "
-                                "and si (needs --max-force)")
-                     ->check(positive)
-                     ->option_text("M")
-                     ->group(limits);
+    auto limit = [&](const char* name, std::string& value, const char* help, const char* text, const char* needs) {
+        return words.takes(app.add_option(name, value, help)->option_text(text)->group(limits), needs,
+                           real_where([](float v) { return v > 0.0f && std::isfinite(v); }, "above 0"));
+    };
+    limit("--max-acceleration", c.max_acceleration, "Peak |acceleration|, in the run's acceleration unit", "A",
+          "a peak acceleration above 0");
+    limit("--max-velocity", c.max_velocity, "Peak |velocity|, in the run's velocity unit", "V", "a peak velocity above 0");
+    limit("--max-displacement", c.max_displacement,
+          "Peak |displacement| from rest, in the run's displacement unit (half the stroke of a centred armature)", "D",
+          "a peak displacement above 0");
+    auto* force = limit("--max-force", c.max_force,
+                        "Force rating: F >= M x peak acceleration; lbf with english units, N with metric and si "
+                        "(needs --moving-mass)",
+                        "F", "a force above 0");
+    auto* mass = limit("--moving-mass", c.moving_mass,
+                       "Moving mass (armature, fixture and test item): lb with english units, kg with metric and si "
+                       "(needs --max-force)",
+                       "M", "a mass above 0");
     force->needs(mass);
     mass->needs(force);
-    app.add_option("--acceptance", c.acceptance,
-                   "TOML file of acceptance rules (tolerance bands, shares, maximax or each polarity): only trials "
-                   "whose SRS passes can be optima")
-        ->option_text("FILE")
-        ->group(limits);
+    words.takes(app.add_option("--acceptance", c.acceptance,
+                               "TOML file of acceptance rules (tolerance bands, shares, maximax or each polarity): only "
+                               "trials whose SRS passes can be optima")
+                    ->option_text("FILE")
+                    ->group(limits),
+                "the name of an acceptance file");
     app.add_flag("--quiet", c.quiet, "No trial lines on standard output");
     app.add_flag("--no-progress", c.no_progress, "No progress line on standard error");
     app.add_flag("--plot", c.plot,
@@ -323,6 +287,7 @@ RunRequest request_of(const CommandLine& c) {
     request.units = c.units == "english" ? 1 : (c.units == "metric" ? 2 : 3);
     request.seed = static_cast<int32_t>(*decimal_integer(c.seed));
     if (!c.sample_rate.empty()) request.sample_rate = decimal_real(c.sample_rate);
+    request.sample_rate_text = c.sample_rate;
     if (!c.points.empty()) request.points = static_cast<int32_t>(*decimal_integer(c.points));
     if (!c.duration.empty()) request.duration = decimal_real(c.duration);
     request.output_dir = c.output_dir;
@@ -382,7 +347,8 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
                      bool err_is_terminal, StopRequest* stop) {
     CLI::App app{"", "quorel"};
     CommandLine c;
-    define_options(app, c);
+    OptionWords words;
+    define_options(app, c, words);
     try {
         // CLI11 takes the arguments last first.
         std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -394,7 +360,7 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
         out << "quorel " << quorel_version << "\n";
         return exit_success;
     } catch (const CLI::ParseError& error) {
-        err << "quorel: " << error.what() << "\nRun 'quorel --help' for usage.\n";
+        err << "quorel: " << words.message(app, error) << "\nRun 'quorel --help' for usage.\n";
         return exit_usage_error;
     }
 

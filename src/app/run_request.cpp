@@ -2,6 +2,7 @@
 
 #include "base/error.hpp"
 #include "engine/time_grid.hpp"
+#include "report/bounds.hpp"
 #include "spec/resample.hpp"
 #include "spec/spec_reader.hpp"
 
@@ -36,7 +37,7 @@ PreparedRun prepare_run(const RunRequest& request, TextOutput& out) {
     }
 
     const float rate = request.sample_rate.value_or(recommended_sample_rate(spec));
-    check_sample_rate(spec, rate);
+    check_sample_rate(spec, rate, request.sample_rate_text);
     set_sample_rate(settings, rate);
     bool reduced = false;
     if (request.points) {
@@ -48,6 +49,14 @@ PreparedRun prepare_run(const RunRequest& request, TextOutput& out) {
     out.print(time_grid_line(settings));
     if (const std::string error = duration_error(spec, settings); !error.empty()) throw QuorelError(error);
 
+    // What no drive of this duration can do, before any trial tries.
+    const BoundedSpectrum bounded{spec.freq.data(), spec.accel.data(), spec.count, static_cast<double>(settings.damping),
+                                  settings.units, request.limits.moving_mass};
+    const FeasibilityBounds bounds =
+        feasibility_bounds(bounded, static_cast<double>(settings.nt) * static_cast<double>(settings.dt));
+    out.print(bounds_line(bounds, settings));
+    out.print(impossible_limit_warnings(bounds, request.limits, bounded, settings, max_history_samples));
+
     if (request.output_dir && *request.output_dir != ".") run.names.directory = *request.output_dir;
 
     EngineOptions& options = run.options;
@@ -57,6 +66,7 @@ PreparedRun prepare_run(const RunRequest& request, TextOutput& out) {
     options.spec_file = request.spec_given ? std::string() : request.spec_file;
     options.limits = request.limits;
     options.acceptance = request.acceptance;
+    options.bounds = bounds;
     return run;
 }
 

@@ -32,6 +32,7 @@ struct RunRequest {
     int32_t units = 1;                       // 1 english, 2 metric, 3 si
     int32_t seed = 1;
     std::optional<float> sample_rate;        // default: 10 x the top grid frequency
+    std::string sample_rate_text;            // the rate as given, for the message of a low one
     std::optional<int32_t> points;           // or
     std::optional<float> duration;           // default: 2 / lowest frequency
     // The folder for every file (the run creates it); none: nothing is
@@ -49,11 +50,13 @@ struct PreparedRun {
     EngineOptions options;
 };
 
-// Reads (or takes) the specification and builds its grid, and sets and checks
-// the time grid.  `out` gets what the command line
-// prints on the way, each text in one call: the warning of a grid cut to 125
-// points, the warning of a reduced duration and the time-grid line.  Every
-// fault throws QuorelError, the duration check's after the time-grid line.
+// Reads (or takes) the specification and builds its grid, sets and checks the
+// time grid, and finds the least peaks any drive of the duration needs.
+// `out` gets what the command line prints on the way, each text in one call:
+// the warning of a grid cut to 125 points, the warning of a reduced duration,
+// the time-grid line, the least peaks and the warnings of limits below them.
+// Every fault throws QuorelError, the duration check's after the time-grid
+// line.
 PreparedRun prepare_run(const RunRequest& request, TextOutput& out);
 
 }  // namespace quorel

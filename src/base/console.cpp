@@ -60,7 +60,7 @@ bool parse_int_token(std::string_view token, int32_t& value) {
     return true;
 }
 
-bool parse_real_token(const std::string& token, float& value) {
+bool is_decimal_token(const std::string& token) {
     size_t pos = 0;
     const size_t size = token.size();
     if (pos < size && (token[pos] == '+' || token[pos] == '-')) ++pos;
@@ -78,7 +78,11 @@ bool parse_real_token(const std::string& token, float& value) {
         while (pos < size && is_digit(token[pos])) ++pos, ++exponent_digits;
         if (exponent_digits == 0) return false;
     }
-    if (pos != size) return false;
+    return pos == size;
+}
+
+bool parse_real_token(const std::string& token, float& value) {
+    if (!is_decimal_token(token)) return false;
     // strtof rounds the decimal text straight to float, as "%f" input does.
     const float parsed = std::strtof(token.c_str(), nullptr);
     if (!std::isfinite(parsed)) return false;

@@ -80,6 +80,9 @@ private:
 
 // Token syntax checks, exposed for the tests.
 bool parse_int_token(std::string_view token, int32_t& value);
+// [+-] digits [. digits] [(e|E) [+-] digits], at least one mantissa digit.
+bool is_decimal_token(const std::string& token);
+// A decimal token whose float value is finite.
 bool parse_real_token(const std::string& token, float& value);
 
 }  // namespace quorel

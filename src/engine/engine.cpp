@@ -120,8 +120,9 @@ RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, Outpu
                                                   table.peak_velocity[i], table.peak_displacement[i])
                                          .within();
         }
+        const FeasibilityBounds* bounds = options.bounds ? &*options.bounds : nullptr;
         const ReportContext report{settings, spec, bank, options.kernels.srs, options.machine_readable,
-                                   &options.limits, acceptance};
+                                   &options.limits, acceptance, bounds};
         results.report = choose_optima(report, set, table);
         if (!trial_log) return results;
         write_report(reporter, report, results.report, set, table, names);
@@ -132,7 +133,7 @@ RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, Outpu
             const double elapsed =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
             write_summary(SummaryInputs{quorel_version, options.spec_file, elapsed, settings, spec, table,
-                                        results.report.optima, names, &options.limits, acceptance});
+                                        results.report.optima, names, &options.limits, acceptance, bounds});
         }
         trial_log->close();
     } catch (const QuorelError& error) {

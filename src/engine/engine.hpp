@@ -10,6 +10,7 @@
 #include "base/stop_request.hpp"
 #include "engine/run_reporter.hpp"
 #include "engine/trial_loop.hpp"
+#include "report/bounds.hpp"
 #include "report/drive_limits.hpp"
 #include "report/final_report.hpp"
 #include "spec/acceptance.hpp"
@@ -35,6 +36,9 @@ struct EngineOptions {
     // Signals stop the run from the moment it holds the trial log (none: they
     // take their default effect throughout).
     StopRequest* stop = nullptr;
+    // The least peaks any drive of this duration needs for the specification:
+    // the report and the summary set the trials' peaks against them.
+    std::optional<FeasibilityBounds> bounds;
 };
 
 struct RunResults {

@@ -8,7 +8,8 @@
 
 namespace quorel::plot {
 
-// One point of the specification: natural frequency (Hz), peak acceleration.
+// One point of the specification as the run's reader read it: natural
+// frequency (Hz), peak acceleration.
 struct SpecPoint {
     double freq = 0.0;
     double accel = 0.0;
@@ -54,11 +55,6 @@ struct TrialFiles {
     std::vector<Sample> displacement;
     std::vector<WaveletLine> wavelets;
 };
-
-// The specification file: free-format pairs "frequency acceleration" separated
-// by any white space; 1 to 125 points, values finite and above zero,
-// frequencies strictly ascending.
-std::vector<SpecPoint> parse_spec(const std::string& name, const std::string& text);
 
 // Frequencies above zero, ascending; two neighbours may be equal.
 std::vector<SrsLine> parse_srs(const std::string& name, const std::string& text);

@@ -178,7 +178,13 @@ void write_report(TextOutput& out, const ReportContext& context, const RunReport
         out.print(format("\n   Peak Accel = %12.3f %s    ", accel, settings.accel_unit));
         out.print(format("\n   Peak Velox = %12.3f %s    ", velocity_peak, settings.velocity_unit));
         out.print(format("\n   Peak Disp  = %12.3f %s    ", displacement_peak, settings.displacement_unit));
-        out.print(format("\n   Max Error  = %12.3f dB \n\n", 20.0 * max_error));
+        if (context.bounds == nullptr) {
+            out.print(format("\n   Max Error  = %12.3f dB \n\n", 20.0 * max_error));
+        } else {
+            out.print(format("\n   Max Error  = %12.3f dB ", 20.0 * max_error));
+            out.print(format("\n   %s \n\n", bound_ratios_text(bound_ratios(*context.bounds, accel, velocity_peak,
+                                                                                 displacement_peak)).c_str()));
+        }
 
         write_accel_file(out, t, history.file_acceleration, settings, names);
         write_velocity_displacement(out, t, settings, names, history.velocity.data(), history.displacement.data());
@@ -204,6 +210,11 @@ void write_report(TextOutput& out, const ReportContext& context, const RunReport
     if (limits) {
         out.print(format(" Closest: trial %ld, at %s \n", static_cast<long>(c),
                          ratios_text(ratios_of(table, *context.limits, settings.units, c)).c_str()));
+        if (context.bounds != nullptr) {
+            const size_t i = static_cast<size_t>(c);
+            out.print(limit_and_bound_lines(*context.bounds, *context.limits, settings.units, table.peak_accel[i],
+                                            table.peak_velocity[i], table.peak_displacement[i]));
+        }
     } else {
         out.print(format(" Closest: trial %ld, the smallest maximum error (%.3f dB) \n", static_cast<long>(c),
                          20.0 * table.max_error[static_cast<size_t>(c)]));

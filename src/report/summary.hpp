@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/run_settings.hpp"
+#include "report/bounds.hpp"
 #include "report/drive_limits.hpp"
 #include "report/final_report.hpp"
 #include "spec/acceptance.hpp"
@@ -26,6 +27,7 @@ struct SummaryInputs {
     const OutputNames& names;
     const DriveLimits* limits = nullptr;           // as given, or none
     const AcceptanceRules* acceptance = nullptr;
+    const FeasibilityBounds* bounds = nullptr;     // the least peaks any drive needs, or none
 };
 
 // The summary as a document (spec_file null when empty: points given as

@@ -19,6 +19,7 @@
 
 #include "app/command_line.hpp"
 #include "base/format.hpp"
+#include "report/bounds.hpp"
 #include "srs/srs.hpp"
 #include "support/test_support.hpp"
 
@@ -68,6 +69,10 @@ const Example examples[] = {
 
 std::string example_file(const std::string& name) { return read_file(std::string(QUOREL_EXAMPLES_DIR) + "/" + name); }
 
+double bounds_of(const FeasibilityBounds& bounds, const std::string& peak) {
+    return peak == "velocity" ? bounds.velocity.value : bounds.displacement.value;
+}
+
 double report_value(const std::string& console, const std::string& weighting, const std::string& label) {
     const size_t block = console.find("Optimum case for " + weighting);
     const size_t at = console.find(label + " = ", block);
@@ -97,6 +102,14 @@ TEST(CommandLine, ExamplesWriteTheDialoguesFilesAndTheirSummaries) {
         ASSERT_EQ(command.status, 0) << command.err;
         EXPECT_EQ(command.err, "");
         EXPECT_EQ(command.out.find("\n 0 "), std::string::npos) << "--quiet leaves the trial lines out";
+        if (std::string(example.name) == "functional") {
+            // Roughly by hand, velocity: 9.4 G at 10 Hz over its 5 cycles in 0.5 sec, the integral of
+            // |h_v| about (2/pi)(1 - e^(-pi/2)) / (zeta w) = 0.160 sec, so 9.4 x 9.81 / w^2 / 0.160.
+            EXPECT_NE(command.out.find("\n Least peaks any drive of 0.5 sec can have for this SRS (Q = 10): "
+                                       "5.86 G, 0.146 m/sec, 2.10 mm \n"),
+                      std::string::npos)
+                << command.out;
+        }
         std::filesystem::current_path("nested/out");
         const auto command_files = read_directory();
         for (const auto& [name, content] : dialogue_files) {
@@ -175,39 +188,94 @@ TEST(CommandLine, ExamplesWriteTheDialoguesFilesAndTheirSummaries) {
             for (size_t j = 0; j < freqs.size(); ++j) {
                 EXPECT_EQ(format("%12.3f \t %12.5e \t %12.5e", freqs[j], srs.xmax[j], srs.xmin[j]), srs_lines[j]) << j;
             }
+
+            // No drive undercuts the least peaks of its own SRS: the bounds of
+            // the delivered SRS stay at or below the trial's own peaks (velocity
+            // and displacement within the absolute SRS's excess over the pseudo
+            // SRS they hold for).
+            std::vector<float> levels;
+            for (size_t j = 0; j < freqs.size(); ++j) levels.push_back(std::max(srs.xmax[j], srs.xmin[j]));
+            const std::string units = run.at("units");
+            const BoundedSpectrum own{freqs.data(), levels.data(), static_cast<int32_t>(freqs.size()),
+                                      run.at("damping_ratio").get<float>(), units == "english" ? 1 : (units == "metric" ? 2 : 3),
+                                      std::nullopt};
+            const FeasibilityBounds bounds =
+                feasibility_bounds(own, static_cast<double>(samples.size()) * run.at("dt").get<float>());
+            EXPECT_LE(bounds.acceleration.value, optimum.at("peak_acceleration").get<double>()) << "trial " << t;
+            for (const char* peak : {"velocity", "displacement"}) {
+                EXPECT_LE(bounds_of(bounds, peak), (1.0 + testing::pseudo_srs_relative_tolerance) *
+                                                       optimum.at(std::string("peak_") + peak).get<double>())
+                    << peak << ", trial " << t;
+            }
         }
         std::filesystem::current_path("../..");
     }
 }
 
-// Each wrong command line: status 2, the parser's message and the pointer to
-// --help on standard error, and nothing written (not even the output folder).
+// Each wrong command line: status 2, a message in plain words naming the
+// option and what it takes, the pointer to --help on standard error, and
+// nothing written (not even the output folder).
 TEST(CommandLine, UsageErrorsExitTwoAndTouchNothing) {
     TempDir dir;
     write_file("spec.txt", "10 1\n40 4\n");
-    for (const char* line :
-         {"--bogus spec.txt", "-n 0 spec.txt", "-n 2001 spec.txt", "-n 0x10 spec.txt", "-q 0.5 spec.txt",
-          "--damping 1 spec.txt", "-q 10 --damping 0.05 spec.txt", "-p 100 -d 1 spec.txt", "-p 100000 spec.txt",
-          "-a fast spec.txt", "--spacing 1/4 spec.txt", "-s 0 spec.txt", "-u imperial spec.txt", "-r 0 spec.txt",
-          "-d nan spec.txt", "-j 0 spec.txt", "-o out", "-o out spec.txt extra.txt", "--max-force 100 spec.txt",
-          "--moving-mass 10 spec.txt", "--max-velocity 0 spec.txt", "--max-displacement x spec.txt"}) {
-        std::vector<std::string> args = words(line);
+    struct Case {
+        const char* line;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"--bogus spec.txt", "unknown option --bogus"},
+        {"-n 0 spec.txt", "--trials 0 is out of range: 1 to 2000"},
+        {"-n 2001 spec.txt", "--trials 2001 is out of range: 1 to 2000"},
+        {"--trials 99999999999999999999 spec.txt", "--trials 99999999999999999999 is out of range: 1 to 2000"},
+        {"-n 0x10 spec.txt", "--trials needs a whole number from 1 to 2000, not '0x10'"},
+        {"spec.txt -n", "--trials needs a whole number from 1 to 2000"},
+        {"-n 5 -n 6 spec.txt", "--trials is given more than once"},
+        {"-q 0.5 spec.txt", "--q 0.5 is out of range: above 0.5"},
+        {"spec.txt --q", "--q needs a value above 0.5"},
+        {"-q abc spec.txt", "--q needs a value above 0.5, not 'abc'"},
+        {"--damping 1 spec.txt", "--damping 1 is out of range: at least 0 and below 1"},
+        {"-q 10 --damping 0.05 spec.txt", "--q and --damping cannot be given together"},
+        {"-p 100 -d 1 spec.txt", "--points and --duration cannot be given together"},
+        {"-p 100000 spec.txt", "--points 100000 is out of range: 1 to 99999"},
+        {"-a fast spec.txt", "--algorithm needs smallwood or kelly-richman, not 'fast'"},
+        {"--spacing 1/4 spec.txt", "--spacing needs 1/3, 1/6 or 1/12, not '1/4'"},
+        {"-s 0 spec.txt", "--seed 0 is out of range: 1 to 2147483647"},
+        {"-u imperial spec.txt", "--units needs english, metric or si, not 'imperial'"},
+        {"-r 0 spec.txt", "--sample-rate 0 is out of range: above 0"},
+        {"-r 1e40 spec.txt", "--sample-rate 1e40 is out of range: beyond the largest number, 3.40282e+38"},
+        {"spec.txt -r", "--sample-rate needs a rate in samples/sec, at least 4 x the top grid frequency"},
+        {"-d nan spec.txt", "--duration needs a duration in sec above 0, not 'nan'"},
+        {"-j 0 spec.txt", "--threads 0 is out of range: 1 to 1024"},
+        {"spec.txt -o", "--output-dir needs the name of a folder"},
+        {"-o out", "the specification file (SPECFILE) is missing"},
+        {"-o out spec.txt extra.txt", "unexpected argument 'extra.txt'"},
+        {"--max-force 100 spec.txt", "--max-force needs --moving-mass as well"},
+        {"--moving-mass 10 spec.txt", "--moving-mass needs --max-force as well"},
+        {"--max-velocity 0 spec.txt", "--max-velocity 0 is out of range: above 0"},
+        {"--max-displacement x spec.txt", "--max-displacement needs a peak displacement above 0, not 'x'"},
+        {"spec.txt --acceptance", "--acceptance needs the name of an acceptance file"},
+        {"--quiet=abc spec.txt", "--quiet takes no value"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = words(c.line);
         if (std::find(args.begin(), args.end(), "-o") == args.end()) args.insert(args.begin(), {"-o", "out"});
         const CommandOutcome outcome = run_command(args);
-        EXPECT_EQ(outcome.status, 2) << line;
-        EXPECT_EQ(outcome.out, "") << line;
-        EXPECT_NE(outcome.err.find("Run 'quorel --help' for usage."), std::string::npos) << line << outcome.err;
-        EXPECT_EQ(read_directory().size(), 1u) << line;
-        EXPECT_FALSE(std::filesystem::exists("out")) << line;
+        EXPECT_EQ(outcome.status, 2) << c.line;
+        EXPECT_EQ(outcome.out, "") << c.line;
+        EXPECT_EQ(outcome.err, std::string("quorel: ") + c.message + "\nRun 'quorel --help' for usage.\n") << c.line;
+        EXPECT_EQ(read_directory().size(), 1u) << c.line;
+        EXPECT_FALSE(std::filesystem::exists("out")) << c.line;
     }
     const CommandOutcome no_folder = run_command({"-o", "", "spec.txt"});
     EXPECT_EQ(no_folder.status, 2);
     EXPECT_NE(no_folder.err.find("Run 'quorel --help' for usage."), std::string::npos) << no_folder.err;
     EXPECT_EQ(read_directory().size(), 1u);
-    // A check of the run itself keeps the dialogue's message and status 1.
+    // A check of the run itself keeps the dialogue's message and status 1, and
+    // says what the rate must reach.
     const CommandOutcome low_rate = run_command({"-r", "159", "spec.txt"});
     EXPECT_EQ(low_rate.status, 1);
-    EXPECT_EQ(low_rate.err, "\n Error: sample rate is too low \n");
+    EXPECT_EQ(low_rate.err, "\n Error: sample rate is too low: --sample-rate 159 is below the minimum of 160 "
+                            "samples/sec (4 x the top grid frequency, 40 Hz) \n");
 }
 
 TEST(CommandLine, HelpDocumentsEveryOptionAndVersionNamesTheProgram) {
@@ -429,6 +497,101 @@ TEST(CommandLine, LimitsChooseAmongTheTrialsWithinThemAndExitThreeWhenNone) {
     EXPECT_TRUE(failed.at("optimum").is_null());
     EXPECT_EQ(failed.at("closest").at("trial").get<size_t>(), closest);
     EXPECT_EQ(failed.at("qualifying_trials").get<long>(), 0);
+    // Its ratios are its own peaks over the limits, each against its own limit.
+    const auto& ratios = failed.at("closest").at("limit_ratios");
+    const auto& peaks = failed.at("trials")[closest];
+    EXPECT_DOUBLE_EQ(ratios.at("velocity").get<double>(),
+                     peaks.at("peak_velocity").get<double>() / std::stof(format("%.6g", top_velocity)));
+    EXPECT_DOUBLE_EQ(ratios.at("displacement").get<double>(),
+                     peaks.at("peak_displacement").get<double>() / std::stof(format("%.6g", 0.9 * lowest)));
+    EXPECT_TRUE(ratios.at("acceleration").is_null());
+    EXPECT_TRUE(ratios.at("force").is_null());
+}
+
+// A specification the wavelets cannot follow: 1000 G at 20 Hz falling to 10 G
+// at 2 kHz.  The SRS at 2 kHz stays near the history's peak acceleration, far
+// above 10 G, and the correction drives that wavelet to zero.  The check's
+// line is followed by one that says so and what to change, on standard error
+// and at the end of the trial log alike.
+TEST(CommandLine, ASpecificationTheSynthesisCannotFollowSaysWhy) {
+    TempDir dir;
+    write_file("spec.txt", "20 1000\n2000 10\n");
+    const CommandOutcome failed = run_command({"-n", "2", "--quiet", "-o", "run", "spec.txt"});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.err.rfind("gt error: i=40  amp=", 0), 0u) << failed.err;
+    const size_t line = failed.err.find("\nError: the amplitude correction drove the wavelet at 2000 Hz to zero: the "
+                                        "specification there is 10 G, but the history's SRS there reached ");
+    ASSERT_NE(line, std::string::npos) << failed.err;
+    double reached = 0.0, peak = 0.0;
+    ASSERT_EQ(std::sscanf(failed.err.c_str() + line, "\nError: the amplitude correction drove the wavelet at 2000 Hz "
+                          "to zero: the specification there is 10 G, but the history's SRS there reached %lf G, and its "
+                          "peak acceleration is %lf G.", &reached, &peak), 2);
+    EXPECT_GT(reached, 10.0 * 10.0);
+    EXPECT_GE(reached, 0.5 * peak);
+    const std::string advice = " Make the specification's slope gentler near 2000 Hz, or end the frequency range below "
+                               "2000 Hz.\n";
+    ASSERT_GE(failed.err.size(), advice.size());
+    EXPECT_EQ(failed.err.substr(failed.err.size() - advice.size()), advice);
+    EXPECT_EQ(std::count(failed.err.begin(), failed.err.end(), '\n'), 2) << failed.err;
+    const std::string log = read_file("run/trials.out");
+    ASSERT_GE(log.size(), failed.err.size());
+    EXPECT_EQ(log.substr(log.size() - failed.err.size()), failed.err);
+}
+
+// A velocity limit below the least peak any drive of the run's duration
+// needs: a warning before the trials naming the bound and the fewest samples
+// that bring it down to the limit, then status 3 with the closest trial's
+// peak against the limit and against the bound.  A history of that many
+// samples (given as the printed duration) has its bound within the limit, one
+// sample fewer has not; a limit below the bound of the longest history
+// leaves no duration.
+TEST(CommandLine, ImpossibleLimitsAreWarnedAndMeasuredAgainstTheLeastPeaks) {
+    TempDir dir;
+    write_file("spec.txt", "100 10\n400 40\n");
+    auto run_with = [&](const std::string& folder, std::vector<std::string> extra) {
+        extra.insert(extra.end(), {"-n", "3", "-r", "8000", "--quiet", "-o", folder, "spec.txt"});
+        return run_command(extra);
+    };
+    ASSERT_EQ(run_with("free", {"-p", "400"}).status, 0);
+    const double least = nlohmann::json::parse(read_file("free/summary.json")).at("bounds").at("velocity").at("value");
+    const std::string limit = format("%.4g", 0.9 * least);
+
+    const CommandOutcome tight = run_with("tight", {"-p", "400", "--max-velocity", limit});
+    EXPECT_EQ(tight.status, 3) << tight.err;
+    const std::string warning = "\n Warning: no drive of 0.05 sec can keep its peak velocity within " + limit + " in/sec";
+    const size_t warned = tight.out.find(warning);
+    ASSERT_NE(warned, std::string::npos) << tight.out;
+    EXPECT_LT(warned, tight.out.find("Trials within the limits"));
+    const std::string falls = " falls to the limit at ";
+    const size_t at = tight.out.find(falls, warned);
+    ASSERT_NE(at, std::string::npos) << tight.out;
+    const long samples = std::stol(tight.out.substr(at + falls.size()));
+    const std::string sec = "a duration of ";
+    const std::string duration = words(tight.out.substr(tight.out.find(sec, at) + sec.size()))[0];
+
+    const auto summary = nlohmann::json::parse(read_file("tight/summary.json"));
+    const auto& closest = summary.at("closest");
+    const double peak = summary.at("trials")[closest.at("trial").get<size_t>()].at("peak_velocity");
+    EXPECT_DOUBLE_EQ(closest.at("bound_ratios").at("velocity").get<double>(), peak / least);
+    EXPECT_NE(tight.out.find(format("\n   velocity %.2f x the limit, %.1f x the least possible \n",
+                                    peak / std::stof(limit), peak / least)),
+              std::string::npos)
+        << tight.out;
+
+    const CommandOutcome enough = run_with("enough", {"-d", duration, "--max-velocity", limit});
+    EXPECT_NE(enough.out.find(format(" nt=%ld \n", samples)), std::string::npos) << enough.out;
+    EXPECT_LE(nlohmann::json::parse(read_file("enough/summary.json")).at("bounds").at("velocity").at("value").get<double>(),
+              std::stof(limit));
+    EXPECT_EQ(enough.out.find("Warning"), std::string::npos) << enough.out;
+    const CommandOutcome short_of =
+        run_with("short", {"-p", std::to_string(samples - 1), "--max-velocity", limit});
+    EXPECT_NE(short_of.out.find(" falls to the limit at " + std::to_string(samples) + " samples"), std::string::npos)
+        << short_of.out;
+
+    const CommandOutcome never = run_with("never", {"-p", "400", "--max-velocity", format("%.4g", 0.01 * least)});
+    EXPECT_NE(never.out.find(" No duration up to 99999 samples (12.5 sec) brings it down to the limit."),
+              std::string::npos)
+        << never.out;
 }
 
 // Acceptance rules judge every trial on the SRS it delivers: each optimum's

@@ -339,7 +339,12 @@ TEST(CompleteRun, AFatalCheckInAMiddleTrialEndsTheRunAlikeOnEveryEngine) {
     const std::string text = "1 spec.txt 1 1 0.05 12 1 2 4000 1 2000\n";
     const Outcome expected = run_with(huge, text, reference);
     EXPECT_EQ(expected.status, 1);
-    const std::string message = "\n scale error: i=6  ss=       0  ave=     inf  spec= 2.5e+38\n";
+    const std::string message =
+        "\n scale error: i=6  ss=       0  ave=     inf  spec= 2.5e+38\n"
+        "Error: the amplitude correction of the wavelet at 400 Hz is out of range: the specification there is "
+        "2.5e+38 G, but the history's SRS there reached inf G, and its peak acceleration is 6.272e+37 G. The "
+        "history overflowed the float range: the specification is too large for the synthesis. Give it in smaller "
+        "values.\n";
     ASSERT_GE(expected.console.size(), message.size());
     EXPECT_EQ(expected.console.substr(expected.console.size() - message.size()), message);
     // The log keeps the six finished trials and ends with the same message, so
