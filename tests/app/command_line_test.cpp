@@ -246,7 +246,7 @@ TEST(CommandLine, UsageErrorsExitTwoAndTouchNothing) {
         {"spec.txt -r", "--sample-rate needs a rate in samples/sec, at least 4 x the top grid frequency"},
         {"-d nan spec.txt", "--duration needs a duration in sec above 0, not 'nan'"},
         {"-j 0 spec.txt", "--threads 0 is out of range: 1 to 1024"},
-        {"spec.txt -o", "--output-dir needs a folder"},
+        {"spec.txt -o", "--output-dir needs the name of a folder"},
         {"-o out", "the specification file (SPECFILE) is missing"},
         {"-o out spec.txt extra.txt", "unexpected argument 'extra.txt'"},
         {"--max-force 100 spec.txt", "--max-force needs --moving-mass as well"},
