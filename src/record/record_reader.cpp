@@ -286,8 +286,9 @@ private:
         }
         if (!(t > last_time_)) {
             fail_at(record_.file, line_number_,
-                    format("time %.9g sec does not increase from %.9g sec: the times must increase (a restart?)", t,
-                           last_time_));
+                    format("time %.9g sec does not increase from %.9g sec (a restart?): column 1 holds times that "
+                           "increase unless a sample rate is given",
+                           t, last_time_));
         }
         const double dt = t - last_time_;
         if (dt > longest_step_) {

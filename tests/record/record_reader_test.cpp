@@ -235,8 +235,8 @@ TEST(RecordReader, BinaryTextAndOverlongLinesAreRefusedAtOnce) {
 
 TEST(RecordReader, TimesMustIncrease) {
     EXPECT_EQ(refusal("0 1\n0.001 2\n0.001 3\n"),
-              "\n Error: record.csv line 3: time 0.001 sec does not increase from 0.001 sec: the times must increase "
-              "(a restart?) \n");
+              "\n Error: record.csv line 3: time 0.001 sec does not increase from 0.001 sec (a restart?): column 1 "
+              "holds times that increase unless a sample rate is given \n");
     EXPECT_NE(refusal(uniform_csv(5) + uniform_csv(5)).find("line 6: time 0 sec does not increase"), std::string::npos);
 }
 
