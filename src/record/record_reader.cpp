@@ -462,7 +462,8 @@ Record read_record(const std::string& path, const RecordOptions& options) {
     if (!S_ISREG(info.st_mode)) fail(path, "is not a regular file (a FIFO, a device or a socket), not a record");
     if (info.st_size == 0) fail(path, "is empty");
 
-    std::vector<char> buffer(chunk_bytes);
+    // A small file needs no more than its size (plus one byte to see its end).
+    std::vector<char> buffer(std::min(chunk_bytes, static_cast<size_t>(info.st_size) + 1));
     size_t lines = 1;
     {
         LineSplitter splitter(path);
