@@ -1,1 +1,58 @@
-# stub
+"""Type hints of the quorel module: shock response spectra and their synthesis
+by wavelets, on numpy arrays.  See docs/python.md and help(quorel.<name>)."""
+import os
+from typing import Any, Callable, Dict, Optional, Sequence, Tuple, Union
+
+import numpy as np
+import numpy.typing as npt
+
+__version__: str
+
+PathLike = Union[str, "os.PathLike[str]"]
+ArrayLike = npt.ArrayLike
+Float64Array = npt.NDArray[np.float64]
+# A path to an acceptance file, or a dict with its keys.
+Acceptance = Union[PathLike, Dict[str, Any]]
+
+class QuorelError(ValueError):
+    """An error of quorel: the message is the one the command line prints."""
+
+class SynthesisResult:
+    settings: Dict[str, Any]
+    units: Dict[str, str]
+    grid: Dict[str, Float64Array]
+    trials: Dict[str, Optional[np.ndarray]]
+    limits: Dict[str, Optional[float]]
+    acceptance: Optional[Dict[str, Any]]
+    bounds: Optional[Dict[str, Any]]
+    qualifying_trials: int
+    optimum: Optional[Dict[str, Dict[str, Any]]]
+    closest: Optional[Dict[str, Any]]
+    spec_file: Optional[str]
+    output_dir: Optional[str]
+
+def read_spec(path: PathLike) -> Tuple[Float64Array, Float64Array]: ...
+def grid(frequency: ArrayLike, acceleration: ArrayLike, spacing: str = "1/6") -> Tuple[Float64Array, Float64Array]: ...
+def synthesize(
+    spec: Union[PathLike, Tuple[ArrayLike, ArrayLike]],
+    *,
+    trials: int = 200,
+    seed: int = 1,
+    q: Optional[float] = 10,
+    damping: Optional[float] = None,
+    spacing: str = "1/6",
+    units: str = "english",
+    algorithm: str = "smallwood",
+    sample_rate: Optional[float] = None,
+    points: Optional[int] = None,
+    duration: Optional[float] = None,
+    max_acceleration: Optional[float] = None,
+    max_velocity: Optional[float] = None,
+    max_displacement: Optional[float] = None,
+    max_force: Optional[float] = None,
+    moving_mass: Optional[float] = None,
+    acceptance: Optional[Acceptance] = None,
+    threads: int = 0,
+    output_dir: Optional[PathLike] = None,
+    progress: Optional[Callable[[int, int], Any]] = None,
+) -> SynthesisResult: ...
