@@ -9,7 +9,9 @@
 #include <cstring>
 #include <vector>
 
+#include "base/error.hpp"
 #include "base/format.hpp"
+#include "base/part_files.hpp"
 #include "plot/gnuplot_script.hpp"
 
 extern char** environ;
@@ -20,7 +22,8 @@ GnuplotRun run_gnuplot(const std::string& directory, const std::string& output, 
     std::string program = "gnuplot";
     std::string option = "-e";
     std::string assignment = "outfile=" + gnuplot_string(output);
-    std::string script_name = script;
+    // A script name starting with '-' would read as an option.
+    std::string script_name = script.rfind('-', 0) == 0 ? "./" + script : script;
     std::vector<char*> argv = {program.data(), option.data(), assignment.data(), script_name.data(), nullptr};
 
     posix_spawn_file_actions_t actions;
@@ -53,6 +56,23 @@ GnuplotRun run_gnuplot(const std::string& directory, const std::string& output, 
         run.detail = format("signal %d", WTERMSIG(status));
     }
     return run;
+}
+
+bool draw_picture(const std::string& directory, const PictureNames& names, const std::string& script) {
+    const std::string folder = directory.empty() ? "." : directory;
+    auto path = [&](const std::string& name) { return folder == "." ? name : folder + "/" + name; };
+    PartFiles parts;
+    parts.write(path(names.script), script);
+    parts.add(path(names.picture));
+    const GnuplotRun run = run_gnuplot(folder, names.picture + ".part", names.script + ".part");
+    if (!run.found) return false;
+    if (!run.success) {
+        throw QuorelError(format("\n Error: gnuplot failed on %s (%s): %s not drawn \n", path(names.script).c_str(),
+                                 run.detail.c_str(), path(names.picture).c_str()));
+    }
+    parts.commit(path(names.picture));
+    parts.commit(path(names.script));
+    return true;
 }
 
 }  // namespace quorel::plot
