@@ -4,8 +4,10 @@
 //
 //   x(k) = a1 x(k-1) + a2 x(k-2) + b1 y(k) + b2 y(k-1) + b3 y(k-2)
 //
+// The coefficients are designed and kept in double.  For a frequency far below
+// the sample rate a1 differs from 2 by about (w dt)^2, which a float near 2
+// cannot hold: float coefficients put the spectrum decibels off there.
 // Coefficients are designed once per run and shared read-only by every trial.
-#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -15,26 +17,34 @@
 
 namespace quorel {
 
-struct SrsFilterBank {
-    int32_t count = 0;   // frequencies n_f
-    std::array<float, max_frequencies> a1{}, a2{}, b1{}, b2{}, b3{};
-    std::array<float, max_frequencies> period{};   // 1/f, sec: length of the residual phase
-    std::array<float, max_frequencies> freq{};     // Hz, for messages
-    int32_t residual_steps = 0;                    // free-vibration steps after the last sample
-    float dt = 0.0f;
+// Frequencies a measured record may be checked at (the synthesis keeps
+// max_frequencies).
+inline constexpr int32_t max_check_frequencies = 1000;
 
-    // The same coefficients widened to double, structure of arrays, padded with
-    // zero filters to a multiple of srs_lane_pad, for the vectorised recursion.
-    int32_t padded_count = 0;
-    std::vector<double> wide;   // a1 | a2 | b1 | b2 | b3, each padded_count long
-    // Last residual step of each frequency: the largest k <= residual_steps with
-    // float(k dt) <= period; 0 for the padding.
-    std::vector<int32_t> last_step;
-};
-
+// Filters are stored in lane blocks of this many, padded with zero filters.
 inline constexpr int32_t srs_lane_pad = 8;
 
+struct SrsFilterBank {
+    int32_t count = 0;          // frequencies n_f
+    int32_t padded_count = 0;   // count rounded up to a multiple of srs_lane_pad
+    // Structure of arrays, each padded_count long (zero filters in the padding).
+    std::vector<double> a1, a2, b1, b2, b3;
+    std::vector<float> period;   // 1/f, sec: length of the residual phase
+    std::vector<float> freq;     // Hz, for messages
+    // Last residual step of each frequency: the largest k <= residual_steps with
+    // float(k dt) <= period; 0 for the padding and without a residual phase.
+    std::vector<int32_t> last_step;
+    int32_t residual_steps = 0;   // free-vibration steps after the last sample
+    float dt = 0.0f;
+};
+
 // algorithm 1: Kelly-Richman; any other value: Smallwood ramp-invariant filter.
+// freq ascends; count is at most max_check_frequencies.  Without a residual
+// phase only the forced response over the samples counts.
+void design_srs_filters(int32_t algorithm, float zeta, float dt, const float* freq, int32_t count, double two_pi,
+                        bool residual, SrsFilterBank& bank);
+
+// The synthesis's bank: its algorithm, damping and time step on the grid.
 void prepare_srs_filters(const RunSettings& settings, const SrsSpec& spec, double two_pi, SrsFilterBank& bank);
 
 }  // namespace quorel

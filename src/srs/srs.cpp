@@ -7,68 +7,101 @@
 
 namespace quorel {
 
-void throw_srs_failure(const SrsFilterBank& bank, int32_t j, float xmax, float xmin) {
-    throw QuorelError(format(" Error SRS  j=%ld  xmax=%8.4g  xmin=%8.4g \n", static_cast<long>(j),
-                             static_cast<double>(xmax), static_cast<double>(xmin)) +
+void throw_srs_failure(const SrsFilterBank& bank, int32_t j, double xmax, double xmin) {
+    throw QuorelError(format(" Error SRS  j=%ld  xmax=%8.4g  xmin=%8.4g \n", static_cast<long>(j), xmax, xmin) +
                       format("            f[j]=%8.4g  \n", static_cast<double>(bank.freq[j])));
 }
 
-void compute_srs(const SrsFilterBank& bank, const float* samples, int32_t nt, SrsResult& result, SrsKernel kernel) {
+namespace {
+
+template <typename Sample>
+void dispatch(const SrsFilterBank& bank, const Sample* samples, int64_t nt, int32_t first, int32_t last,
+              double* positive, double* negative, SrsKernel kernel) {
+    if (first >= last) return;
     if (kernel == SrsKernel::scalar) {
-        compute_srs_scalar(bank, samples, nt, result);
+        srs_peaks_scalar(bank, samples, nt, first, last, positive, negative);
     } else {
-        compute_srs_vectorised(bank, samples, nt, result);
+        srs_peaks_vectorised(bank, samples, nt, first, last, positive, negative);
     }
 }
 
-void compute_srs_scalar(const SrsFilterBank& bank, const float* samples, int32_t nt, SrsResult& result) {
-    const int32_t n = bank.count;
-    std::array<float, max_frequencies> x1{}, x2{}, y1{}, y2{};
+}  // namespace
+
+void compute_srs_peaks(const SrsFilterBank& bank, const float* samples, int64_t nt, int32_t first, int32_t last,
+                       double* positive, double* negative, SrsKernel kernel) {
+    dispatch(bank, samples, nt, first, last, positive, negative, kernel);
+}
+
+void compute_srs_peaks(const SrsFilterBank& bank, const double* samples, int64_t nt, int32_t first, int32_t last,
+                       double* positive, double* negative, SrsKernel kernel) {
+    dispatch(bank, samples, nt, first, last, positive, negative, kernel);
+}
+
+void compute_srs(const SrsFilterBank& bank, const float* samples, int32_t nt, SrsResult& result, SrsKernel kernel) {
+    std::array<double, max_frequencies> positive, negative;
+    const int32_t n = bank.count < max_frequencies ? bank.count : max_frequencies;
+    dispatch(bank, samples, nt, 0, n, positive.data(), negative.data(), kernel);
     result.xmax.fill(0.0f);
     result.xmin.fill(0.0f);
-    auto& xmax = result.xmax;
-    auto& xmin = result.xmin;
+    for (int32_t j = 0; j < n; ++j) {
+        result.xmax[j] = static_cast<float>(positive[j]);
+        result.xmin[j] = static_cast<float>(negative[j]);
+    }
+}
 
-    for (int32_t i = 0; i < nt; ++i) {
-        const float y = samples[i];
-        for (int32_t j = 0; j < n; ++j) {
-            const float x = static_cast<float>(
-                static_cast<double>(bank.a2[j]) * x2[j] + static_cast<double>(bank.a1[j]) * x1[j] +
-                static_cast<double>(bank.b1[j]) * y + static_cast<double>(bank.b2[j]) * y1[j] +
-                static_cast<double>(bank.b3[j]) * y2[j]);
-            if (x > xmax[j]) xmax[j] = x;
-            if (x < xmin[j]) xmin[j] = x;
+template <typename Sample>
+void srs_peaks_scalar(const SrsFilterBank& bank, const Sample* samples, int64_t nt, int32_t first, int32_t last,
+                      double* positive, double* negative) {
+    // State of every frequency; the bank holds at most max_check_frequencies.
+    std::array<double, max_check_frequencies> x1{}, x2{}, pmax{}, pmin{};
+    double y1 = 0.0, y2 = 0.0;
+
+    for (int64_t i = 0; i < nt; ++i) {
+        const double y = samples[i];
+        for (int32_t j = first; j < last; ++j) {
+            const double x =
+                std::fma(bank.a1[j], x1[j], std::fma(bank.a2[j], x2[j], std::fma(bank.b3[j], y2, std::fma(bank.b2[j], y1, bank.b1[j] * y))));
+            if (x > pmax[j]) pmax[j] = x;
+            if (x < pmin[j]) pmin[j] = x;
             x2[j] = x1[j];
             x1[j] = x;
-            y2[j] = y1[j];
-            y1[j] = y;
         }
+        y2 = y1;
+        y1 = y;
     }
 
-    for (int32_t j = 0; j < n; ++j) {
-        if (!(std::fabs(static_cast<double>(xmax[j])) > 1e-20) || !(std::fabs(static_cast<double>(xmin[j])) > 1e-20)) throw_srs_failure(bank, j, xmax[j], xmin[j]);
+    for (int32_t j = first; j < last; ++j) {
+        if (!(std::fabs(pmax[j]) > 1e-20) || !(std::fabs(pmin[j]) > 1e-20)) throw_srs_failure(bank, j, pmax[j], pmin[j]);
     }
 
     // Free vibration after the last sample: frequency j is followed while
     // k dt <= 1/f_j; the frequencies ascend, so a step ends at the first
-    // frequency whose period has passed.
+    // frequency whose period has passed, and a frequency once left behind is
+    // never resumed.
+    const double y = 0.0;
     for (int32_t k = 1; k <= bank.residual_steps; ++k) {
         const float t = static_cast<float>(static_cast<double>(k) * bank.dt);
-        for (int32_t j = 0; j < n; ++j) {
+        for (int32_t j = first; j < last; ++j) {
             if (t > bank.period[j]) break;
-            const float x = static_cast<float>(
-                static_cast<double>(bank.a2[j]) * x2[j] + static_cast<double>(bank.a1[j]) * x1[j] +
-                static_cast<double>(bank.b2[j]) * y1[j] + static_cast<double>(bank.b3[j]) * y2[j]);
-            if (x > xmax[j]) xmax[j] = x;
-            if (x < xmin[j]) xmin[j] = x;
+            const double x =
+                std::fma(bank.a1[j], x1[j], std::fma(bank.a2[j], x2[j], std::fma(bank.b3[j], y2, std::fma(bank.b2[j], y1, bank.b1[j] * y))));
+            if (x > pmax[j]) pmax[j] = x;
+            if (x < pmin[j]) pmin[j] = x;
             x2[j] = x1[j];
             x1[j] = x;
-            y2[j] = y1[j];
-            y1[j] = 0.0f;
         }
+        y2 = y1;
+        y1 = 0.0;
     }
 
-    for (int32_t j = 0; j < n; ++j) xmin[j] = std::fabs(xmin[j]);
+    for (int32_t j = first; j < last; ++j) {
+        positive[j] = pmax[j];
+        negative[j] = std::fabs(pmin[j]);
+    }
 }
+
+template void srs_peaks_scalar<float>(const SrsFilterBank&, const float*, int64_t, int32_t, int32_t, double*, double*);
+template void srs_peaks_scalar<double>(const SrsFilterBank&, const double*, int64_t, int32_t, int32_t, double*,
+                                       double*);
 
 }  // namespace quorel

@@ -3,6 +3,16 @@
 // filter runs over the samples (forced phase), then for one period of its own
 // frequency with zero input (residual phase); the largest positive and the
 // largest negative response are kept per frequency.
+//
+// The response state and the peaks are doubles.  One step is
+//
+//   x = fma(a1, x1, fma(a2, x2, fma(b3, y2, fma(b2, y1, b1 * y))))
+//
+// with the samples widened to double (y = 0 in the residual phase).  Every fma
+// rounds once, so the value is defined to the bit and every kernel and build
+// gives the same; the previous response enters last, so the loop-carried
+// dependence is one fused multiply-add per step.  Peaks start at 0 and move on
+// strict comparisons.  A spectrum value is its peak rounded to float once.
 #include <array>
 #include <cstdint>
 
@@ -21,17 +31,30 @@ enum class SrsKernel {
     scalar,       // the plain loop: samples outer, frequencies inner
 };
 
-// x = a2 x2 + a1 x1 + b1 y + b2 y1 + b3 y2, summed left to right in double,
-// stored as float; strict peak comparisons.  Ends the run when a forced-phase
-// peak is not above 1e-20 in magnitude (a response that never left zero in one
-// direction).  Both kernels give identical results.
+// Peaks of the frequencies first <= j < last (first a multiple of
+// srs_lane_pad, last <= bank.count): positive[j] = the largest response,
+// negative[j] = the magnitude of the most negative one, both unrounded.  Ends
+// the run when a forced-phase peak is not above 1e-20 in magnitude (a response
+// that never left zero in one direction).  Both kernels give identical bits.
+void compute_srs_peaks(const SrsFilterBank& bank, const float* samples, int64_t nt, int32_t first, int32_t last,
+                       double* positive, double* negative, SrsKernel kernel = SrsKernel::vectorised);
+void compute_srs_peaks(const SrsFilterBank& bank, const double* samples, int64_t nt, int32_t first, int32_t last,
+                       double* positive, double* negative, SrsKernel kernel = SrsKernel::vectorised);
+
+// The synthesis's spectrum of a float history: every frequency of the bank
+// (at most max_frequencies), each peak rounded to float.
 void compute_srs(const SrsFilterBank& bank, const float* samples, int32_t nt, SrsResult& result,
                  SrsKernel kernel = SrsKernel::vectorised);
 
-void compute_srs_scalar(const SrsFilterBank& bank, const float* samples, int32_t nt, SrsResult& result);
-void compute_srs_vectorised(const SrsFilterBank& bank, const float* samples, int32_t nt, SrsResult& result);
+// The kernels behind compute_srs_peaks.
+template <typename Sample>
+void srs_peaks_scalar(const SrsFilterBank& bank, const Sample* samples, int64_t nt, int32_t first, int32_t last,
+                      double* positive, double* negative);
+template <typename Sample>
+void srs_peaks_vectorised(const SrsFilterBank& bank, const Sample* samples, int64_t nt, int32_t first, int32_t last,
+                          double* positive, double* negative);
 
 // The failure of the forced-phase check at frequency j (xmin still signed).
-[[noreturn]] void throw_srs_failure(const SrsFilterBank& bank, int32_t j, float xmax, float xmin);
+[[noreturn]] void throw_srs_failure(const SrsFilterBank& bank, int32_t j, double xmax, double xmin);
 
 }  // namespace quorel

@@ -2,28 +2,22 @@
 //
 // The filters of different frequencies are independent, so a group of lane
 // blocks runs through the whole history with its state (x1, x2 and the peaks)
-// held in registers; the input terms b1 y + b2 y1 + b3 y2 use the same samples
-// in every lane.  Each lane computes exactly what the scalar loop computes:
+// held in registers; every lane uses the same samples.  Each lane computes
+// exactly what the scalar loop computes,
 //
-//   x = (((a2 x2 + a1 x1) + b1 y) + b2 y1) + b3 y2   in double, left to right,
-//   then x rounded to float (kept in the lane as the double of that float).
+//   x = fma(a1, x1, fma(a2, x2, fma(b3, y2, fma(b2, y1, b1 * y)))),
 //
-// This file is compiled with -ffp-contract=fast, so the compiler may fuse each
-// product with the following addition.  That cannot change a result: every
-// product is of two floats (a coefficient and a float response or sample),
-// which is exact in double, so the fused multiply-add rounds once exactly as the
-// separate addition does.  No other floating-point product appears here.
-
-// GCC 12's AVX-512 conversion intrinsics start from an "undefined" register
-// and trip its own uninitialised-value warning.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#endif
+// with the hardware's fused multiply-add where there is one (it rounds once,
+// as std::fma does, so the bits are the same) and std::fma per lane where
+// there is none.  Only x1 -> x is loop-carried: the three input terms and the
+// a2 x2 term do not depend on the previous step, so a step costs one
+// multiply-add of latency and five of throughput per lane.
 #include <immintrin.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <utility>
 
 #include "srs/srs.hpp"
 
@@ -42,7 +36,6 @@ static_assert(srs_lane_pad % lanes == 0, "the bank is padded to a multiple of th
 
 typedef double vdouble __attribute__((vector_size(lanes * sizeof(double))));
 typedef long long vmask __attribute__((vector_size(lanes * sizeof(double))));
-typedef float vfloat __attribute__((vector_size(lanes * sizeof(float))));
 
 inline vdouble load(const double* p) {
     vdouble v;
@@ -52,83 +45,57 @@ inline vdouble load(const double* p) {
 
 inline void store(double* p, vdouble v) { __builtin_memcpy(p, &v, sizeof v); }
 
-// Rounding every lane to float, and widening back.  (The generic vector
-// conversion splits the widening into halves; the intrinsics do not.)
-inline vfloat narrow(vdouble x) {
+inline vdouble broadcast(double v) { return vdouble{} + v; }
+
+// a b + c rounded once, in every lane.
+inline vdouble fused(vdouble a, vdouble b, vdouble c) {
 #if defined(__AVX512F__)
-    return _mm512_cvtpd_ps(x);
-#elif defined(__AVX__)
-    return _mm256_cvtpd_ps(x);
+    return _mm512_fmadd_pd(a, b, c);
+#elif defined(__AVX__) && defined(__FMA__)
+    return _mm256_fmadd_pd(a, b, c);
 #else
-    vfloat f;
-    const __m128 wide = _mm_cvtpd_ps(x);
-    __builtin_memcpy(&f, &wide, sizeof f);
-    return f;
+    vdouble r;
+    for (int l = 0; l < lanes; ++l) r[l] = std::fma(a[l], b[l], c[l]);
+    return r;
 #endif
 }
-
-inline vdouble widen(vfloat x) {
-#if defined(__AVX512F__)
-    return _mm512_cvtps_pd(x);
-#elif defined(__AVX__)
-    return _mm256_cvtps_pd(x);
-#else
-    __m128 wide = _mm_setzero_ps();
-    __builtin_memcpy(&wide, &x, sizeof x);
-    return _mm_cvtps_pd(wide);
-#endif
-}
-
-inline vdouble to_float(vdouble x) { return widen(narrow(x)); }
 
 inline vdouble select(vmask mask, vdouble yes, vdouble no) { return mask ? yes : no; }
 
 // Runs `G` lane blocks starting at lane `j0` through the forced and the
 // residual phase.  forced_max / forced_min receive the forced-phase peaks (for
-// the check), peak_max / peak_min the peaks of both phases.
-template <int G>
-void run_group(const SrsFilterBank& bank, int32_t j0, const float* y, int32_t nt, const int32_t* last_step,
-               double* forced_max, double* forced_min, double* peak_max, double* peak_min) {
-    const size_t p = static_cast<size_t>(bank.padded_count);
-    const double* w = bank.wide.data();
-    vdouble a1[G], a2[G], b1[G], b2[G], b3[G], x1[G], x2[G];
+// the check), peak_max / peak_min the peaks of both phases, from lane j0 on.
+template <int G, typename Sample>
+void run_group(const SrsFilterBank& bank, int32_t j0, const Sample* y, int64_t nt, double* forced_max,
+               double* forced_min, double* peak_max, double* peak_min) {
+    vdouble a1[G], a2[G], b1[G], b2[G], b3[G], x1[G], x2[G], hi[G], lo[G];
     for (int g = 0; g < G; ++g) {
         const size_t j = static_cast<size_t>(j0 + g * lanes);
-        a1[g] = load(w + 0 * p + j);
-        a2[g] = load(w + 1 * p + j);
-        b1[g] = load(w + 2 * p + j);
-        b2[g] = load(w + 3 * p + j);
-        b3[g] = load(w + 4 * p + j);
-        x1[g] = x2[g] = vdouble{};
+        a1[g] = load(bank.a1.data() + j);
+        a2[g] = load(bank.a2.data() + j);
+        b1[g] = load(bank.b1.data() + j);
+        b2[g] = load(bank.b2.data() + j);
+        b3[g] = load(bank.b3.data() + j);
+        x1[g] = x2[g] = hi[g] = lo[g] = vdouble{};
     }
 
-    // The forced-phase peaks are kept as floats: half-width comparisons.
-    vfloat fhi[G], flo[G];
-    for (int g = 0; g < G; ++g) fhi[g] = flo[g] = vfloat{};
-    double y1 = 0.0, y2 = 0.0;
-    for (int32_t i = 0; i < nt; ++i) {
-        const double yi = y[i];
+    vdouble y1 = vdouble{}, y2 = vdouble{};
+    for (int64_t i = 0; i < nt; ++i) {
+        const vdouble yi = broadcast(static_cast<double>(y[i]));
         for (int g = 0; g < G; ++g) {
-            vdouble t = a2[g] * x2[g];
-            t = t + a1[g] * x1[g];
-            t = t + b1[g] * yi;
-            t = t + b2[g] * y1;
-            t = t + b3[g] * y2;
-            const vfloat xf = narrow(t);
-            fhi[g] = xf > fhi[g] ? xf : fhi[g];
-            flo[g] = xf < flo[g] ? xf : flo[g];
+            const vdouble u = fused(a2[g], x2[g], fused(b3[g], y2, fused(b2[g], y1, b1[g] * yi)));
+            const vdouble x = fused(a1[g], x1[g], u);
+            hi[g] = x > hi[g] ? x : hi[g];
+            lo[g] = x < lo[g] ? x : lo[g];
             x2[g] = x1[g];
-            x1[g] = widen(xf);
+            x1[g] = x;
         }
         y2 = y1;
         y1 = yi;
     }
-    vdouble hi[G], lo[G];
     for (int g = 0; g < G; ++g) {
-        hi[g] = widen(fhi[g]);
-        lo[g] = widen(flo[g]);
-        store(forced_max + j0 + g * lanes, hi[g]);
-        store(forced_min + j0 + g * lanes, lo[g]);
+        store(forced_max + g * lanes, hi[g]);
+        store(forced_min + g * lanes, lo[g]);
     }
 
     // Residual phase: lane j advances in steps 1 .. last_step[j] (one period of
@@ -136,20 +103,18 @@ void run_group(const SrsFilterBank& bank, int32_t j0, const float* y, int32_t nt
     // scalar loop, which ends each step at the first frequency whose period has
     // passed.  The input is zero; y1 and y2 hold the last two samples at first.
     // A lane past its last step keeps its state and never uses y1, y2 again.
+    const int32_t* last_step = bank.last_step.data();
     int32_t group_steps = 0;
     for (int32_t j = j0; j < j0 + G * lanes; ++j) group_steps = std::max(group_steps, last_step[j]);
     vdouble limit[G];
     for (int g = 0; g < G; ++g) {
         for (int l = 0; l < lanes; ++l) limit[g][l] = last_step[j0 + g * lanes + l];
     }
+    const vdouble zero = vdouble{};
     for (int32_t k = 1; k <= group_steps; ++k) {
         const double step = k;
         for (int g = 0; g < G; ++g) {
-            vdouble t = a2[g] * x2[g];
-            t = t + a1[g] * x1[g];
-            t = t + b2[g] * y1;
-            t = t + b3[g] * y2;
-            const vdouble x = to_float(t);
+            const vdouble x = fused(a1[g], x1[g], fused(a2[g], x2[g], fused(b3[g], y2, fused(b2[g], y1, b1[g] * zero))));
             const vmask active = step <= limit[g];
             hi[g] = select(active & (x > hi[g]), x, hi[g]);
             lo[g] = select(active & (x < lo[g]), x, lo[g]);
@@ -157,54 +122,67 @@ void run_group(const SrsFilterBank& bank, int32_t j0, const float* y, int32_t nt
             x1[g] = select(active, x, x1[g]);
         }
         y2 = y1;
-        y1 = 0.0;
+        y1 = zero;
     }
     for (int g = 0; g < G; ++g) {
-        store(peak_max + j0 + g * lanes, hi[g]);
-        store(peak_min + j0 + g * lanes, lo[g]);
+        store(peak_max + g * lanes, hi[g]);
+        store(peak_min + g * lanes, lo[g]);
     }
 }
 
-// Lane blocks per group: enough independent recursions to cover the latency
-// of one step (about 26 cycles: four dependent multiply-adds and the two
-// conversions) with room to spare; 8 measured fastest with AVX-512 (6 and 10
-// within a few percent, 4 or 5 clearly slower).
-constexpr int max_group_blocks = 8;
+// Lane blocks per group: enough independent recursions to keep both
+// multiply-add pipes busy behind the one-multiply-add dependence of a step,
+// and few enough to keep coefficients and state in registers.
+#ifndef QUOREL_SRS_GROUP
+#define QUOREL_SRS_GROUP 2
+#endif
+constexpr int max_group_blocks = QUOREL_SRS_GROUP;
 
-using GroupRunner = void (*)(const SrsFilterBank&, int32_t, const float*, int32_t, const int32_t*, double*, double*,
-                             double*, double*);
-constexpr GroupRunner group_runners[max_group_blocks + 1] = {nullptr, run_group<1>, run_group<2>, run_group<3>, run_group<4>, run_group<5>, run_group<6>, run_group<7>, run_group<8>};
+template <typename Sample>
+using GroupRunner = void (*)(const SrsFilterBank&, int32_t, const Sample*, int64_t, double*, double*, double*,
+                             double*);
+
+template <typename Sample, int... G>
+constexpr auto make_runners(std::integer_sequence<int, G...>) {
+    return std::array<GroupRunner<Sample>, sizeof...(G) + 1>{nullptr, run_group<G + 1, Sample>...};
+}
 
 }  // namespace
 
-void compute_srs_vectorised(const SrsFilterBank& bank, const float* samples, int32_t nt, SrsResult& result) {
-    const int32_t n = bank.count;
-    const int32_t padded = bank.padded_count;
-    alignas(64) double forced_max[max_frequencies + srs_lane_pad], forced_min[max_frequencies + srs_lane_pad];
-    alignas(64) double peak_max[max_frequencies + srs_lane_pad], peak_min[max_frequencies + srs_lane_pad];
-    const int32_t* last_step = bank.last_step.data();
+template <typename Sample>
+void srs_peaks_vectorised(const SrsFilterBank& bank, const Sample* samples, int64_t nt, int32_t first, int32_t last,
+                          double* positive, double* negative) {
+    static constexpr auto runners = make_runners<Sample>(std::make_integer_sequence<int, max_group_blocks>{});
+    constexpr int32_t span = max_group_blocks * lanes;
+    alignas(64) double forced_max[span], forced_min[span], peak_max[span], peak_min[span];
 
-    // Split the lane blocks into as few groups as possible, of nearly equal size.
-    const int32_t blocks = padded / lanes;
+    // Lane blocks first/lanes .. ceil(last/lanes), in groups of nearly equal
+    // size, as few as possible.
+    const int32_t block0 = first / lanes;
+    const int32_t blocks = (last + lanes - 1) / lanes - block0;
     const int32_t groups = (blocks + max_group_blocks - 1) / max_group_blocks;
-    int32_t j0 = 0;
+    int32_t b = block0;
     for (int32_t g = 0; g < groups; ++g) {
         const int32_t size = blocks / groups + (g < blocks % groups ? 1 : 0);
-        group_runners[size](bank, j0, samples, nt, last_step, forced_max, forced_min, peak_max, peak_min);
-        j0 += size * lanes;
-    }
-
-    for (int32_t j = 0; j < n; ++j) {
-        if (!(std::fabs(forced_max[j]) > 1e-20) || !(std::fabs(forced_min[j]) > 1e-20)) {
-            throw_srs_failure(bank, j, static_cast<float>(forced_max[j]), static_cast<float>(forced_min[j]));
+        const int32_t j0 = b * lanes;
+        runners[size](bank, j0, samples, nt, forced_max, forced_min, peak_max, peak_min);
+        const int32_t j1 = std::min(last, j0 + size * lanes);
+        for (int32_t j = std::max(first, j0); j < j1; ++j) {
+            if (!(std::fabs(forced_max[j - j0]) > 1e-20) || !(std::fabs(forced_min[j - j0]) > 1e-20)) {
+                throw_srs_failure(bank, j, forced_max[j - j0], forced_min[j - j0]);
+            }
         }
-    }
-    result.xmax.fill(0.0f);
-    result.xmin.fill(0.0f);
-    for (int32_t j = 0; j < n; ++j) {
-        result.xmax[j] = static_cast<float>(peak_max[j]);
-        result.xmin[j] = static_cast<float>(std::fabs(peak_min[j]));
+        for (int32_t j = std::max(first, j0); j < j1; ++j) {
+            positive[j] = peak_max[j - j0];
+            negative[j] = std::fabs(peak_min[j - j0]);
+        }
+        b += size;
     }
 }
+
+template void srs_peaks_vectorised<float>(const SrsFilterBank&, const float*, int64_t, int32_t, int32_t, double*,
+                                          double*);
+template void srs_peaks_vectorised<double>(const SrsFilterBank&, const double*, int64_t, int32_t, int32_t, double*,
+                                           double*);
 
 }  // namespace quorel

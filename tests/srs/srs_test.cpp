@@ -94,6 +94,32 @@ TEST(SrsPhysics, HalfSinePulseMatchesIntegratedOscillator) {
     }
 }
 
+// Frequencies 10^4 and 2 10^4 times below the sample rate, where a1 differs
+// from 2 by about (w dt)^2 ~ 4e-7: the spectrum of a half-sine pulse against
+// the continuous oscillator driven by the same piecewise-linear input.  Float
+// coefficients put 10 Hz here 4 % off; double ones must hold 2e-4 everywhere.
+TEST(SrsPhysics, ExactFarBelowTheSampleRate) {
+    const std::vector<float> freqs = {5.0f, 10.0f, 100.0f, 1000.0f};
+    const float zeta = 0.05f;
+    std::vector<float> y(30000, 0.0f);
+    for (size_t k = 0; k < 5000; ++k) y[k] = static_cast<float>(std::sin(M_PI * k / 5000.0));
+    for (const int32_t algorithm : {1, 2}) {
+        const SrsFilterBank bank = make_filter_bank(algorithm, zeta, 100000.0f, freqs);
+        SrsResult srs;
+        compute_srs(bank, y.data(), static_cast<int32_t>(y.size()), srs);
+        // Kelly-Richman's own discretisation error grows as (w dt)^2: judged
+        // only far below the sample rate.
+        for (size_t j = 0; j < (algorithm == 1 ? 2u : freqs.size()); ++j) {
+            const size_t count = y.size() + residual_count(bank, j);
+            const Peaks ref = peaks_of(
+                sdof_absolute_response(piecewise_linear(y, bank.dt), bank.dt, static_cast<int>(count), freqs[j], zeta, 4),
+                count);
+            EXPECT_NEAR(srs.xmax[j], ref.max, 2e-4 * ref.max) << "algorithm " << algorithm << " f=" << freqs[j];
+            EXPECT_NEAR(srs.xmin[j], ref.min, 2e-4 * ref.min) << "algorithm " << algorithm << " f=" << freqs[j];
+        }
+    }
+}
+
 // Absolute acceleration of the oscillator after a unit step of base
 // acceleration at t = 0:  1 - e^(-zeta w t) (cos wd t - zeta / sqrt(1 - zeta^2) sin wd t).
 double step_response(double t, double freq, double zeta) {
@@ -280,6 +306,20 @@ TEST(SrsKernels, VectorisedEqualsScalarBitForBit) {
                     << "algorithm " << algorithm << " n=" << n << " nt=" << nt;
                 compute_srs(bank, y.data(), static_cast<int32_t>(nt), again, SrsKernel::vectorised);
                 EXPECT_EQ(std::memcmp(again.xmax.data(), vectorised.xmax.data(), sizeof again.xmax), 0);
+                // The same samples as doubles, and the frequencies from the
+                // second lane block on: the same peaks, unrounded.
+                const std::vector<double> wide(y.begin(), y.end());
+                std::vector<double> pos(n), neg(n), pos2(n), neg2(n);
+                const int32_t first = n > srs_lane_pad ? srs_lane_pad : 0;
+                compute_srs_peaks(bank, wide.data(), static_cast<int64_t>(nt), first, n, pos.data(), neg.data(),
+                                  SrsKernel::vectorised);
+                compute_srs_peaks(bank, y.data(), static_cast<int64_t>(nt), first, n, pos2.data(), neg2.data(),
+                                  SrsKernel::scalar);
+                for (int j = first; j < n; ++j) {
+                    EXPECT_EQ(pos[j], pos2[j]) << j;
+                    EXPECT_EQ(neg[j], neg2[j]) << j;
+                    EXPECT_EQ(static_cast<float>(pos[j]), vectorised.xmax[j]) << j;
+                }
                 for (int j = 0; j < n; ++j) {
                     EXPECT_GT(vectorised.xmin[j], 0.0f);
                     EXPECT_TRUE(std::isfinite(vectorised.xmax[j]) && std::isfinite(vectorised.xmin[j]));
@@ -289,6 +329,30 @@ TEST(SrsKernels, VectorisedEqualsScalarBitForBit) {
     }
     EXPECT_GT(returned, 40);
     EXPECT_GT(failed, 20);
+}
+
+// The recursion written out as it is defined, one fused multiply-add per term
+// and the previous response last, with the forced phase and one period of free
+// vibration: every kernel must give exactly these bits.
+TEST(SrsKernels, StepIsTheFusedRecursion) {
+    const SrsFilterBank bank = make_filter_bank(2, 0.05f, 20000.0f, {150.0f});
+    const std::vector<float> y = noise(700, 11);
+    double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0, pmax = 0.0, pmin = 0.0;
+    const size_t count = y.size() + residual_count(bank, 0);
+    for (size_t k = 0; k < count; ++k) {
+        const double yk = k < y.size() ? y[k] : 0.0;
+        const double x = std::fma(bank.a1[0], x1, std::fma(bank.a2[0], x2, std::fma(bank.b3[0], y2,
+                                                    std::fma(bank.b2[0], y1, bank.b1[0] * yk))));
+        pmax = x > pmax ? x : pmax;
+        pmin = x < pmin ? x : pmin;
+        x2 = x1, x1 = x, y2 = y1, y1 = yk;
+    }
+    for (const SrsKernel kernel : both_kernels) {
+        double positive = 0.0, negative = 0.0;
+        compute_srs_peaks(bank, y.data(), static_cast<int64_t>(y.size()), 0, 1, &positive, &negative, kernel);
+        EXPECT_EQ(positive, pmax);
+        EXPECT_EQ(negative, std::fabs(pmin));
+    }
 }
 
 }  // namespace
