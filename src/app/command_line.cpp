@@ -12,6 +12,8 @@
 #include <optional>
 #include <ostream>
 
+#include "app/check.hpp"
+#include "app/cli_values.hpp"
 #include "base/capacity.hpp"
 #include "base/console.hpp"
 #include "base/error.hpp"
@@ -27,54 +29,6 @@
 namespace quorel {
 
 namespace {
-
-// Numbers are read as the dialogue reads its answers: integers as whole
-// decimal tokens (no octal or hexadecimal forms), reals as decimal tokens
-// rounded once to float.
-std::optional<int64_t> decimal_integer(const std::string& text) {
-    const char* begin = text.data();
-    const char* end = text.data() + text.size();
-    if (begin != end && *begin == '+') ++begin;
-    if (begin == end || *begin == '+') return std::nullopt;
-    int64_t value = 0;
-    const auto [stop, error] = std::from_chars(begin, end, value, 10);
-    if (error != std::errc() || stop != end) return std::nullopt;
-    return value;
-}
-
-float decimal_real(const std::string& text) {
-    float value = 0.0f;
-    parse_real_token(text, value);
-    return value;
-}
-
-CLI::Validator integer_in(int64_t low, int64_t high) {
-    return CLI::Validator(
-        [=](std::string& text) -> std::string {
-            const auto value = decimal_integer(text);
-            if (!value) return "'" + text + "' is not a whole number";
-            if (*value < low || *value > high) {
-                return format("%s is out of range: %lld to %lld", text.c_str(), static_cast<long long>(low),
-                              static_cast<long long>(high));
-            }
-            return {};
-        },
-        format("INT in %lld..%lld", static_cast<long long>(low), static_cast<long long>(high)));
-}
-
-// A real number; `accept` says whether its float value is in range, `range`
-// how the range reads.
-template <typename Accept>
-CLI::Validator real_where(Accept accept, const std::string& range) {
-    return CLI::Validator(
-        [=](std::string& text) -> std::string {
-            float value = 0.0f;
-            if (!parse_real_token(text, value)) return "'" + text + "' is not a number";
-            if (!accept(value)) return text + " is out of range: " + range;
-            return {};
-        },
-        range);
-}
 
 const char* const footer = R"(
 Every file the dialogue writes is written in the output folder, byte for byte
@@ -108,6 +62,8 @@ folder, --plot failing); 2 the command line is wrong (nothing is touched);
 3 no trial is within the limits and passes the acceptance rules.
 
 Without any argument quorel asks its questions instead (the dialogue).
+quorel check RECORD... judges measured records: see 'quorel check --help'.
+A specification file literally named check is written ./check.
 
 Example:
   quorel -a kelly-richman --spacing 1/3 --damping 0.05 -n 100 -u metric -s 7 \
@@ -142,8 +98,8 @@ void define_options(CLI::App& app, CommandLine& c) {
     app.set_version_flag("--version", std::string("quorel ") + quorel_version);
     app.footer(footer);
     app.add_option("SPECFILE", c.spec_file,
-                   "Specification: pairs of natural frequency (Hz) and SRS acceleration (G, or m/sec^2 with -u si)")
-        ->required()
+                   "Specification: pairs of natural frequency (Hz) and SRS acceleration (G, or m/sec^2 with -u si); "
+                   "a file named check is written ./check")
         ->option_text(" ");
     app.add_option("-a,--algorithm", c.algorithm, "SRS filters: smallwood or kelly-richman (default smallwood)")
         ->check(CLI::IsMember({"smallwood", "kelly-richman"}))
@@ -391,21 +347,32 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
     CLI::App app{"", "quorel"};
     CommandLine c;
     define_options(app, c);
+    CheckCommand check_command;
+    CLI::App* check = add_check_command(app, check_command);
+    app.require_subcommand(0, 1);
     try {
         // CLI11 takes the arguments last first.
         std::vector<std::string> reversed(args.rbegin(), args.rend());
         app.parse(reversed);
+        // The synthesis's options belong to the synthesis: before `check` they
+        // are a mistake, not a setting of the check.
+        if (check->parsed() && (args.empty() || args.front() != "check")) {
+            throw CLI::ValidationError("check", "the options of quorel check come after the word check");
+        }
+        if (!check->parsed() && c.spec_file.empty()) throw CLI::RequiredError("SPECFILE");
     } catch (const CLI::CallForHelp&) {
-        out << app.help();
+        out << (check->parsed() ? check->help() : app.help());
         return exit_success;
     } catch (const CLI::CallForVersion&) {
         out << "quorel " << quorel_version << "\n";
         return exit_success;
     } catch (const CLI::ParseError& error) {
-        err << "quorel: " << error.what() << "\nRun 'quorel --help' for usage.\n";
+        const char* program = check->parsed() ? "quorel check" : "quorel";
+        err << program << ": " << error.what() << "\nRun '" << program << " --help' for usage.\n";
         return exit_usage_error;
     }
 
+    if (check->parsed()) return run_check(check_command, out, err);
     int status = exit_run_error;
     try {
         status = run(c, out, err, err_is_terminal);

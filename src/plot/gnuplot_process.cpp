@@ -58,6 +58,27 @@ GnuplotRun run_gnuplot(const std::string& directory, const std::string& output, 
     return run;
 }
 
+bool gnuplot_available() {
+    std::string program = "gnuplot";
+    std::string option = "--version";
+    std::vector<char*> argv = {program.data(), option.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int error = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) return false;
+    int status = 0;
+    pid_t waited = 0;
+    do {
+        waited = waitpid(pid, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    return waited == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 bool draw_picture(const std::string& directory, const PictureNames& names, const std::string& script) {
     const std::string folder = directory.empty() ? "." : directory;
     auto path = [&](const std::string& name) { return folder == "." ? name : folder + "/" + name; };

@@ -17,6 +17,9 @@ struct GnuplotRun {
 
 GnuplotRun run_gnuplot(const std::string& directory, const std::string& output, const std::string& script);
 
+// Whether a gnuplot runs here (gnuplot --version succeeds).
+bool gnuplot_available();
+
 // Writes `script` as <names.script>.part in `directory`, runs gnuplot on it
 // into <names.picture>.part, and gives both their own names once gnuplot has
 // succeeded; otherwise neither is left.  Returns false when there is no
