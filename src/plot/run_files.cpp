@@ -1,12 +1,12 @@
 #include "plot/run_files.hpp"
 
 #include <cmath>
-#include <cstdlib>
 #include <string_view>
 
 #include "base/capacity.hpp"
 #include "base/error.hpp"
 #include "base/format.hpp"
+#include "record/numeric_fields.hpp"
 #include "spec/spec_reader.hpp"
 
 namespace quorel::plot {
@@ -21,16 +21,14 @@ namespace {
     throw QuorelError(format("\n Error: %s %s \n", name.c_str(), what.c_str()));
 }
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
-
 // The white-space separated fields of one line.
 std::vector<std::string_view> fields_of(std::string_view line) {
     std::vector<std::string_view> fields;
     size_t i = 0;
     while (i < line.size()) {
-        while (i < line.size() && is_blank(line[i])) ++i;
+        while (i < line.size() && is_field_blank(line[i])) ++i;
         const size_t start = i;
-        while (i < line.size() && !is_blank(line[i])) ++i;
+        while (i < line.size() && !is_field_blank(line[i])) ++i;
         if (i > start) fields.push_back(line.substr(start, i - start));
     }
     return fields;
@@ -54,12 +52,7 @@ std::vector<std::string_view> lines_of(const std::string& text) {
 }
 
 // A whole field read as a finite double.
-bool to_number(std::string_view field, double& value) {
-    const std::string text(field);
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return end == text.c_str() + text.size() && !text.empty() && std::isfinite(value);
-}
+bool to_number(std::string_view field, double& value) { return parse_number(field, value) == NumberStatus::finite; }
 
 bool to_integer(std::string_view field, long& value) {
     double number = 0.0;
@@ -69,10 +62,11 @@ bool to_integer(std::string_view field, long& value) {
 }
 
 std::string quoted(std::string_view field) {
-    return format("'%.*s' is not a finite number", static_cast<int>(field.size()), field.data());
+    return format("'%s' is not a finite number", shown_field(field).c_str());
 }
 
-// Every line of a numeric table: exactly `count` finite numbers.
+// Every line of a numeric table: exactly `count` finite numbers separated by
+// white space.
 std::vector<std::vector<double>> numeric_table(const std::string& name, const std::string& text, size_t count) {
     const auto lines = lines_of(text);
     if (lines.empty()) fail(name, "is empty");
@@ -80,12 +74,11 @@ std::vector<std::vector<double>> numeric_table(const std::string& name, const st
     rows.reserve(lines.size());
     for (size_t k = 0; k < lines.size(); ++k) {
         const long line = static_cast<long>(k + 1);
-        const auto fields = fields_of(lines[k]);
-        if (fields.size() != count) fail(name, line, format("expected %zu numbers", count));
         std::vector<double> row(count);
-        for (size_t i = 0; i < count; ++i) {
-            if (!to_number(fields[i], row[i])) fail(name, line, quoted(fields[i]));
-        }
+        const NumericLine fields =
+            read_numbers(lines[k], FieldSeparator::blank, row.data(), static_cast<int32_t>(count));
+        if (fields.bad >= 0) fail(name, line, quoted(fields.bad_text));
+        if (fields.count != static_cast<int32_t>(count)) fail(name, line, format("expected %zu numbers", count));
         rows.push_back(std::move(row));
     }
     return rows;
