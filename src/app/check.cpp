@@ -254,7 +254,7 @@ std::string q_text(const std::optional<double>& q, double damping) {
 void draw_record(const CheckCommand& c, const CheckDescription& d, const RecordCheck& check, const std::string& stem,
                  const std::vector<SpecPoint>& spec, const AcceptanceRules& rules, const RunSettings& labels) {
     const std::string damping = q_text(d.q, d.damping_ratio);
-    const std::string against = c.spec_file.empty() ? "" : " against " + c.spec_file;
+    const std::string against = c.spec_file.empty() ? "" : ", against " + c.spec_file;
     auto drawn = [&](const plot::PictureNames& names, const std::string& script) {
         if (!plot::draw_picture(c.output_dir, names, script)) {
             throw QuorelError("\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n");

@@ -361,7 +361,7 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
         }
         if (!check->parsed() && c.spec_file.empty()) throw CLI::RequiredError("SPECFILE");
     } catch (const CLI::CallForHelp&) {
-        out << (check->parsed() ? check->help() : app.help());
+        out << app.help();
         return exit_success;
     } catch (const CLI::CallForVersion&) {
         out << "quorel " << quorel_version << "\n";
