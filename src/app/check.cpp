@@ -1,6 +1,7 @@
 #include "app/check.hpp"
 
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <new>
@@ -196,6 +197,7 @@ Examples:
                                                  "hardware thread)")
         ->check(integer_in(1, 1024))
         ->option_text("N");
+    check->add_flag("--timings", c.timings)->group("");
     return check;
 }
 
@@ -347,6 +349,8 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
     }
     if (!c.sample_rate.empty()) options.sample_rate = decimal_double(c.sample_rate);
 
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point read_start = Clock::now();
     std::vector<LoadedRecord> loaded;
     for (const std::string& file : c.records) {
         LoadedRecord l{read_record(file, options), fs::path(file).stem().string(), std::nullopt};
@@ -407,7 +411,19 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
         const Record& record = loaded[r].record;
         inputs.push_back({record.samples, record.sample_rate, record.start_time, c.records[r]});
     }
+    const Clock::time_point compute_start = Clock::now();
     const std::vector<RecordCheck> checks = check_records(inputs, grid, check_settings);
+    if (c.timings) {
+        const auto seconds = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
+        double bytes = 0.0;
+        for (const std::string& file : c.records) {
+            std::error_code ignored;
+            bytes += static_cast<double>(fs::file_size(file, ignored));
+        }
+        const double read_s = seconds(compute_start - read_start);
+        err << format(" Timings: reading %.4f s (%.1f MB, %.0f MB/s), SRS and figures %.4f s \n", read_s, bytes / 1e6,
+                      bytes / 1e6 / read_s, seconds(Clock::now() - compute_start));
+    }
 
     std::vector<CheckDescription> descriptions;
     for (size_t r = 0; r < loaded.size(); ++r) {

@@ -37,6 +37,7 @@ struct CheckCommand {
     bool plot = false;
     bool pvss = false;
     bool json = false;
+    bool timings = false;   // hidden: wall times of reading and computing on standard error, for benchmarks
 };
 
 // The `check` subcommand of `app`, its options read into `c`.

@@ -357,7 +357,8 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
         // The synthesis's options belong to the synthesis: before `check` they
         // are a mistake, not a setting of the check.
         if (check->parsed() && (args.empty() || args.front() != "check")) {
-            throw CLI::ValidationError("check", "the options of quorel check come after the word check");
+            throw CLI::ValidationError("the synthesis's options do not go with check: give the options of quorel "
+                                       "check after the word check");
         }
         if (!check->parsed() && c.spec_file.empty()) throw CLI::RequiredError("SPECFILE");
     } catch (const CLI::CallForHelp&) {

@@ -357,7 +357,8 @@ std::string check_text(const CheckDescription& d, const RecordCheck& c, const st
     if (c.compliance) return text + compliance_table(d.file, spec_name, u.accel_unit, *c.compliance);
 
     const std::string unit = format("(%s)", u.accel_unit);
-    text += format("\n %s: SRS, Q = %g \n\n", d.file.c_str(), d.q ? *d.q : 0.0);
+    text += format("\n %s: SRS, %s \n\n", d.file.c_str(),
+                   d.q ? format("Q = %g", *d.q).c_str() : format("damping ratio %g", d.damping_ratio).c_str());
     text += format("   Freq(Hz) %13s %13s %13s %13s\n", ("Pos" + unit).c_str(), ("Neg" + unit).c_str(),
                    ("Maximax" + unit).c_str(), format("PV(%s)", u.velocity_unit).c_str());
     for (size_t j = 0; j < c.srs.size(); ++j) {
