@@ -210,8 +210,9 @@ std::vector<RecordCheck> check_records(const std::vector<CheckInput>& inputs, co
             compute_srs_peaks(banks[task.record], input.samples.data(), static_cast<int64_t>(input.samples.size()),
                               task.first, task.last, positive[task.record].data(), negative[task.record].data());
         } catch (const QuorelError& error) {
-            throw QuorelError(format("\n Error: %s: the SRS cannot be computed: at a grid frequency the response "
-                                     "never leaves zero in one direction (a record of one sign: --remove-mean?) \n",
+            throw QuorelError(format("\n Error: %s: no SRS where the response never crosses zero during the record "
+                                     "(a record shorter than half a period of the grid frequency, or of one sign: "
+                                     "--remove-mean) \n",
                                      input.name.c_str()) +
                               error.what());
         }

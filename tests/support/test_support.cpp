@@ -7,6 +7,8 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "app/command_line.hpp"
+
 namespace quorel::testing {
 
 bool gnuplot_installed() { return std::system("command -v gnuplot >/dev/null 2>&1") == 0; }
@@ -33,6 +35,15 @@ RunOutcome run_script(const std::string& answers, RunOptions options) {
     RunOutcome outcome;
     outcome.status = run_dialogue(in, out, [] { return 0; }, options);
     outcome.output = out.str();
+    return outcome;
+}
+
+CommandOutcome run_command(const std::vector<std::string>& args, bool err_is_terminal) {
+    std::ostringstream out, err;
+    CommandOutcome outcome;
+    outcome.status = run_command_line(args, out, err, err_is_terminal);
+    outcome.out = out.str();
+    outcome.err = err.str();
     return outcome;
 }
 
