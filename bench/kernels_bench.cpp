@@ -2,11 +2,14 @@
 // (one filter advanced by one sample, or one wavelet sample summed).
 #include <benchmark/benchmark.h>
 
+#include <charconv>
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "base/random.hpp"
 #include "base/run_settings.hpp"
+#include "record/record_reader.hpp"
 #include "spec/srs_spec.hpp"
 #include "srs/filter_bank.hpp"
 #include "srs/srs.hpp"
@@ -106,5 +109,36 @@ void BM_BasisRebuild(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(n) * nt * state.iterations(), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_BasisRebuild)->Args({41, 20000})->Unit(benchmark::kMillisecond);
+
+// Reading a measured record from memory: a header line, then 10^6 lines of a
+// time at 1 MHz and `columns - 1` decaying-sine values, each "%.9g" as
+// history_<n>.csv prints them.  Rate in bytes of text per second.
+std::string record_text(int32_t lines, int32_t columns) {
+    std::string text = "time (sec),acceleration (G),velocity (in/sec),displacement (in)\n";
+    text.reserve(static_cast<size_t>(lines) * 16 * static_cast<size_t>(columns));
+    char line[160];
+    for (int32_t k = 0; k < lines; ++k) {
+        const double t = k * 1e-6;
+        char* at = std::to_chars(line, line + sizeof line, t, std::chars_format::general, 9).ptr;
+        for (int32_t c = 1; c < columns; ++c) {
+            const double value = 1000.0 / c * std::exp(-t * 3.0) * std::sin(6283.1853 * c * t);
+            *at++ = ',';
+            at = std::to_chars(at, line + sizeof line, value, std::chars_format::general, 9).ptr;
+        }
+        *at++ = '\n';
+        text.append(line, at);
+    }
+    return text;
+}
+
+void BM_RecordRead(benchmark::State& state) {
+    const std::string text = record_text(1000000, static_cast<int32_t>(state.range(0)));
+    for (auto _ : state) {
+        Record record = parse_record(text, "record.csv", {});
+        benchmark::DoNotOptimize(record.samples.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(text.size()) * state.iterations());
+}
+BENCHMARK(BM_RecordRead)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -8,8 +8,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string_view>
 #include <utility>
@@ -19,6 +21,7 @@
 #include "base/console.hpp"
 #include "app/dialogue.hpp"
 #include "base/error.hpp"
+#include "record/record_reader.hpp"
 #include "spec/acceptance.hpp"
 #include "spec/resample.hpp"
 #include "spec/spec_reader.hpp"
@@ -492,6 +495,77 @@ Outcome fuzz_tiny_run(const uint8_t* data, size_t size) {
 }
 
 TinyRunCase tiny_run_case(const uint8_t* data, size_t size) { return plan_tiny_run(data, size).run; }
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Measured records
+
+constexpr const char* record_name = "record.csv";
+
+std::optional<Record> parse_or_refuse(std::string_view text, const RecordOptions& options) {
+    try {
+        return parse_record(text, record_name, options);
+    } catch (const QuorelError& error) {
+        require(fatal_message(error.what()), "a refused record says why");
+        return std::nullopt;
+    }
+}
+
+bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+}
+
+void check_record(const Record& record) {
+    require(record.samples.size() >= 2, "a record holds at least 2 samples");
+    for (const double sample : record.samples) require(std::isfinite(sample), "samples are finite");
+    require(std::isfinite(record.sample_rate) && record.sample_rate > 0.0, "the sample rate is finite and above zero");
+    require(std::isfinite(record.start_time), "the start time is finite");
+    require(record.header_lines >= 0 && record.header_lines <= 100, "at most 100 header lines");
+
+    // Written back one sample per line, %.17g, the samples read again bit for bit.
+    std::string text;
+    char number[40];
+    for (const double sample : record.samples) {
+        text.append(number, static_cast<size_t>(std::snprintf(number, sizeof number, "%.17g\n", sample)));
+    }
+    RecordOptions at_rate;
+    at_rate.sample_rate = record.sample_rate;
+    const std::optional<Record> again = parse_or_refuse(text, at_rate);
+    require(again.has_value(), "a record written back is accepted");
+    require(same_bits(again->samples, record.samples), "a record written back reads to the same samples");
+    require(again->sample_rate == record.sample_rate && again->header_lines == 0, "and at the given rate");
+}
+
+}  // namespace
+
+Outcome fuzz_record(const uint8_t* data, size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const std::optional<Record> plain = parse_or_refuse(text, {});
+    if (plain) check_record(*plain);
+    RecordOptions at_rate;
+    at_rate.sample_rate = 1000.0;
+    const std::optional<Record> sampled = parse_or_refuse(text, at_rate);
+    if (sampled) check_record(*sampled);
+
+    // The file reader, chunked and in two passes, decides alike.
+    enter_clean_directory();
+    write_bytes(record_name, data, size);
+    std::optional<Record> from_file;
+    try {
+        from_file = read_record(record_name, {});
+    } catch (const QuorelError& error) {
+        require(fatal_message(error.what()), "a refused record file says why");
+    }
+    require(from_file.has_value() == plain.has_value(), "the file and the text in memory are refused alike");
+    if (from_file) {
+        require(same_bits(from_file->samples, plain->samples) && from_file->sample_rate == plain->sample_rate &&
+                    from_file->start_time == plain->start_time && from_file->header_lines == plain->header_lines &&
+                    from_file->column_names == plain->column_names,
+                "the file reads as the text in memory");
+    }
+    return plain || sampled ? Outcome::completed : Outcome::refused;
+}
 
 Outcome fuzz_acceptance(const uint8_t* data, size_t size) {
     AcceptanceRules rules;

@@ -40,6 +40,13 @@ inline constexpr const char* dialogue_spec_text = "10\t5\n100\t50\n2000\t50\n";
 // quick verdict equal to the full one).
 Outcome fuzz_acceptance(const uint8_t* data, size_t size);
 
+// The bytes as a measured record: parsed in memory with the default options
+// and again at a given sample rate, and read from a file, which must give the
+// same record or refuse it too.  An accepted record holds at least 2 finite
+// samples at a finite rate above zero, and written back one sample per line
+// with %.17g it reads to the very same samples.
+Outcome fuzz_record(const uint8_t* data, size_t size);
+
 // The bytes mapped to a small but complete run (see tiny_run_case), run to the
 // end on one thread, and its files checked.
 Outcome fuzz_tiny_run(const uint8_t* data, size_t size);

@@ -9,12 +9,12 @@
 #include <ostream>
 #include <thread>
 
-#include "app/cli_values.hpp"
 #include "base/console.hpp"
+#include "base/option_words.hpp"
 #include "base/error.hpp"
 #include "base/exit_status.hpp"
 #include "base/format.hpp"
-#include "base/part_files.hpp"
+#include "base/output_file.hpp"
 #include "base/run_settings.hpp"
 #include "plot/gnuplot_process.hpp"
 #include "plot/gnuplot_script.hpp"
@@ -44,15 +44,22 @@ std::optional<double> decimal_double(const std::string& text) {
     return value;
 }
 
-CLI::Validator positive_seconds_or_rate(const char* what) {
-    return CLI::Validator(
-        [=](std::string& text) -> std::string {
-            const std::optional<double> value = decimal_double(text);
-            if (!value) return "'" + text + "' is not a number";
-            if (!(*value > 0.0)) return text + " is out of range: " + what + " above 0";
-            return {};
-        },
-        std::string(what) + " above 0");
+// A finite decimal number above zero, read in double.
+ValueRule positive_number() {
+    return {"above 0", [](const std::string& text) {
+                if (!is_decimal_token(text)) return ValueFault::form;
+                const std::optional<double> value = decimal_double(text);
+                if (!value) return ValueFault::beyond;
+                return *value > 0.0 ? ValueFault::none : ValueFault::range;
+            }};
+}
+
+// Reals are read as the dialogue reads its answers: decimal tokens rounded
+// once to float.
+float decimal_real(const std::string& text) {
+    float value = 0.0f;
+    parse_real_token(text, value);
+    return value;
 }
 
 struct FrequencyRange {
@@ -89,7 +96,7 @@ int32_t units_of(const std::string& units) { return units == "english" ? 1 : (un
 
 }  // namespace
 
-CLI::App* add_check_command(CLI::App& app, CheckCommand& c) {
+CLI::App* add_check_command(CLI::App& app, CheckCommand& c, OptionWords& words) {
     CLI::App* check = app.add_subcommand(
         "check",
         "Judge measured acceleration records against a specification: the record's figures, its SRS at every "
@@ -119,84 +126,83 @@ Examples:
   quorel check shock.csv --spec spec.txt
   quorel check x.csv y.csv z.csv --spec spec.txt --acceptance rules.toml --require-pass -o checked --plot
   quorel check pyro.txt --sample-rate 1e6 --frequencies 100:10000 --spacing 1/12 --json)");
-    check->add_option("RECORD", c.records, "Measured acceleration records")->required()->option_text(" ");
-    auto* spec = check->add_option("--spec", c.spec_file,
-                                   "The specification (as for the synthesis): the SRS is computed on its octave grid "
-                                   "and judged")
-                     ->option_text("FILE");
-    auto* range = check->add_option("--frequencies", c.frequencies,
-                                    "Instead of --spec: the grid from LOW to HIGH Hz, no verdict")
-                      ->check(CLI::Validator(
-                          [](std::string& text) -> std::string {
-                              return frequency_range(text) ? "" : "'" + text + "' is not LOW:HIGH in Hz with 0 < LOW < HIGH";
-                          },
-                          "LOW:HIGH"))
-                      ->option_text("LOW:HIGH");
+    words.takes(check->add_option("RECORD", c.records, "Measured acceleration records")->required()->option_text(" "),
+                "a record (RECORD...)");
+    auto* spec = words.takes(check->add_option("--spec", c.spec_file,
+                                               "The specification (as for the synthesis): the SRS is computed on its "
+                                               "octave grid and judged")
+                                 ->option_text("FILE"),
+                             "the name of a specification file");
+    auto* range = words.takes(
+        check->add_option("--frequencies", c.frequencies, "Instead of --spec: the grid from LOW to HIGH Hz, no verdict")
+            ->option_text("LOW:HIGH"),
+        "LOW:HIGH in Hz with 0 < LOW < HIGH",
+        ValueRule{"", [](const std::string& text) { return frequency_range(text) ? ValueFault::none : ValueFault::form; }});
     spec->excludes(range);
-    check->add_option("--spacing", c.spacing, "Octave spacing of the grid: 1/3, 1/6, 1/12 or 1/24 (default 1/6)")
-        ->check(CLI::IsMember({"1/3", "1/6", "1/12", "1/24"}))
-        ->option_text("FRACTION");
-    check->add_option("-a,--algorithm", c.algorithm, "SRS filters: smallwood or kelly-richman (default smallwood)")
-        ->check(CLI::IsMember({"smallwood", "kelly-richman"}))
-        ->option_text("NAME");
-    auto* q = check->add_option("-q,--q", c.q, "SRS damping as Q, above 0.5 (default 10; not with --damping)")
-                  ->check(real_where([](float v) { return v > 0.5f; }, "above 0.5"))
-                  ->option_text("Q");
-    auto* ratio = check->add_option("--damping", c.damping, "SRS damping as a ratio of critical, 0 <= RATIO < 1")
-                      ->check(real_where([](float v) { return v >= 0.0f && v < 1.0f; }, "0 <= RATIO < 1"))
-                      ->option_text("RATIO");
+    words.takes(check->add_option("--spacing", c.spacing, "Octave spacing of the grid: 1/3, 1/6, 1/12 or 1/24 (default 1/6)")
+                    ->option_text("FRACTION"),
+                "1/3, 1/6, 1/12 or 1/24", one_of({"1/3", "1/6", "1/12", "1/24"}));
+    words.takes(check->add_option("-a,--algorithm", c.algorithm, "SRS filters: smallwood or kelly-richman (default smallwood)")
+                    ->option_text("NAME"),
+                "smallwood or kelly-richman", one_of({"smallwood", "kelly-richman"}));
+    auto* q = words.takes(check->add_option("-q,--q", c.q, "SRS damping as Q, above 0.5 (default 10; not with --damping)")
+                              ->option_text("Q"),
+                          "a value above 0.5", real_where([](float v) { return v > 0.5f; }, "above 0.5"));
+    auto* ratio = words.takes(
+        check->add_option("--damping", c.damping, "SRS damping as a ratio of critical, 0 <= RATIO < 1 (not with --q)")
+            ->option_text("RATIO"),
+        "a ratio of at least 0 and below 1",
+        real_where([](float v) { return v >= 0.0f && v < 1.0f; }, "at least 0 and below 1"));
     q->excludes(ratio);
-    check->add_option("-u,--units", c.units,
-                      "Units of the records and the specification: english (G, in/sec, in), metric (G, m/sec, mm) "
-                      "or si (m/sec^2, m/sec, mm) (default english)")
-        ->check(CLI::IsMember({"english", "metric", "si"}))
-        ->option_text("SYSTEM");
-    check->add_option("--column", c.column,
-                      "The acceleration column: a 1-based number or a header name (default 2 with a time column, "
-                      "1 without)")
-        ->check(CLI::Validator(
-            [](std::string& text) -> std::string {
-                int32_t number = 0;
-                if (text.empty()) return "an empty column name";
-                if (!text.empty() && text.find_first_not_of("0123456789") == std::string::npos &&
-                    (!column_number(text, number) || number < 1)) {
-                    return "column " + text + " is out of range: 1 to 2147483647";
-                }
-                return {};
-            },
-            "N|NAME"))
-        ->option_text("N|NAME");
-    check->add_option("--sample-rate", c.sample_rate, "The records have no time column: every line is one sample")
-        ->check(positive_seconds_or_rate("samples/sec"))
-        ->option_text("SR");
+    words.takes(check->add_option("-u,--units", c.units,
+                                  "Units of the records and the specification: english (G, in/sec, in), metric (G, "
+                                  "m/sec, mm) or si (m/sec^2, m/sec, mm) (default english)")
+                    ->option_text("SYSTEM"),
+                "english, metric or si", one_of({"english", "metric", "si"}));
+    words.takes(check->add_option("--column", c.column,
+                                  "The acceleration column: a 1-based number or a header name (default 2 with a time "
+                                  "column, 1 without)")
+                    ->option_text("N|NAME"),
+                "a column number from 1 or a header name",
+                ValueRule{"1 to 2147483647", [](const std::string& text) {
+                              if (text.empty()) return ValueFault::form;
+                              if (text.find_first_not_of("0123456789") != std::string::npos) return ValueFault::none;
+                              int32_t number = 0;
+                              return column_number(text, number) && number >= 1 ? ValueFault::none : ValueFault::range;
+                          }});
+    words.takes(check->add_option("--sample-rate", c.sample_rate,
+                                  "The records have no time column: every line is one sample, SR samples/sec")
+                    ->option_text("SR"),
+                "a rate in samples/sec above 0", positive_number());
     auto* mean = check->add_flag("--remove-mean", c.remove_mean, "Subtract the mean of the whole record first");
-    auto* pretrigger = check->add_option("--pretrigger", c.pretrigger,
-                                         "Subtract the mean of the record's first SEC seconds first")
-                           ->check(positive_seconds_or_rate("seconds"))
-                           ->option_text("SEC");
+    auto* pretrigger = words.takes(check->add_option("--pretrigger", c.pretrigger,
+                                                     "Subtract the mean of the record's first SEC seconds first")
+                                       ->option_text("SEC"),
+                                   "a duration in sec above 0", positive_number());
     mean->excludes(pretrigger);
     check->add_flag("--no-residual", c.no_residual, "The forced phase only: no free vibration after the last sample");
-    auto* acceptance = check->add_option("--acceptance", c.acceptance,
-                                         "TOML acceptance rules, as for the synthesis (default: -3/+3 and -6/+6 dB on "
-                                         "every point of each polarity)")
-                           ->option_text("FILE");
+    auto* acceptance = words.takes(check->add_option("--acceptance", c.acceptance,
+                                                     "TOML acceptance rules, as for the synthesis (default: -3/+3 and "
+                                                     "-6/+6 dB on every point of each polarity)")
+                                       ->option_text("FILE"),
+                                   "the name of an acceptance file");
     auto* require = check->add_flag("--require-pass", c.require_pass, "Exit status 3 when a record FAILs the rules");
     acceptance->needs(spec);
     require->needs(spec);
-    auto* output = check->add_option("-o,--output-dir", c.output_dir,
-                                     "Write each record's JSON document and SRS table here, created with its parents")
-                       ->check(CLI::Validator(
-                           [](std::string& text) -> std::string { return text.empty() ? "an empty folder name" : ""; },
-                           "DIR"))
-                       ->option_text("DIR");
+    auto* output = words.takes(
+        check->add_option("-o,--output-dir", c.output_dir,
+                          "Write each record's JSON document and SRS table here, created with its parents")
+            ->option_text("DIR"),
+        "the name of a folder",
+        ValueRule{"a name", [](const std::string& text) { return text.empty() ? ValueFault::form : ValueFault::none; }});
     check->add_flag("--plot", c.plot, "With -o: draw <stem>_srs.svg and <stem>_history.svg")->needs(output);
     check->add_flag("--pvss", c.pvss, "With -o: draw <stem>_pvss.svg, the pseudo-velocity spectrum on tripartite axes")
         ->needs(output);
     check->add_flag("--json", c.json, "Print the JSON document of every record instead of the tables");
-    check->add_option("-j,--threads", c.threads, "Threads over records and frequencies, 1 to 1024 (default: every "
-                                                 "hardware thread)")
-        ->check(integer_in(1, 1024))
-        ->option_text("N");
+    words.takes(check->add_option("-j,--threads", c.threads,
+                                  "Threads over records and frequencies, 1 to 1024 (default: every hardware thread)")
+                    ->option_text("N"),
+                "a whole number from 1 to 1024", whole_number_in(1, 1024));
     check->add_flag("--timings", c.timings)->group("");
     return check;
 }
@@ -392,7 +398,7 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
                                          label_of(c.records[r]).c_str()));
             }
         }
-        if ((c.plot || c.pvss) && !plot::gnuplot_available()) {
+        if ((c.plot || c.pvss) && !plot::try_gnuplot().success) {
             throw QuorelError("\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n");
         }
     }
@@ -471,11 +477,13 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
         }
         for (size_t r = 0; r < checks.size(); ++r) {
             const std::string base = (fs::path(c.output_dir) / loaded[r].stem).string();
-            PartFiles parts;
-            parts.write(base + ".json", check_json(descriptions[r], checks[r]));
-            parts.write(base + "_srs.csv", check_csv(checks[r], settings.units));
-            parts.commit(base + ".json");
-            parts.commit(base + "_srs.csv");
+            // Each file is written under a temporary name and takes its own once complete.
+            for (const auto& [name, text] : {std::pair{base + ".json", check_json(descriptions[r], checks[r])},
+                                             std::pair{base + "_srs.csv", check_csv(checks[r], settings.units)}}) {
+                OutputFile file(name);
+                file.write(text);
+                file.close();
+            }
             draw_record(c, descriptions[r], checks[r], loaded[r].stem, spec_points, rules, settings);
         }
     }

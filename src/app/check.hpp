@@ -40,8 +40,11 @@ struct CheckCommand {
     bool timings = false;   // hidden: wall times of reading and computing on standard error, for benchmarks
 };
 
-// The `check` subcommand of `app`, its options read into `c`.
-CLI::App* add_check_command(CLI::App& app, CheckCommand& c);
+class OptionWords;
+
+// The `check` subcommand of `app`, its options read into `c`, what each
+// takes told in `words`.
+CLI::App* add_check_command(CLI::App& app, CheckCommand& c, OptionWords& words);
 
 // Runs a parsed check command; returns the exit status.  Tables and the JSON
 // document go to `out`, warnings and errors to `err`.

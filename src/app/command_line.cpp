@@ -2,26 +2,27 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <ctime>
-#include <filesystem>
 #include <new>
 #include <optional>
 #include <ostream>
 
 #include "app/check.hpp"
-#include "app/cli_values.hpp"
 #include "base/capacity.hpp"
 #include "base/console.hpp"
 #include "base/error.hpp"
 #include "base/format.hpp"
+#include "base/option_words.hpp"
 #include "base/version.hpp"
 #include "engine/engine.hpp"
 #include "engine/time_grid.hpp"
 #include "plot/plot_program.hpp"
+#include "report/bounds.hpp"
 #include "spec/acceptance.hpp"
 #include "spec/resample.hpp"
 #include "spec/spec_reader.hpp"
@@ -29,6 +30,14 @@
 namespace quorel {
 
 namespace {
+
+// Reals are read as the dialogue reads its answers: decimal tokens rounded
+// once to float.
+float decimal_real(const std::string& text) {
+    float value = 0.0f;
+    parse_real_token(text, value);
+    return value;
+}
 
 const char* const footer = R"(
 Every file the dialogue writes is written in the output folder, byte for byte
@@ -39,8 +48,10 @@ the two optimum trials.  Also written, for scripts:
   history_<n>.csv     time, acceleration, velocity, displacement of each optimum (%.9g)
   wavelets_<n>.csv    index, frequency, polarity, half-sines, delay (sec), amplitude
 
-Standard output: the time grid, warnings, the trial lines, the two optima and
-the elapsed time.  Errors go to standard error.
+Standard output: the time grid, the least peaks any drive of the duration
+needs for the specification, warnings (a limit below its least peak among
+them), the trial lines, the two optima and the elapsed time.  Errors go to
+standard error.
 
 Shaker limits and acceptance rules: the two optima are chosen, with the same
 scores, among the trials within every limit given whose SRS passes the rules.
@@ -59,7 +70,8 @@ its ratios peak/limit, and no optimum files are written.  An acceptance file:
 Exit status: 0 success; 1 the run failed (specification or acceptance file,
 a check of the run, a file that cannot be written, another run using the
 folder, --plot failing); 2 the command line is wrong (nothing is touched);
-3 no trial is within the limits and passes the acceptance rules.
+3 no trial is within the limits and passes the acceptance rules; 128 + N
+signal N (SIGINT, SIGTERM, SIGHUP) stopped the run: 130 for Ctrl-C.
 
 Without any argument quorel asks its questions instead (the dialogue).
 quorel check RECORD... judges measured records: see 'quorel check --help'.
@@ -93,92 +105,93 @@ struct CommandLine {
     bool baseline = false;
 };
 
-void define_options(CLI::App& app, CommandLine& c) {
+void define_options(CLI::App& app, CommandLine& c, OptionWords& words) {
     app.description("quorel - SRS synthesis by wavelets: a shock time history whose shock response spectrum meets a specification.");
     app.set_version_flag("--version", std::string("quorel ") + quorel_version);
     app.footer(footer);
-    app.add_option("SPECFILE", c.spec_file,
-                   "Specification: pairs of natural frequency (Hz) and SRS acceleration (G, or m/sec^2 with -u si); "
-                   "a file named check is written ./check")
-        ->option_text(" ");
-    app.add_option("-a,--algorithm", c.algorithm, "SRS filters: smallwood or kelly-richman (default smallwood)")
-        ->check(CLI::IsMember({"smallwood", "kelly-richman"}))
-        ->option_text("NAME");
-    app.add_option("--spacing", c.spacing, "Octave spacing of the frequency grid: 1/3, 1/6 or 1/12 (default 1/6)")
-        ->check(CLI::IsMember({"1/3", "1/6", "1/12"}))
-        ->option_text("FRACTION");
-    auto* q = app.add_option("-q,--q", c.q, "SRS damping as Q, above 0.5 (default 10; not with --damping)")
-                  ->check(real_where([](float v) { return v > 0.5f; }, "above 0.5"))
-                  ->option_text("Q");
-    auto* ratio = app.add_option("--damping", c.damping, "SRS damping as a ratio of critical, 0 <= RATIO < 1 (not with --q)")
-                      ->check(real_where([](float v) { return v >= 0.0f && v < 1.0f; }, "0 <= RATIO < 1"))
-                      ->option_text("RATIO");
+    words.takes(app.add_option("SPECFILE", c.spec_file,
+                               "Specification: pairs of natural frequency (Hz) and SRS acceleration (G, or m/sec^2 "
+                               "with -u si); a file named check is written ./check")
+                    ->option_text(" "),
+                "the specification file (SPECFILE)");
+    words.takes(app.add_option("-a,--algorithm", c.algorithm, "SRS filters: smallwood or kelly-richman (default smallwood)")
+                    ->option_text("NAME"),
+                "smallwood or kelly-richman", one_of({"smallwood", "kelly-richman"}));
+    words.takes(app.add_option("--spacing", c.spacing, "Octave spacing of the frequency grid: 1/3, 1/6 or 1/12 (default 1/6)")
+                    ->option_text("FRACTION"),
+                "1/3, 1/6 or 1/12", one_of({"1/3", "1/6", "1/12"}));
+    auto* q = words.takes(app.add_option("-q,--q", c.q, "SRS damping as Q, above 0.5 (default 10; not with --damping)")
+                              ->option_text("Q"),
+                          "a value above 0.5", real_where([](float v) { return v > 0.5f; }, "above 0.5"));
+    auto* ratio = words.takes(
+        app.add_option("--damping", c.damping, "SRS damping as a ratio of critical, 0 <= RATIO < 1 (not with --q)")
+            ->option_text("RATIO"),
+        "a ratio of at least 0 and below 1",
+        real_where([](float v) { return v >= 0.0f && v < 1.0f; }, "at least 0 and below 1"));
     q->excludes(ratio);
-    app.add_option("-n,--trials", c.trials, "Number of trials, 1 to 2000 (default 200)")
-        ->check(integer_in(1, max_trials))
-        ->option_text("N");
-    app.add_option("-u,--units", c.units,
-                   "english (G, in/sec, in), metric (G, m/sec, mm) or si (m/sec^2, m/sec, mm) (default english)")
-        ->check(CLI::IsMember({"english", "metric", "si"}))
-        ->option_text("SYSTEM");
-    app.add_option("-s,--seed", c.seed, "The arbitrary integer that shifts the random sequence, 1 to 2147483647 (default 1)")
-        ->check(integer_in(1, 2147483647))
-        ->option_text("N");
-    app.add_option("-r,--sample-rate", c.sample_rate,
-                   "Samples/sec, at least 4 x the top grid frequency (default 10 x the top grid frequency)")
-        ->check(real_where([](float v) { return v > 0.0f; }, "above 0"))
-        ->option_text("SR");
-    auto* points = app.add_option("-p,--points", c.points, "Samples in the history, 1 to 99999 (not with --duration)")
-                       ->check(integer_in(1, max_history_samples))
-                       ->option_text("N");
-    auto* duration =
+    words.takes(app.add_option("-n,--trials", c.trials, "Number of trials, 1 to 2000 (default 200)")->option_text("N"),
+                "a whole number from 1 to 2000", whole_number_in(1, max_trials));
+    words.takes(app.add_option("-u,--units", c.units,
+                               "english (G, in/sec, in), metric (G, m/sec, mm) or si (m/sec^2, m/sec, mm) (default "
+                               "english)")
+                    ->option_text("SYSTEM"),
+                "english, metric or si", one_of({"english", "metric", "si"}));
+    words.takes(app.add_option("-s,--seed", c.seed,
+                               "The arbitrary integer that shifts the random sequence, 1 to 2147483647 (default 1)")
+                    ->option_text("N"),
+                "a whole number from 1 to 2147483647", whole_number_in(1, 2147483647));
+    words.takes(app.add_option("-r,--sample-rate", c.sample_rate,
+                               "Samples/sec, at least 4 x the top grid frequency (default 10 x the top grid frequency)")
+                    ->option_text("SR"),
+                "a rate in samples/sec, at least 4 x the top grid frequency",
+                real_where([](float v) { return v > 0.0f; }, "above 0"));
+    auto* points = words.takes(
+        app.add_option("-p,--points", c.points, "Samples in the history, 1 to 99999 (not with --duration)")
+            ->option_text("N"),
+        "a whole number from 1 to 99999", whole_number_in(1, max_history_samples));
+    auto* duration = words.takes(
         app.add_option("-d,--duration", c.duration,
                        "Duration in sec (default 2 / lowest frequency); a longer history than 99999 samples is cut "
                        "to 99999 with a warning (not with --points)")
-            ->check(real_where([](float v) { return v > 0.0f; }, "above 0"))
-            ->option_text("SEC");
+            ->option_text("SEC"),
+        "a duration in sec above 0", real_where([](float v) { return v > 0.0f; }, "above 0"));
     points->excludes(duration);
-    app.add_option("-o,--output-dir", c.output_dir, "Folder for every file, created with its parents (default .)")
-        ->option_text("DIR");
-    app.add_option("-j,--threads", c.threads, "Trial workers, 1 to 1024 (default: every hardware thread)")
-        ->check(integer_in(1, 1024))
-        ->option_text("N");
-    const auto positive = real_where([](float v) { return v > 0.0f && std::isfinite(v); }, "above 0");
+    words.takes(app.add_option("-o,--output-dir", c.output_dir, "Folder for every file, created with its parents (default .)")
+                    ->option_text("DIR"),
+                "the name of a folder",
+                ValueRule{"a name", [](const std::string& text) { return text.empty() ? ValueFault::form : ValueFault::none; }});
+    words.takes(app.add_option("-j,--threads", c.threads, "Trial workers, 1 to 1024 (default: every hardware thread)")
+                    ->option_text("N"),
+                "a whole number from 1 to 1024", whole_number_in(1, 1024));
     const char* const limits =
         "Shaker limits and acceptance rules (only trials within every limit given whose SRS passes the rules can be "
         "optima)";
-    app.add_option("--max-acceleration", c.max_acceleration, "Peak |acceleration|, in the run's acceleration unit")
-        ->check(positive)
-        ->option_text("A")
-        ->group(limits);
-    app.add_option("--max-velocity", c.max_velocity, "Peak |velocity|, in the run's velocity unit")
-        ->check(positive)
-        ->option_text("V")
-        ->group(limits);
-    app.add_option("--max-displacement", c.max_displacement,
-                   "Peak |displacement| from rest, in the run's displacement unit (half the stroke of a centred armature)")
-        ->check(positive)
-        ->option_text("D")
-        ->group(limits);
-    auto* force = app.add_option("--max-force", c.max_force,
-                                 "Force rating: F >= M x peak acceleration; lbf with english units, N with metric and "
-                                 "si (needs --moving-mass)")
-                      ->check(positive)
-                      ->option_text("F")
-                      ->group(limits);
-    auto* mass = app.add_option("--moving-mass", c.moving_mass,
-                                "Moving mass (armature, fixture and test item): lb with english units, kg with metric "
-                                "and si (needs --max-force)")
-                     ->check(positive)
-                     ->option_text("M")
-                     ->group(limits);
+    auto limit = [&](const char* name, std::string& value, const char* help, const char* text, const char* needs) {
+        return words.takes(app.add_option(name, value, help)->option_text(text)->group(limits), needs,
+                           real_where([](float v) { return v > 0.0f && std::isfinite(v); }, "above 0"));
+    };
+    limit("--max-acceleration", c.max_acceleration, "Peak |acceleration|, in the run's acceleration unit", "A",
+          "a peak acceleration above 0");
+    limit("--max-velocity", c.max_velocity, "Peak |velocity|, in the run's velocity unit", "V", "a peak velocity above 0");
+    limit("--max-displacement", c.max_displacement,
+          "Peak |displacement| from rest, in the run's displacement unit (half the stroke of a centred armature)", "D",
+          "a peak displacement above 0");
+    auto* force = limit("--max-force", c.max_force,
+                        "Force rating: F >= M x peak acceleration; lbf with english units, N with metric and si "
+                        "(needs --moving-mass)",
+                        "F", "a force above 0");
+    auto* mass = limit("--moving-mass", c.moving_mass,
+                       "Moving mass (armature, fixture and test item): lb with english units, kg with metric and si "
+                       "(needs --max-force)",
+                       "M", "a mass above 0");
     force->needs(mass);
     mass->needs(force);
-    app.add_option("--acceptance", c.acceptance,
-                   "TOML file of acceptance rules (tolerance bands, shares, maximax or each polarity): only trials "
-                   "whose SRS passes can be optima")
-        ->option_text("FILE")
-        ->group(limits);
+    words.takes(app.add_option("--acceptance", c.acceptance,
+                               "TOML file of acceptance rules (tolerance bands, shares, maximax or each polarity): only "
+                               "trials whose SRS passes can be optima")
+                    ->option_text("FILE")
+                    ->group(limits),
+                "the name of an acceptance file");
     app.add_flag("--quiet", c.quiet, "No trial lines on standard output");
     app.add_flag("--no-progress", c.no_progress, "No progress line on standard error");
     app.add_flag("--plot", c.plot,
@@ -207,7 +220,9 @@ public:
 
     void print(std::string_view text) override {
         hide_progress();
+        errno = 0;
         out_ << text;
+        check_output(out_);
     }
     void table_heading(std::string_view text) override {
         if (!quiet_) print(text);
@@ -215,9 +230,14 @@ public:
     void trial_line(int32_t trial, int32_t count, std::string_view line) override {
         if (!quiet_) {
             print(line);
-            out_.flush();
+            flush();
         }
         if (progress_) show_progress(trial + 1, count);
+    }
+    void flush() override {
+        errno = 0;
+        out_.flush();
+        check_output(out_);
     }
     void finish() { hide_progress(); }
 
@@ -269,7 +289,7 @@ RunSettings settings_of(const CommandLine& c) {
     return settings;
 }
 
-int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_terminal) {
+int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_terminal, StopRequest* stop) {
     RunSettings settings = settings_of(c);
     std::optional<AcceptanceRules> acceptance;
     if (!c.acceptance.empty()) acceptance = read_acceptance_file(c.acceptance);
@@ -279,7 +299,7 @@ int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_
     if (build_octave_grid(spec, octave_fraction(c.spacing))) out << "\n Warning: number of specification points reduced.";
 
     const float rate = c.sample_rate.empty() ? recommended_sample_rate(spec) : decimal_real(c.sample_rate);
-    check_sample_rate(spec, rate);
+    check_sample_rate(spec, rate, c.sample_rate);
     set_sample_rate(settings, rate);
     bool reduced = false;
     if (!c.points.empty()) {
@@ -293,16 +313,24 @@ int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_
     out << time_grid_line(settings);
     if (const std::string error = duration_error(spec, settings); !error.empty()) throw QuorelError(error);
 
+    DriveLimits limits;
+    auto limit = [](const std::string& text) { return text.empty() ? std::nullopt : std::optional(decimal_real(text)); };
+    limits.acceleration = limit(c.max_acceleration);
+    limits.velocity = limit(c.max_velocity);
+    limits.displacement = limit(c.max_displacement);
+    limits.force = limit(c.max_force);
+    limits.moving_mass = limit(c.moving_mass);
+
+    // What no drive of this duration can do, before any trial tries.
+    const BoundedSpectrum bounded{spec.freq.data(), spec.accel.data(), spec.count, static_cast<double>(settings.damping),
+                                  settings.units, limits.moving_mass};
+    const FeasibilityBounds bounds =
+        feasibility_bounds(bounded, static_cast<double>(settings.nt) * static_cast<double>(settings.dt));
+    out << bounds_line(bounds, settings);
+    out << impossible_limit_warnings(bounds, limits, bounded, settings, max_history_samples);
+
     OutputNames names;
-    if (c.output_dir != ".") {
-        names.directory = c.output_dir;
-        std::error_code error;
-        std::filesystem::create_directories(c.output_dir, error);
-        if (error) {
-            throw QuorelError(format("\n Error: cannot create the output folder %s: %s \n", c.output_dir.c_str(),
-                                     error.message().c_str()));
-        }
-    }
+    if (c.output_dir != ".") names.directory = c.output_dir;
 
     EngineOptions options;
     options.threads = c.threads.empty() ? 0 : static_cast<int32_t>(*decimal_integer(c.threads));
@@ -311,13 +339,12 @@ int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_
     if (c.baseline) options.threads = 1;
     options.machine_readable = true;
     options.spec_file = c.spec_file;
-    auto limit = [](const std::string& text) { return text.empty() ? std::nullopt : std::optional(decimal_real(text)); };
-    options.limits.acceleration = limit(c.max_acceleration);
-    options.limits.velocity = limit(c.max_velocity);
-    options.limits.displacement = limit(c.max_displacement);
-    options.limits.force = limit(c.max_force);
-    options.limits.moving_mass = limit(c.moving_mass);
+    options.limits = limits;
     options.acceptance = acceptance;
+    options.stop = stop;
+    // Plots that cannot be drawn would fail the run at its very end.
+    if (c.plot) plot::check_gnuplot_runs();
+    options.bounds = bounds;
 
     settings.start_time = static_cast<double>(std::time(nullptr));
     RunResults results;
@@ -327,6 +354,7 @@ int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_
     }
     out << elapsed_time_text(settings.start_time, static_cast<double>(std::time(nullptr)));
     out.flush();
+    check_output(out);
 
     if (!results.optima.chosen) return exit_not_met;
     if (!c.plot) return exit_success;
@@ -337,18 +365,22 @@ int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_
     request.acceptance = acceptance;
     request.trials = {results.optima.displacement};
     if (results.optima.acceleration != results.optima.displacement) request.trials.push_back(results.optima.acceleration);
+    // A signal while plotting stops before the next trial's plots.
+    const CatchingStops catching(stop);
+    if (stop != nullptr) request.stop = &stop->signal;
     return plot::draw_run(request, out, err);
 }
 
 }  // namespace
 
 int run_command_line(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                     bool err_is_terminal) {
+                     bool err_is_terminal, StopRequest* stop) {
     CLI::App app{"", "quorel"};
     CommandLine c;
-    define_options(app, c);
+    OptionWords words;
+    define_options(app, c, words);
     CheckCommand check_command;
-    CLI::App* check = add_check_command(app, check_command);
+    CLI::App* check = add_check_command(app, check_command, words);
     app.require_subcommand(0, 1);
     try {
         // CLI11 takes the arguments last first.
@@ -357,10 +389,14 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
         // The synthesis's options belong to the synthesis: before `check` they
         // are a mistake, not a setting of the check.
         if (check->parsed() && (args.empty() || args.front() != "check")) {
-            throw CLI::ValidationError("the synthesis's options do not go with check: give the options of quorel "
-                                       "check after the word check");
+            err << "quorel check: the synthesis's options do not go with check: give the options of quorel check "
+                   "after the word check\nRun 'quorel check --help' for usage.\n";
+            return exit_usage_error;
         }
-        if (!check->parsed() && c.spec_file.empty()) throw CLI::RequiredError("SPECFILE");
+        if (!check->parsed() && c.spec_file.empty()) {
+            err << "quorel: the specification file (SPECFILE) is missing\nRun 'quorel --help' for usage.\n";
+            return exit_usage_error;
+        }
     } catch (const CLI::CallForHelp&) {
         out << app.help();
         return exit_success;
@@ -368,15 +404,18 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
         out << "quorel " << quorel_version << "\n";
         return exit_success;
     } catch (const CLI::ParseError& error) {
-        const char* program = check->parsed() ? "quorel check" : "quorel";
-        err << program << ": " << error.what() << "\nRun '" << program << " --help' for usage.\n";
+        if (check->parsed()) {
+            err << "quorel check: " << words.message(*check, error) << "\nRun 'quorel check --help' for usage.\n";
+        } else {
+            err << "quorel: " << words.message(app, error) << "\nRun 'quorel --help' for usage.\n";
+        }
         return exit_usage_error;
     }
-
     if (check->parsed()) return run_check(check_command, out, err);
+
     int status = exit_run_error;
     try {
-        status = run(c, out, err, err_is_terminal);
+        status = run(c, out, err, err_is_terminal, stop);
     } catch (const QuorelError& error) {
         out.flush();
         err << error.what();
@@ -390,6 +429,10 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
     out.flush();
     err.flush();
     if (!out) status = exit_run_error;
+    // A run that failed because a signal stopped it.
+    if (status == exit_run_error && stop != nullptr && stop->signal.load() != 0) {
+        status = interrupted_status(stop->signal.load());
+    }
     return status;
 }
 

@@ -11,13 +11,15 @@
 #include <vector>
 
 #include "base/exit_status.hpp"
+#include "base/stop_request.hpp"
 
 namespace quorel {
 
 // args: the command line without the program name.  The run's text goes to
 // `out`, errors to `err`; the progress line is drawn on `err` when
-// `err_is_terminal` (and --no-progress is absent).
+// `err_is_terminal` (and --no-progress is absent).  A run stopped by `stop`
+// (see catch_stop_signals) returns 128 + the signal number.
 int run_command_line(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                     bool err_is_terminal);
+                     bool err_is_terminal, StopRequest* stop = nullptr);
 
 }  // namespace quorel

@@ -27,6 +27,7 @@ public:
         console_.print(line);
         console_.flush();
     }
+    void flush() override { console_.flush(); }
 
 private:
     Console& console_;
@@ -151,23 +152,28 @@ void enter_run_parameters(Console& console, RunSettings& settings) {
 
 int run_dialogue(std::istream& in, std::ostream& out, KeyReader key_reader, const RunOptions& options) {
     Console console(in, out, std::move(key_reader));
+    std::string failure;
     int status = 1;
     try {
         status = run_sequence(console, options);
     } catch (const QuorelError& error) {
-        console.print(error.what());
-        status = 1;
+        failure = error.what();
     } catch (const std::bad_alloc&) {
-        console.print("\n Error: out of memory \n");
-        status = 1;
+        failure = "\n Error: out of memory \n";
     } catch (const std::exception& error) {
-        console.print(format("\n Error: %s \n", error.what()));
-        status = 1;
+        failure = format("\n Error: %s \n", error.what());
     }
-    console.flush();
-    // A console that could not be written to (standard output on a full disk)
-    // makes the run a failure too.
-    if (!out) status = 1;
+    // The message goes where the run's text went; when that is what failed
+    // (standard output on a full disk, a closed pipe), to the errors stream.
+    out << failure;
+    out.flush();
+    if (!out) {
+        status = 1;
+        if (options.errors != nullptr) *options.errors << failure << std::flush;
+    }
+    if (!failure.empty() && options.stop != nullptr && options.stop->signal.load() != 0) {
+        status = interrupted_status(options.stop->signal.load());
+    }
     return status;
 }
 

@@ -14,10 +14,14 @@ namespace quorel {
 
 struct RunOptions : EngineOptions {
     std::function<double()> clock;   // calendar seconds; the system clock when empty
+    // Where the message goes when `out` itself cannot be written (standard
+    // error); none: it is lost.
+    std::ostream* errors = nullptr;
 };
 
 // One whole dialogue over the given streams.  Returns the process exit status:
-// 1 after a fatal check (its message printed), 0 after a finished run.
+// 1 after a fatal check (its message printed), 0 after a finished run, 128 +
+// the signal number after a run that options.stop stopped.
 int run_dialogue(std::istream& in, std::ostream& out, KeyReader key_reader, const RunOptions& options = {});
 
 // Asks for the damping (ratio or Q), the number of trials, the units and the

@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <istream>
 #include <limits>
 #include <ostream>
@@ -24,6 +26,12 @@ QuorelError invalid_answer(const std::string& token) {
 }
 
 }  // namespace
+
+void check_output(const std::ostream& out) {
+    if (out) return;
+    const int error_number = errno != 0 ? errno : EIO;
+    throw QuorelError(format("\n Error: cannot write to standard output: %s \n", std::strerror(error_number)));
+}
 
 bool parse_int_token(std::string_view token, int32_t& value) {
     size_t pos = 0;
@@ -52,7 +60,7 @@ bool parse_int_token(std::string_view token, int32_t& value) {
     return true;
 }
 
-bool parse_real_token(const std::string& token, float& value) {
+bool is_decimal_token(const std::string& token) {
     size_t pos = 0;
     const size_t size = token.size();
     if (pos < size && (token[pos] == '+' || token[pos] == '-')) ++pos;
@@ -70,7 +78,11 @@ bool parse_real_token(const std::string& token, float& value) {
         while (pos < size && is_digit(token[pos])) ++pos, ++exponent_digits;
         if (exponent_digits == 0) return false;
     }
-    if (pos != size) return false;
+    return pos == size;
+}
+
+bool parse_real_token(const std::string& token, float& value) {
+    if (!is_decimal_token(token)) return false;
     // strtof rounds the decimal text straight to float, as "%f" input does.
     const float parsed = std::strtof(token.c_str(), nullptr);
     if (!std::isfinite(parsed)) return false;
@@ -96,15 +108,23 @@ int read_key_from_stdin() {
 Console::Console(std::istream& in, std::ostream& out, KeyReader key_reader)
     : in_(in), out_(out), key_reader_(std::move(key_reader)) {}
 
-void Console::print(std::string_view text) { out_.write(text.data(), static_cast<std::streamsize>(text.size())); }
+void Console::print(std::string_view text) {
+    errno = 0;
+    out_.write(text.data(), static_cast<std::streamsize>(text.size()));
+    check_output(out_);
+}
 
-void Console::flush() { out_.flush(); }
+void Console::flush() {
+    errno = 0;
+    out_.flush();
+    check_output(out_);
+}
 
 // Reads the next whitespace-delimited token.  At most max_answer_length
 // characters are kept: the rest of a longer token is read and dropped (so an
 // endless token cannot exhaust memory), and the token is reported as too long.
 std::string Console::read_token(bool& too_long) {
-    out_.flush();
+    flush();
     std::string token;
     too_long = false;
     std::istream::sentry ready(in_);   // skips leading white space
@@ -157,7 +177,7 @@ std::string Console::read_file_name() {
 }
 
 void Console::wait_key() {
-    out_.flush();
+    flush();
     if (key_reader_) key_reader_();
 }
 

@@ -32,6 +32,12 @@ public:
     void print(std::string_view) override {}
 };
 
+// Ends the run once `out`, the run's standard output, has failed (a closed
+// pipe, a full disk): "\n Error: cannot write to standard output: <reason> \n",
+// the reason being that of errno, which the failed write has just set.  A run
+// never carries on, or reports success, with text that nobody received.
+void check_output(const std::ostream& out);
+
 // Reads the final key press (the key itself does not matter).
 using KeyReader = std::function<int()>;
 
@@ -40,6 +46,7 @@ using KeyReader = std::function<int()>;
 // is read and 0 is returned.
 int read_key_from_stdin();
 
+// Every print and flush is checked with check_output.
 class Console : public TextOutput {
 public:
     Console(std::istream& in, std::ostream& out, KeyReader key_reader);
@@ -73,6 +80,9 @@ private:
 
 // Token syntax checks, exposed for the tests.
 bool parse_int_token(std::string_view token, int32_t& value);
+// [+-] digits [. digits] [(e|E) [+-] digits], at least one mantissa digit.
+bool is_decimal_token(const std::string& token);
+// A decimal token whose float value is finite.
 bool parse_real_token(const std::string& token, float& value);
 
 }  // namespace quorel

@@ -1,15 +1,27 @@
 #pragma once
-// A text output file, created or truncated.  Failing to create it, or any
-// write error found when it is flushed or closed (disk full, I/O error), ends
-// the run with "\n Error: <path>: <reason> \n", the reason being the system's
-// text for the error of the failing call: a run never reports success after
-// leaving an incomplete file.  The file is closed when the object dies.
+// The files a run writes.
 //
-// A file given up before close() (a fatal check while it was being written, or
-// one of its own write errors) cannot pass for a complete one: a result file is
-// removed, and the trial log, whose lines stay true as far as they go, is kept
-// and ends with the fatal message (see abandon_with).
+// A result file (the optimum files, the score tables, rank_d.out, the CSV files,
+// summary.json) is written under a temporary name beside its own,
+// "<name>.part", and takes its name by rename only once it is complete and
+// closed.  However a run ends early (a fatal check, a write error, a signal),
+// no file under a result's name is ever a partial one.  The rename replaces
+// whatever held the name, a symbolic link included, without writing through it.
+//
+// The trial log is written live under its own name, so that its lines can be
+// followed as the trials finish.  It is locked (flock, never waiting) from its
+// opening to its closing, and truncated only once the lock is held: a second
+// run in the folder ends with "another run is using <path>" and leaves the log
+// untouched.  A trial log that is a symbolic link is refused.  Given up before
+// close(), it keeps the lines written, which stay true as far as they go, and
+// ends with the message of the failure (abandon_with).
+//
+// Failing to create a file, or any write error found when it is flushed or
+// closed (disk full, I/O error), ends the run with
+// "\n Error: <path>: <reason> \n", the reason being the system's text for the
+// error of the failing call.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,16 +29,44 @@
 
 namespace quorel {
 
+// "<final_name>.part"
+std::string temporary_name(const std::string& final_name);
+
+// A temporary name reserved beside a final one: the temporary file is removed
+// when the object dies, unless commit() has given it the final name.
+class PendingName {
+public:
+    explicit PendingName(std::string final_name);
+    PendingName(const PendingName&) = delete;
+    PendingName& operator=(const PendingName&) = delete;
+    ~PendingName();
+
+    const std::string& final_name() const { return final_name_; }
+    const std::string& temporary() const { return temporary_; }
+
+    // Creates the temporary file for writing, empty (a file or link left
+    // there by an earlier run is removed first, never written through).
+    // Returns its descriptor.
+    int create();
+    // Renames the temporary file to the final name.
+    void commit();
+    // Removes the temporary file now.  Never throws.
+    void discard() noexcept;
+
+private:
+    std::string final_name_;
+    std::string temporary_;
+    bool pending_ = true;
+};
+
 class OutputFile {
 public:
-    enum class OnAbandon { remove, keep };
-    // exclusive: the file is opened without truncating it, locked (flock,
-    // never waiting) and only then truncated, and the lock is held until the
-    // file is closed.  A file locked by another process ends the run with
-    // "another run is using <path>" and is left untouched.
-    enum class Lock { none, exclusive };
+    enum class Kind { result, trial_log };
 
-    explicit OutputFile(std::string path, OnAbandon on_abandon = OnAbandon::remove, Lock lock = Lock::none);
+    explicit OutputFile(std::string path, Kind kind = Kind::result);
+    // A file written under `target`'s temporary name, which close() completes
+    // but leaves to `target`'s owner to commit.
+    explicit OutputFile(PendingName& target);
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
     ~OutputFile();
@@ -34,11 +74,12 @@ public:
     [[gnu::format(printf, 2, 3)]] void printf(const char* fmt, ...);
     void write(std::string_view text);
     void flush();
+    // Completes the file: a result file then has its name.
     void close();
 
-    // Gives the file up: a kept file gets `message` as its last text, then
-    // either kind is closed (a removed file disappears).  Never throws; write
-    // errors here are ignored, as the run is failing already.
+    // Gives the file up: a trial log gets `message` as its last text and is
+    // closed; a result file is closed and its temporary file removed.  Never
+    // throws; write errors here are ignored, as the run is failing already.
     void abandon_with(std::string_view message) noexcept;
 
     const std::string& name() const { return name_; }
@@ -47,10 +88,14 @@ private:
     [[noreturn]] void fail(int error_number);
     void note_error(int error_number);
     void abandon() noexcept;
-    void open_locked();
+    void open_temporary();
+    void open_trial_log();
 
     std::string name_;
-    OnAbandon on_abandon_;
+    Kind kind_;
+    std::optional<PendingName> own_pending_;
+    PendingName* pending_ = nullptr;   // result files: where the text goes until it is complete
+    bool commit_on_close_ = true;
     std::FILE* file_ = nullptr;
     int error_number_ = 0;   // errno of the first failed write
 };

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <new>
 #include <thread>
 
 #include "base/capacity.hpp"
@@ -67,59 +69,78 @@ RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, Outpu
     reporter.print("\n");
     prepare_srs_filters(settings, spec, two_pi(), bank);
 
-    OutputFile trial_log(names.path(names.trials), OutputFile::OnAbandon::keep, OutputFile::Lock::exclusive);
-    // A summary left by an earlier run in this folder would pass for this one's
-    // until it is written anew at the end.
-    if (options.machine_readable) std::remove(names.path(names.summary).c_str());
-
-    const char* headers[] = {"\n           Peak        Peak         Peak         ",
-                             "\n Trial     Accel       Vel          Disp      T.Error      I.Error",
-                             unit_header(settings.units)};
-    for (const char* header : headers) {
-        reporter.table_heading(header);
-        trial_log.write(header);
+    if (!names.directory.empty()) {
+        std::error_code error;
+        std::filesystem::create_directories(names.directory, error);
+        if (error) {
+            throw QuorelError(format("\n Error: cannot create the output folder %s: %s \n", names.directory.c_str(),
+                                     error.message().c_str()));
+        }
     }
-    trial_log.flush();
-    if (options.stop_before_trials) {
-        trial_log.close();
-        return results;
-    }
+    OutputFile trial_log(names.path(names.trials), OutputFile::Kind::trial_log);
+    const CatchingStops catching(options.stop);
+    const std::atomic<int>* stop = options.stop != nullptr ? &options.stop->signal : nullptr;
+    // A summary left by an earlier run in this folder would pass for this one's.
+    std::remove(names.path(names.summary).c_str());
 
-    WaveletSet set;
-    allocate_rows(set, spec.count, settings.trial_count);
-    set_wavelet_constants(spec, set);
-
-    const int32_t threads =
-        options.threads > 0 ? options.threads : static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
-    const TrialContext context{settings, spec, bank, options.kernels, acceptance};
-    RandomGenerator rng;
-    discard_draws(rng, settings.seed);
     try {
+        const char* headers[] = {"\n           Peak        Peak         Peak         ",
+                                 "\n Trial     Accel       Vel          Disp      T.Error      I.Error",
+                                 unit_header(settings.units)};
+        for (const char* header : headers) {
+            reporter.table_heading(header);
+            trial_log.write(header);
+        }
+        trial_log.flush();
+        if (options.stop_before_trials) {
+            trial_log.close();
+            return results;
+        }
+
+        WaveletSet set;
+        allocate_rows(set, spec.count, settings.trial_count);
+        set_wavelet_constants(spec, set);
+
+        const int32_t threads = options.threads > 0
+                                    ? options.threads
+                                    : static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
+        const TrialContext context{settings, spec, bank, options.kernels, acceptance, stop};
+        RandomGenerator rng;
+        discard_draws(rng, settings.seed);
         run_trials(reporter, trial_log, context, rng, set, results.table, threads);
+        trial_log.flush();
+        check_stop(stop);
+
+        TrialTable& table = results.table;
+        for (int32_t t = 0; t < table.count; ++t) {
+            const size_t i = static_cast<size_t>(t);
+            table.within_limits[i] = limit_ratios(options.limits, settings.units, table.peak_accel[i],
+                                                  table.peak_velocity[i], table.peak_displacement[i])
+                                         .within();
+        }
+        const FeasibilityBounds* bounds = options.bounds ? &*options.bounds : nullptr;
+        const ReportContext report{settings, spec, bank, options.kernels.srs, options.machine_readable,
+                                   &options.limits, acceptance, bounds};
+        results.optima = report_results(reporter, report, names, set, table);
+        // The summary says the run is complete: only once everything else is.
+        reporter.flush();
+        check_stop(stop);
+        if (options.machine_readable) {
+            const double elapsed =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            write_summary(SummaryInputs{quorel_version, options.spec_file, elapsed, settings, spec, table,
+                                        results.optima, names, &options.limits, acceptance, bounds});
+        }
+        trial_log.close();
     } catch (const QuorelError& error) {
         // The log keeps the trials that ran and ends, like the console, with the
         // message that stopped the run: it cannot pass for a finished log.
         trial_log.abandon_with(error.what());
         throw;
+    } catch (const std::bad_alloc&) {
+        trial_log.abandon_with("\n Error: out of memory \n");
+        throw;
     }
-    trial_log.flush();
-
-    TrialTable& table = results.table;
-    for (int32_t t = 0; t < table.count; ++t) {
-        const size_t i = static_cast<size_t>(t);
-        table.within_limits[i] = limit_ratios(options.limits, settings.units, table.peak_accel[i],
-                                              table.peak_velocity[i], table.peak_displacement[i])
-                                     .within();
-    }
-    const ReportContext report{settings, spec, bank, options.kernels.srs, options.machine_readable, &options.limits,
-                               acceptance};
-    results.optima = report_results(reporter, report, names, set, table);
-    if (options.machine_readable) {
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        write_summary(SummaryInputs{quorel_version, options.spec_file, elapsed, settings, spec, table, results.optima,
-                                    names, &options.limits, acceptance});
-    }
-    trial_log.close();
     return results;
 }
 

@@ -7,8 +7,10 @@
 #include <string>
 
 #include "base/run_settings.hpp"
+#include "base/stop_request.hpp"
 #include "engine/run_reporter.hpp"
 #include "engine/trial_loop.hpp"
+#include "report/bounds.hpp"
 #include "report/drive_limits.hpp"
 #include "report/final_report.hpp"
 #include "spec/acceptance.hpp"
@@ -27,6 +29,12 @@ struct EngineOptions {
     // Only trials within these limits that pass these rules can be optima.
     DriveLimits limits;
     std::optional<AcceptanceRules> acceptance;
+    // Signals stop the run from the moment it holds the trial log (none: they
+    // take their default effect throughout).
+    StopRequest* stop = nullptr;
+    // The least peaks any drive of this duration needs for the specification:
+    // the report and the summary set the trials' peaks against them.
+    std::optional<FeasibilityBounds> bounds;
 };
 
 struct RunResults {
@@ -36,12 +44,17 @@ struct RunResults {
 };
 
 // Runs the synthesis with complete settings (time grid included) on the
-// gridded specification, writing every file into names.directory.  The trial
-// log is locked from its creation to the end of the run: a second run in the
-// same folder fails ("another run is using trials.out") and changes nothing.
-// Fatal checks throw QuorelError; a file being written is then removed, the
-// trial log kept with the message as its last line.  A band of the acceptance
-// rules that covers no grid frequency is refused before any file is touched.
+// gridded specification, writing every file into names.directory, which is
+// created with its parents.
+//
+// Every check of the inputs comes first (a band of the acceptance rules that
+// covers no grid frequency, the filter bank): a run failing there leaves the
+// file system as it was.  The trial log is then locked from its creation to
+// the end of the run: a second run in the same folder fails ("another run is
+// using trials.out") and changes nothing.  Holding it, the run removes an
+// earlier summary.json, which would otherwise pass for this run's.  Fatal
+// checks, write errors and a requested stop throw QuorelError: the result file
+// being written never gets its name, and the trial log ends with the message.
 RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, OutputNames names,
                          const EngineOptions& options, RunReporter& reporter);
 

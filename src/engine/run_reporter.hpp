@@ -17,6 +17,8 @@ public:
     // Trial `trial` of `count` has finished (trials arrive in order); `line` is
     // its line as the trial log holds it.
     virtual void trial_line(int32_t trial, int32_t count, std::string_view line) = 0;
+    // Hands the text so far on; a front end that cannot write it ends the run.
+    virtual void flush() {}
 };
 
 }  // namespace quorel

@@ -13,10 +13,13 @@ float recommended_sample_rate(const SrsSpec& spec) {
     return static_cast<float>(10.0 * top_grid_frequency(spec));
 }
 
-void check_sample_rate(const SrsSpec& spec, float sample_rate) {
-    if (static_cast<double>(sample_rate) < 4.0 * top_grid_frequency(spec)) {
-        throw QuorelError("\n Error: sample rate is too low \n");
-    }
+void check_sample_rate(const SrsSpec& spec, float sample_rate, const std::string& given) {
+    const double top = top_grid_frequency(spec);
+    if (static_cast<double>(sample_rate) >= 4.0 * top) return;
+    if (given.empty()) throw QuorelError("\n Error: sample rate is too low \n");
+    throw QuorelError(format("\n Error: sample rate is too low: --sample-rate %s is below the minimum of %.9g "
+                             "samples/sec (4 x the top grid frequency, %.9g Hz) \n",
+                             given.c_str(), 4.0 * top, top));
 }
 
 void set_sample_rate(RunSettings& settings, float sample_rate) {

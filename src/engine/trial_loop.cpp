@@ -12,12 +12,14 @@
 #include <vector>
 
 #include "base/error.hpp"
+#include "base/stop_request.hpp"
 #include "report/trial_table.hpp"
 #include "srs/spectrum_error.hpp"
 #include "wavelet/generation.hpp"
 #include "wavelet/kinematics.hpp"
 #include "wavelet/scaling.hpp"
 #include "wavelet/synthesis.hpp"
+#include "wavelet/synthesis_failure.hpp"
 
 namespace quorel {
 
@@ -28,8 +30,10 @@ void allocate_workspace(TrialWorkspace& workspace, int32_t n, int32_t nt, const 
     workspace.state = TrialState{};
 }
 
-bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context, WaveletSet& set,
-                    TrialWorkspace& workspace, TrialResult& result, const std::atomic<int32_t>* last_needed) {
+namespace {
+
+bool evaluate(int32_t trial, double exponent, const TrialContext& context, WaveletSet& set, TrialWorkspace& workspace,
+              TrialResult& result, const std::atomic<int32_t>* last_needed) {
     const int32_t n = set.count;
     TrialState& state = workspace.state;
     TimeHistory& history = workspace.history;
@@ -44,6 +48,7 @@ bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context,
     int32_t best_evaluation = 0;
     state.iteration = 0;
     for (;;) {
+        check_stop(context.stop);
         synthesize_time_history(set, trial, state.iteration == 0, context.spec, context.settings, workspace.basis,
                                 history);
         compute_srs(context.bank, history.samples.data(), history.nt, workspace.srs, context.kernels.srs);
@@ -93,6 +98,24 @@ bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context,
             passes_acceptance(*context.acceptance, compare_with_spec(workspace.srs, context.spec, workspace.comparison));
     }
     return true;
+}
+
+}  // namespace
+
+bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context, WaveletSet& set,
+                    TrialWorkspace& workspace, TrialResult& result, const std::atomic<int32_t>* last_needed) {
+    try {
+        return evaluate(trial, exponent, context, set, workspace, result, last_needed);
+    } catch (const QuorelError& error) {
+        if (error.check() == SynthesisCheck::none) throw;
+        // The check's own message, and a line that explains it with this
+        // trial's specification, SRS and history.  The workspace holds the SRS
+        // of the history once an evaluation has completed.
+        const SrsResult* reached = result.evaluations > 0 ? &workspace.srs : nullptr;
+        throw QuorelError(error.what() + explain_synthesis_failure(error, context.spec, context.settings,
+                                                                   set.amplitude_row(trial), reached,
+                                                                   workspace.history));
+    }
 }
 
 TrialLine trial_line(int32_t trial, const TrialResult& result) {

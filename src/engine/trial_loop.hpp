@@ -55,6 +55,9 @@ struct TrialContext {
     KernelOptions kernels;
     // Rules judged on every trial's delivered SRS; none: every trial passes.
     const AcceptanceRules* acceptance = nullptr;
+    // Nonzero once the run is asked to stop (a StopRequest's signal); none:
+    // the trials always run to the end.
+    const std::atomic<int>* stop = nullptr;
 };
 
 struct TrialResult {
@@ -73,6 +76,7 @@ struct TrialResult {
 // row and measures the history they give: the peaks, the total error and the
 // acceptance verdict are those of the history the trial delivers.  Fatal
 // checks throw; `result.evaluations` counts the evaluations made until then.
+// A requested stop throws interrupted_message before the next evaluation.
 // Returns false, abandoning the trial, when `last_needed` drops below `trial`
 // (a fatal check in an earlier trial has ended the run).
 bool evaluate_trial(int32_t trial, double exponent, const TrialContext& context, WaveletSet& set,

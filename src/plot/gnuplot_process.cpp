@@ -1,6 +1,7 @@
 #include "plot/gnuplot_process.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,29 +12,42 @@
 
 #include "base/error.hpp"
 #include "base/format.hpp"
-#include "base/part_files.hpp"
+#include "base/output_file.hpp"
 #include "plot/gnuplot_script.hpp"
 
 extern char** environ;
 
 namespace quorel::plot {
 
-GnuplotRun run_gnuplot(const std::string& directory, const std::string& output, const std::string& script) {
+namespace {
+
+// Runs gnuplot with `args` (after the program name), standard input from
+// /dev/null, standard output to /dev/null when `quiet`, in `directory` unless
+// it is empty, and waits for it.
+GnuplotRun spawn_gnuplot(std::vector<std::string> args, const std::string& directory, bool quiet) {
     std::string program = "gnuplot";
-    std::string option = "-e";
-    std::string assignment = "outfile=" + gnuplot_string(output);
-    // A script name starting with '-' would read as an option.
-    std::string script_name = script.rfind('-', 0) == 0 ? "./" + script : script;
-    std::vector<char*> argv = {program.data(), option.data(), assignment.data(), script_name.data(), nullptr};
+    std::vector<char*> argv = {program.data()};
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (quiet) posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     // The scripts name the run's files without a folder: gnuplot reads and
     // writes them from the run's folder, as `gnuplot srs_3.gp` run there does.
-    int error = posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+    int error = directory.empty() ? 0 : posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+    // An ignored SIGPIPE would be inherited: gnuplot gets the usual one.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    if (error == 0) error = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    if (error == 0) error = posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
 
     GnuplotRun run;
@@ -58,41 +72,34 @@ GnuplotRun run_gnuplot(const std::string& directory, const std::string& output, 
     return run;
 }
 
-bool gnuplot_available() {
-    std::string program = "gnuplot";
-    std::string option = "--version";
-    std::vector<char*> argv = {program.data(), option.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int error = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) return false;
-    int status = 0;
-    pid_t waited = 0;
-    do {
-        waited = waitpid(pid, &status, 0);
-    } while (waited < 0 && errno == EINTR);
-    return waited == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}  // namespace
+
+GnuplotRun run_gnuplot(const std::string& directory, const std::string& output, const std::string& script) {
+    // A script name starting with '-' would read as an option.
+    return spawn_gnuplot({"-e", "outfile=" + gnuplot_string(output), script.rfind('-', 0) == 0 ? "./" + script : script},
+                         directory, false);
 }
+
+GnuplotRun try_gnuplot() { return spawn_gnuplot({"--version"}, "", true); }
 
 bool draw_picture(const std::string& directory, const PictureNames& names, const std::string& script) {
     const std::string folder = directory.empty() ? "." : directory;
     auto path = [&](const std::string& name) { return folder == "." ? name : folder + "/" + name; };
-    PartFiles parts;
-    parts.write(path(names.script), script);
-    parts.add(path(names.picture));
-    const GnuplotRun run = run_gnuplot(folder, names.picture + ".part", names.script + ".part");
+    PendingName script_file(path(names.script));
+    PendingName picture_file(path(names.picture));
+    {
+        OutputFile file(script_file);
+        file.write(script);
+        file.close();
+    }
+    const GnuplotRun run = run_gnuplot(folder, temporary_name(names.picture), temporary_name(names.script));
     if (!run.found) return false;
     if (!run.success) {
         throw QuorelError(format("\n Error: gnuplot failed on %s (%s): %s not drawn \n", path(names.script).c_str(),
                                  run.detail.c_str(), path(names.picture).c_str()));
     }
-    parts.commit(path(names.picture));
-    parts.commit(path(names.script));
+    picture_file.commit();
+    script_file.commit();
     return true;
 }
 

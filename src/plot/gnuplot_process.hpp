@@ -17,8 +17,9 @@ struct GnuplotRun {
 
 GnuplotRun run_gnuplot(const std::string& directory, const std::string& output, const std::string& script);
 
-// Whether a gnuplot runs here (gnuplot --version succeeds).
-bool gnuplot_available();
+// Runs `gnuplot --version` (its output discarded): whether gnuplot is there
+// and starts.
+GnuplotRun try_gnuplot();
 
 // Writes `script` as <names.script>.part in `directory`, runs gnuplot on it
 // into <names.picture>.part, and gives both their own names once gnuplot has

@@ -14,10 +14,16 @@
 #include "plot/gnuplot_script.hpp"
 #include "plot/pvss.hpp"
 #include "plot/run_files.hpp"
+#include "base/console.hpp"
 #include "base/error.hpp"
 #include "base/exit_status.hpp"
 #include "base/format.hpp"
+#include "base/output_file.hpp"
+#include "base/stop_request.hpp"
+#include "base/option_words.hpp"
+#include "base/version.hpp"
 #include "spec/acceptance.hpp"
+#include "spec/spec_reader.hpp"
 
 namespace quorel::plot {
 
@@ -42,12 +48,18 @@ Examples:
   quorel-plot functional.txt 32 --band -1.5,3 --band -3,6
   quorel-plot functional.txt --acceptance rules.toml --require-pass --pvss)";
 
+const char* const gnuplot_missing =
+    "\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n";
+
 const char* const bands_and_rules =
     "\n Error: --band and --acceptance together: put the bands in the acceptance file \n";
 
+// The end of every message about the arguments.
+const char* const usage_line = " Run 'quorel-plot --help' for usage. \n";
+
 struct Arguments {
     PlotRequest request;
-    std::string help;   // the help text, when asked for
+    std::string help;   // the help or version text, when asked for
 };
 
 bool parse_trial(const std::string& text, long& trial) {
@@ -61,26 +73,31 @@ bool parse_trial(const std::string& text, long& trial) {
 Arguments parse_arguments(const std::vector<std::string>& args) {
     CLI::App app{description, "quorel-plot"};
     app.footer(footer);
+    app.set_version_flag("--version", std::string("quorel-plot ") + quorel_version);
+    OptionWords words;
     std::vector<std::string> trials, bands;
     std::string acceptance_file;
     Arguments a;
     PlotRequest& r = a.request;
-    app.add_option("SPECFILE", r.spec_file, "The specification file the run used")->required()->option_text(" ");
+    words.takes(app.add_option("SPECFILE", r.spec_file, "The specification file the run used")->required()->option_text(" "),
+                "the specification file (SPECFILE)");
     app.add_option("TRIAL", trials, "Trial numbers to draw (default: every trial with fresh result files)")
         ->option_text(" ");
     // One LOW,HIGH per --band (LOW is negative: CLI11 takes "-3,6" for a value).
-    app.add_option("--band", bands,
-                   "A tolerance band in dB within -60 and +60, repeatable; each polarity is judged and every point "
-                   "must be inside (default -3,3 and -6,6)")
-        ->expected(1)
-        ->take_all()
-        ->allow_extra_args(false)
-        ->option_text("LOW,HIGH");
-    app.add_option("--acceptance", acceptance_file,
-                   "The acceptance rules of a TOML file instead of --band: bands with the share of points inside and "
-                   "a frequency range, the maximax SRS or each polarity, and the share at or above the specification "
-                   "(as quorel --acceptance)")
-        ->option_text("FILE");
+    words.takes(app.add_option("--band", bands,
+                               "A tolerance band in dB within -60 and +60, repeatable; each polarity is judged and "
+                               "every point must be inside (default -3,3 and -6,6)")
+                    ->expected(1)
+                    ->take_all()
+                    ->allow_extra_args(false)
+                    ->option_text("LOW,HIGH"),
+                "LOW,HIGH in dB");
+    words.takes(app.add_option("--acceptance", acceptance_file,
+                               "The acceptance rules of a TOML file instead of --band: bands with the share of points "
+                               "inside and a frequency range, the maximax SRS or each polarity, and the share at or "
+                               "above the specification (as quorel --acceptance)")
+                    ->option_text("FILE"),
+                "the name of an acceptance file");
     app.add_flag("--require-pass", r.require_pass, "Exit status 3 when a trial drawn FAILs the rules");
     app.add_flag("--pvss", r.pvss,
                  "Also draw pvss_<n>.svg: the pseudo-velocity shock spectrum SRS / (2 pi f) of both polarities and "
@@ -93,23 +110,43 @@ Arguments parse_arguments(const std::vector<std::string>& args) {
     } catch (const CLI::CallForHelp&) {
         a.help = app.help();
         return a;
+    } catch (const CLI::CallForVersion&) {
+        a.help = std::string("quorel-plot ") + quorel_version + "\n";
+        return a;
     } catch (const CLI::ParseError& error) {
-        throw QuorelError(format("\n Error: %s \n Run 'quorel-plot --help' for usage. \n", error.what()));
+        throw QuorelError(format("\n Error: %s \n", words.message(app, error).c_str()) + usage_line);
     }
-    if (app.count("--acceptance") > 0 && acceptance_file.empty()) {
-        throw QuorelError("\n Error: --acceptance needs the name of an acceptance file \n Run 'quorel-plot --help' for usage. \n");
-    }
-    for (const std::string& text : trials) {
-        long trial = 0;
-        if (!parse_trial(text, trial)) {
-            throw QuorelError(format("\n Error: '%s' is neither a trial number nor an option \n", text.c_str()));
+    try {
+        if (app.count("--acceptance") > 0 && acceptance_file.empty()) {
+            throw QuorelError("\n Error: --acceptance needs the name of an acceptance file \n");
         }
-        if (std::find(r.trials.begin(), r.trials.end(), trial) == r.trials.end()) r.trials.push_back(trial);
+        for (const std::string& text : trials) {
+            long trial = 0;
+            if (!parse_trial(text, trial)) {
+                throw QuorelError(format("\n Error: '%s' is neither a trial number nor an option \n", text.c_str()));
+            }
+            if (std::find(r.trials.begin(), r.trials.end(), trial) == r.trials.end()) r.trials.push_back(trial);
+        }
+        for (const std::string& text : bands) r.bands.push_back(parse_band_option(text));
+        if (!acceptance_file.empty() && !r.bands.empty()) throw QuorelError(bands_and_rules);
+    } catch (const QuorelError& error) {
+        throw QuorelError(error.what() + std::string(usage_line));
     }
-    for (const std::string& text : bands) r.bands.push_back(parse_band_option(text));
-    if (!acceptance_file.empty() && !r.bands.empty()) throw QuorelError(bands_and_rules);
     if (!acceptance_file.empty()) r.acceptance = read_acceptance_file(acceptance_file);
     return a;
+}
+
+// The specification as the run read it, by the run's own reader: its points
+// widened to double.
+std::vector<SpecPoint> read_spec(const std::string& name) {
+    SrsSpec spec;
+    DiscardText opened;
+    load_spec_points(opened, name, spec);
+    std::vector<SpecPoint> points;
+    for (int32_t p = 0; p < spec.input_count; ++p) {
+        points.push_back({static_cast<double>(spec.input_freq[p]), static_cast<double>(spec.input_accel[p])});
+    }
+    return points;
 }
 
 // The run's folder: its files are read and the plots written there.  Messages
@@ -314,7 +351,7 @@ int draw(const PlotRequest& request, std::ostream& out, std::ostream& err) {
         }
     }
     const RunFolder folder(request.directory);
-    const std::vector<SpecPoint> spec = parse_spec(request.spec_file, read_text_file(request.spec_file));
+    const std::vector<SpecPoint> spec = read_spec(request.spec_file);
     const std::string log_name = folder.path("trials.out");
     const RunUnits units = parse_units(log_name, read_text_file(log_name));
     // The pseudo velocity needs the unit system's factors: a unit line of none
@@ -337,6 +374,7 @@ int draw(const PlotRequest& request, std::ostream& out, std::ostream& err) {
         out << compliance_table(format("Trial %ld", trial), request.spec_file, units.accel, compliance);
         any_fail = any_fail || !compliance.verdict.pass;
         if (!gnuplot_found) continue;
+        check_stop(request.stop);
         TrialPictures pictures = trial_pictures(trial, request.spec_file, units, spec, rules.bands, files);
         if (pv_units) pictures.pvss.units = *pv_units;
         gnuplot_found = draw(folder, out, err, pictures.srs.names, srs_script(pictures.srs)) &&
@@ -348,7 +386,7 @@ int draw(const PlotRequest& request, std::ostream& out, std::ostream& err) {
                           pv_units ? ("  " + folder.path(pictures.pvss.names.picture)).c_str() : "");
         }
     }
-    if (!gnuplot_found) throw QuorelError("\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n");
+    if (!gnuplot_found) throw QuorelError(gnuplot_missing);
     return any_fail && request.require_pass ? exit_not_met : exit_success;
 }
 
@@ -375,6 +413,14 @@ int guarded(std::ostream& out, std::ostream& err, const Body& body) {
 }
 
 }  // namespace
+
+void check_gnuplot_runs() {
+    const GnuplotRun run = try_gnuplot();
+    if (!run.found) throw QuorelError(gnuplot_missing);
+    if (!run.success) {
+        throw QuorelError(format("\n Error: gnuplot does not run (%s): no plot can be drawn \n", run.detail.c_str()));
+    }
+}
 
 int draw_run(const PlotRequest& request, std::ostream& out, std::ostream& err) {
     return guarded(out, err, [&] { return draw(request, out, err); });

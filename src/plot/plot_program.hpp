@@ -1,6 +1,7 @@
 #pragma once
 // The quorel-plot program: reads a finished run, prints the compliance table of
 // each trial and draws its plots with gnuplot.
+#include <atomic>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -21,6 +22,9 @@ struct PlotRequest {
     bool pvss = false;              // also the pseudo-velocity shock spectrum, pvss_<n>.svg
     std::optional<AcceptanceRules> acceptance = std::nullopt;   // rules of an acceptance file, instead of bands (not with them)
     bool require_pass = false;      // a drawn trial that FAILs the rules makes the status exit_not_met
+    // Checked before each plot: once nonzero (a StopRequest's signal), drawing
+    // ends as a failure.
+    const std::atomic<int>* stop = nullptr;
 };
 
 // Draws and checks the trials of a run.  Returns the exit status:
@@ -36,6 +40,10 @@ struct PlotRequest {
 // the run's trials.out; older ones are left from an earlier run and are
 // skipped with a warning.  A trial asked for whose files are older is an error.
 int draw_run(const PlotRequest& request, std::ostream& out, std::ostream& err);
+
+// Throws QuorelError unless gnuplot is found and starts: a run that is to be
+// plotted checks it before writing anything.
+void check_gnuplot_runs();
 
 // args: the command line without the program name; the run is in the working
 // directory.  Returns the exit status as draw_run does, 1 for bad arguments

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <string_view>
 
-#include "base/capacity.hpp"
 #include "base/error.hpp"
 #include "base/format.hpp"
 #include "record/numeric_fields.hpp"
@@ -85,38 +84,6 @@ std::vector<std::vector<double>> numeric_table(const std::string& name, const st
 }
 
 }  // namespace
-
-std::vector<SpecPoint> parse_spec(const std::string& name, const std::string& text) {
-    struct Token {
-        double value;
-        long line;
-    };
-    std::vector<Token> tokens;
-    const auto lines = lines_of(text);
-    for (size_t k = 0; k < lines.size(); ++k) {
-        for (const std::string_view field : fields_of(lines[k])) {
-            double value = 0.0;
-            if (!to_number(field, value)) fail(name, static_cast<long>(k + 1), quoted(field));
-            tokens.push_back({value, static_cast<long>(k + 1)});
-        }
-    }
-    if (tokens.empty()) fail(name, "holds no points");
-    if (tokens.size() % 2 != 0) fail(name, tokens.back().line, "frequency without an acceleration");
-
-    std::vector<SpecPoint> points;
-    for (size_t p = 0; p < tokens.size() / 2; ++p) {
-        const Token& f = tokens[2 * p];
-        const Token& a = tokens[2 * p + 1];
-        if (points.size() == static_cast<size_t>(max_frequencies)) fail(name, f.line, "more than 125 points");
-        if (!(f.value > 0.0)) fail(name, f.line, "frequency must be above zero");
-        if (!(a.value > 0.0)) fail(name, a.line, "acceleration must be above zero");
-        if (!points.empty() && !(f.value > points.back().freq)) {
-            fail(name, f.line, format("frequency %g is not above the one before it", f.value));
-        }
-        points.push_back({f.value, a.value});
-    }
-    return points;
-}
 
 std::vector<SrsLine> parse_srs(const std::string& name, const std::string& text) {
     std::vector<SrsLine> srs;

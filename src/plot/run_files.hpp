@@ -11,8 +11,9 @@
 
 namespace quorel::plot {
 
-// A specification point and a line of srs_<n>.out (grid frequency, positive
-// peak, negative peak magnitude) are the compliance module's records.
+// A specification point as the run's reader read it, and a line of
+// srs_<n>.out (grid frequency, positive peak, negative peak magnitude), are the
+// compliance module's records.
 using quorel::SpecPoint;
 using quorel::SrsLine;
 
@@ -45,11 +46,6 @@ struct TrialFiles {
     std::vector<Sample> displacement;
     std::vector<WaveletLine> wavelets;
 };
-
-// The specification file: free-format pairs "frequency acceleration" separated
-// by any white space; 1 to 125 points, values finite and above zero,
-// frequencies strictly ascending.
-std::vector<SpecPoint> parse_spec(const std::string& name, const std::string& text);
 
 // Frequencies above zero, ascending; two neighbours may be equal.
 std::vector<SrsLine> parse_srs(const std::string& name, const std::string& text);

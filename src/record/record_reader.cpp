@@ -145,7 +145,10 @@ int32_t named_column(const std::string& file, const std::vector<std::string>& na
 // So h must lie in [lower, upper], the largest of the left bounds and the
 // smallest of the right ones, kept as the lines arrive.  When they cross, no
 // step fits the times read so far and the line that made them cross is named;
-// at the end h itself is tested against both.
+// at the end h itself is tested against both.  That alone lets one missing
+// sample in a long record through (every time stays within half a step of a
+// grid whose step is a little longer), so each step t_k - t_{k-1} must also
+// lie within half a step of h: the shortest and the longest are kept.
 class RecordBuilder {
 public:
     RecordBuilder(const std::string& name, const RecordOptions& options, size_t expected_lines)
@@ -191,6 +194,8 @@ public:
         }
         if (step < lower_) off_grid(lower_line_, lower_time_);
         if (step > upper_) off_grid(upper_line_, upper_time_);
+        if (longest_step_ > 1.5 * step) off_step(longest_line_, longest_time_, longest_step_, step);
+        if (shortest_step_ < 0.5 * step) off_step(shortest_line_, shortest_time_, shortest_step_, step);
         return std::move(record_);
     }
 
@@ -281,8 +286,20 @@ private:
         }
         if (!(t > last_time_)) {
             fail_at(record_.file, line_number_,
-                    format("time %.9g sec does not increase from %.9g sec: the times must increase (a restart?)", t,
-                           last_time_));
+                    format("time %.9g sec does not increase from %.9g sec (a restart?): column 1 holds times that "
+                           "increase unless a sample rate is given",
+                           t, last_time_));
+        }
+        const double dt = t - last_time_;
+        if (dt > longest_step_) {
+            longest_step_ = dt;
+            longest_line_ = line_number_;
+            longest_time_ = t;
+        }
+        if (dt < shortest_step_) {
+            shortest_step_ = dt;
+            shortest_line_ = line_number_;
+            shortest_time_ = t;
         }
         last_time_ = t;
         const double u = t - record_.start_time;
@@ -314,6 +331,13 @@ private:
                        t, record_.sample_rate, record_.start_time));
     }
 
+    [[noreturn]] void off_step(int64_t line, double t, double dt, double step) const {
+        fail_at(record_.file, line,
+                format("time %.9g sec is %.9g sec after the time before it, not within half a step of the mean step "
+                       "%.9g sec (a gap?): the record is not uniformly sampled",
+                       t, dt, step));
+    }
+
     const RecordOptions& options_;
     Record record_;
     std::vector<double> values_;        // one line's fields
@@ -329,6 +353,9 @@ private:
     double upper_ = std::numeric_limits<double>::infinity();
     int64_t lower_line_ = 0, upper_line_ = 0;
     double lower_time_ = 0.0, upper_time_ = 0.0;
+    double longest_step_ = 0.0, shortest_step_ = std::numeric_limits<double>::infinity();
+    int64_t longest_line_ = 0, shortest_line_ = 0;
+    double longest_time_ = 0.0, shortest_time_ = 0.0;
 };
 
 // Splits text arriving in chunks into lines.  A line longer than
@@ -435,7 +462,8 @@ Record read_record(const std::string& path, const RecordOptions& options) {
     if (!S_ISREG(info.st_mode)) fail(path, "is not a regular file (a FIFO, a device or a socket), not a record");
     if (info.st_size == 0) fail(path, "is empty");
 
-    std::vector<char> buffer(chunk_bytes);
+    // A small file needs no more than its size (plus one byte to see its end).
+    std::vector<char> buffer(std::min(chunk_bytes, static_cast<size_t>(info.st_size) + 1));
     size_t lines = 1;
     {
         LineSplitter splitter(path);

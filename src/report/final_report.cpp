@@ -124,7 +124,13 @@ Optima report_results(TextOutput& out, const ReportContext& context, OutputNames
         out.print(format("\n   Peak Accel = %12.3f %s    ", accel, settings.accel_unit));
         out.print(format("\n   Peak Velox = %12.3f %s    ", velocity_peak, settings.velocity_unit));
         out.print(format("\n   Peak Disp  = %12.3f %s    ", displacement_peak, settings.displacement_unit));
-        out.print(format("\n   Max Error  = %12.3f dB \n\n", 20.0 * max_error));
+        if (context.bounds == nullptr) {
+            out.print(format("\n   Max Error  = %12.3f dB \n\n", 20.0 * max_error));
+        } else {
+            out.print(format("\n   Max Error  = %12.3f dB ", 20.0 * max_error));
+            out.print(format("\n   %s \n\n", bound_ratios_text(bound_ratios(*context.bounds, accel, velocity_peak,
+                                                                                 displacement_peak)).c_str()));
+        }
 
         // Rebuilt from the optimum's own row: its checks run again, and the
         // basis is never that of another trial.  The SRS file holds the SRS of
@@ -157,6 +163,11 @@ Optima report_results(TextOutput& out, const ReportContext& context, OutputNames
     if (limits) {
         out.print(format(" Closest: trial %ld, at %s \n", static_cast<long>(c),
                          ratios_text(ratios_of(table, *context.limits, settings.units, c)).c_str()));
+        if (context.bounds != nullptr) {
+            const size_t i = static_cast<size_t>(c);
+            out.print(limit_and_bound_lines(*context.bounds, *context.limits, settings.units, table.peak_accel[i],
+                                            table.peak_velocity[i], table.peak_displacement[i]));
+        }
     } else {
         out.print(format(" Closest: trial %ld, the smallest maximum error (%.3f dB) \n", static_cast<long>(c),
                          20.0 * table.max_error[static_cast<size_t>(c)]));

@@ -4,6 +4,7 @@
 
 #include "base/console.hpp"
 #include "base/run_settings.hpp"
+#include "report/bounds.hpp"
 #include "report/drive_limits.hpp"
 #include "report/trial_table.hpp"
 #include "spec/acceptance.hpp"
@@ -25,6 +26,9 @@ struct ReportContext {
     // rules (TrialTable::qualifies); none given: every trial is a candidate.
     const DriveLimits* limits = nullptr;
     const AcceptanceRules* acceptance = nullptr;
+    // The least peaks any drive needs: when given, each optimum's peaks and the
+    // closest trial's are also shown as multiples of them.
+    const FeasibilityBounds* bounds = nullptr;
 
     bool selective() const { return (limits != nullptr && limits->any()) || acceptance != nullptr; }
 };

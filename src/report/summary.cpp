@@ -81,6 +81,28 @@ Json acceptance_json(const AcceptanceRules* rules) {
                  rules->above_nominal_share ? Json(*rules->above_nominal_share) : Json(nullptr)}};
 }
 
+Json bound_json(const PeakBound& bound) {
+    return Json{{"value", bound.value}, {"frequency", static_cast<double>(bound.frequency)}};
+}
+
+Json bounds_json(const FeasibilityBounds* bounds) {
+    if (bounds == nullptr) return nullptr;
+    return Json{{"acceleration", bound_json(bounds->acceleration)},
+                {"velocity", bound_json(bounds->velocity)},
+                {"displacement", bound_json(bounds->displacement)},
+                {"force", bounds->force ? bound_json(*bounds->force) : Json(nullptr)},
+                {"duration", bounds->duration}};
+}
+
+// Trial t's peaks / the bounds.
+Json bound_ratios_json(int32_t t, const SummaryInputs& in) {
+    if (in.bounds == nullptr) return nullptr;
+    const size_t i = static_cast<size_t>(t);
+    const BoundRatios r = bound_ratios(*in.bounds, in.table.peak_accel[i], in.table.peak_velocity[i],
+                                       in.table.peak_displacement[i]);
+    return Json{{"acceleration", r.acceleration}, {"velocity", r.velocity}, {"displacement", r.displacement}};
+}
+
 Json optimum(int32_t t, const std::optional<AcceptanceVerdict>& verdict, const SummaryInputs& in) {
     const size_t i = static_cast<size_t>(t);
     return Json{{"trial", t},
@@ -88,6 +110,7 @@ Json optimum(int32_t t, const std::optional<AcceptanceVerdict>& verdict, const S
                 {"peak_velocity", static_cast<double>(in.table.peak_velocity[i])},
                 {"peak_displacement", static_cast<double>(in.table.peak_displacement[i])},
                 {"max_error_db", in.table.max_error[i] * 20.0},
+                {"bound_ratios", bound_ratios_json(t, in)},
                 {"acceptance", verdict_json(verdict)},
                 {"files", trial_result_files(t, in.names, true)}};
 }
@@ -105,7 +128,10 @@ Json closest_json(const SummaryInputs& in) {
         ratios = Json{{"acceleration", ratio(r.acceleration)}, {"velocity", ratio(r.velocity)},
                       {"displacement", ratio(r.displacement)}, {"force", ratio(r.force)}};
     }
-    return Json{{"trial", t}, {"limit_ratios", ratios}, {"acceptance", verdict_json(in.optima.closest_verdict)}};
+    return Json{{"trial", t},
+                {"limit_ratios", ratios},
+                {"bound_ratios", bound_ratios_json(t, in)},
+                {"acceptance", verdict_json(in.optima.closest_verdict)}};
 }
 
 }  // namespace
@@ -151,6 +177,7 @@ std::string summary_text(const SummaryInputs& in) {
         {"trials", trials},
         {"limits", limits_json(in.limits)},
         {"acceptance", acceptance_json(in.acceptance)},
+        {"bounds", bounds_json(in.bounds)},
         {"qualifying_trials", in.optima.qualifying},
         {"optimum", in.optima.chosen
                         ? Json{{"displacement", optimum(in.optima.displacement, in.optima.displacement_verdict, in)},

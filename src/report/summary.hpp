@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/run_settings.hpp"
+#include "report/bounds.hpp"
 #include "report/drive_limits.hpp"
 #include "report/final_report.hpp"
 #include "spec/acceptance.hpp"
@@ -24,6 +25,7 @@ struct SummaryInputs {
     const OutputNames& names;
     const DriveLimits* limits = nullptr;           // as given, or none
     const AcceptanceRules* acceptance = nullptr;
+    const FeasibilityBounds* bounds = nullptr;     // the least peaks any drive needs, or none
 };
 
 // The summary's text, as written.

@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "base/error.hpp"
@@ -22,13 +24,18 @@ struct FileCloser {
 };
 using SpecFile = std::unique_ptr<std::FILE, FileCloser>;
 
+// The name and the system's reason for the failed call.
+QuorelError open_failure(const std::string& file_name, int error) {
+    return QuorelError(format(" Failed to open file: %s (%s) \n", file_name.c_str(), std::strerror(error)));
+}
+
 // Opens the specification for reading.  Only a regular file is accepted: a
 // FIFO or a terminal would block the run waiting for a writer, a directory or a
 // device holds no specification.  O_NONBLOCK keeps the open itself from
 // waiting on a FIFO; it has no effect on a regular file's reads.
 SpecFile open_spec_file(const std::string& file_name) {
     const int fd = ::open(file_name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) throw QuorelError(format(" Failed to open file: %s \n", file_name.c_str()));
+    if (fd < 0) throw open_failure(file_name, errno);
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
@@ -36,8 +43,9 @@ SpecFile open_spec_file(const std::string& file_name) {
     }
     SpecFile file(::fdopen(fd, "rb"));
     if (!file) {
+        const int error = errno;
         ::close(fd);
-        throw QuorelError(format(" Failed to open file: %s \n", file_name.c_str()));
+        throw open_failure(file_name, error);
     }
     return file;
 }

@@ -9,7 +9,8 @@ namespace quorel {
 
 void throw_srs_failure(const SrsFilterBank& bank, int32_t j, double xmax, double xmin) {
     throw QuorelError(format(" Error SRS  j=%ld  xmax=%8.4g  xmin=%8.4g \n", static_cast<long>(j), xmax, xmin) +
-                      format("            f[j]=%8.4g  \n", static_cast<double>(bank.freq[j])));
+                          format("            f[j]=%8.4g  \n", static_cast<double>(bank.freq[j])),
+                      SynthesisCheck::srs, j);
 }
 
 namespace {

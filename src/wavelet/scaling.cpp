@@ -15,7 +15,8 @@ void scale_amplitudes(const SrsResult& srs, const SrsSpec& spec, double exponent
         const double ss = std::pow(static_cast<double>(target) / ave, exponent);
         if (ss < 1e-20 || ss > 1e20 || std::isnan(ss)) {
             throw QuorelError(format("\n scale error: i=%ld  ss=%8.4g  ave=%8.4g  spec=%8.4g\n", static_cast<long>(i), ss,
-                                     static_cast<double>(ave), static_cast<double>(target)));
+                                     static_cast<double>(ave), static_cast<double>(target)),
+                              SynthesisCheck::scale, i);
         }
         amplitudes[i] = static_cast<float>(amplitudes[i] * ss);
     }

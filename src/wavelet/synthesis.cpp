@@ -15,17 +15,20 @@ void check_row(const WaveletSet& set, int32_t row, const WaveletBasis& basis) {
     const float* amplitude = set.amplitude_row(row);
     for (int32_t i = 0; i < n; ++i) {
         if (nhs[i] < 3) {
-            throw QuorelError(format("gt error: i=%ld  nhs= %9.4g \n", static_cast<long>(i), static_cast<double>(nhs[i])));
+            throw QuorelError(format("gt error: i=%ld  nhs= %9.4g \n", static_cast<long>(i), static_cast<double>(nhs[i])),
+                              SynthesisCheck::half_sines, i);
         }
     }
     for (int32_t i = 0; i < n; ++i) {
         if (std::fabs(static_cast<double>(amplitude[i])) < 1e-20) {
-            throw QuorelError(format("gt error: i=%ld  amp= %9.4g \n", static_cast<long>(i), static_cast<double>(amplitude[i])));
+            throw QuorelError(format("gt error: i=%ld  amp= %9.4g \n", static_cast<long>(i), static_cast<double>(amplitude[i])),
+                              SynthesisCheck::amplitude, i);
         }
     }
     for (int32_t i = 0; i < n; ++i) {
         if (std::fabs(static_cast<double>(basis.span[i])) < 1e-20) {
-            throw QuorelError(format("error: i=%ld  upper= %9.4g \n", static_cast<long>(i), static_cast<double>(basis.span[i])));
+            throw QuorelError(format("error: i=%ld  upper= %9.4g \n", static_cast<long>(i), static_cast<double>(basis.span[i])),
+                              SynthesisCheck::span, i);
         }
     }
 }
@@ -53,7 +56,7 @@ void build_wavelet_basis(const WaveletSet& set, int32_t row, const RunSettings& 
     const int32_t nt = settings.nt;
     const float dt = settings.dt;
     for (int32_t i = 0; i < n; ++i) {
-        if (nt > 0 && set.omega[i] <= 3.0f) throw QuorelError("ref 1: omegaf error \n");
+        if (nt > 0 && set.omega[i] <= 3.0f) throw QuorelError("ref 1: omegaf error \n", SynthesisCheck::frequency, i);
     }
     const int32_t* nhs = set.nhs_row(row);
     const float* delay = set.delay_row(row);
@@ -117,7 +120,7 @@ void sum_wavelet_basis(const float* amplitudes, int32_t n, const WaveletBasis& b
     for (int32_t j = 0; j < nt; ++j) {
         energy = static_cast<float>(static_cast<double>(energy) + static_cast<double>(samples[j]) * samples[j]);
     }
-    if (std::sqrt(static_cast<double>(energy) / nt) < 1e-20) throw QuorelError("\n rms error \n");
+    if (std::sqrt(static_cast<double>(energy) / nt) < 1e-20) throw QuorelError("\n rms error \n", SynthesisCheck::rms, -1);
 }
 
 void synthesize_time_history(const WaveletSet& set, int32_t row, bool rebuild, const SrsSpec& spec,

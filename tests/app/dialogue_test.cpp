@@ -403,6 +403,25 @@ TEST(RunDialogue, ASecondRunInTheSameFolderFailsAndChangesNothing) {
     EXPECT_EQ(read_file("trials.out"), "running\n");
 }
 
+// An earlier run's summary would pass for this run's: the dialogue removes it
+// once it holds the trial log.  A run failing before that, at its answers,
+// leaves the folder exactly as it was, that summary included.
+TEST(RunDialogue, AnEarlierSummaryGoesOnceTheRunHoldsTheTrialLog) {
+    TempDir dir;
+    write_file("spec.txt", "10 1\n40 4\n");
+    write_file("summary.json", "{\"trials\": 5}\n");
+    write_file("trials.out", "earlier\n");
+    const auto before = testing::read_directory();
+    Answers failing;
+    failing.damping = "2";
+    expect_fatal_in(run(failing), "\n Error:  damping value must be < 1 \n", before.size());
+    EXPECT_TRUE(testing::read_directory() == before);
+
+    const RunOutcome finished = run(Answers{});
+    EXPECT_EQ(finished.status, 0) << finished.output;
+    EXPECT_FALSE(file_exists("summary.json"));
+}
+
 TEST(RunParameters, DampingUnitLabelsAndSeed) {
     struct Case {
         std::string answers;

@@ -2,6 +2,8 @@
 
 #include <functional>
 #include <optional>
+#include <sstream>
+#include <streambuf>
 #include <string>
 
 #include "base/console.hpp"
@@ -87,6 +89,34 @@ TEST(ConsoleAnswers, OverlongTokensAreRefusedAndSkipped) {
     EXPECT_EQ(script.console.read_real(), 6.5f);
     EXPECT_EQ(error_of([&] { script.console.read_file_name(); }), "\n Error: file name too long \n");
     EXPECT_EQ(script.console.read_int(), 9);
+}
+
+// Standard output that takes nothing (a closed pipe, a full disk): the first
+// print or question ends the run, instead of the run going on unseen.
+TEST(ConsoleOutput, AnOutputThatFailsEndsTheRun) {
+    struct Refusing : std::streambuf {
+        int overflow(int) override { return traits_type::eof(); }
+        std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+        int sync() override { return -1; }
+    };
+    const std::string refused = "\n Error: cannot write to standard output: ";
+    for (const bool question : {false, true}) {
+        Refusing buffer;
+        std::ostream out(&buffer);
+        std::istringstream in("5\n");
+        Console console(in, out, [] { return 0; });
+        const std::string error = error_of([&] {
+            if (question) {
+                console.read_int();
+            } else {
+                console.print("\n Enter the number of trials. \n");
+            }
+        });
+        EXPECT_EQ(error.substr(0, refused.size()), refused) << question;
+        if (question) {
+            EXPECT_EQ(in.tellg(), 0) << "nothing is read after a failed prompt";
+        }
+    }
 }
 
 }  // namespace

@@ -34,6 +34,7 @@ const Target targets[] = {
     {"dialogue", fuzz::fuzz_dialogue},
     {"tiny_run", fuzz::fuzz_tiny_run},
     {"acceptance", fuzz::fuzz_acceptance},
+    {"record", fuzz::fuzz_record},
 };
 
 // The input files of fuzz/<folder>/<target>, in name order; none when the

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/format.hpp"
+#include "base/version.hpp"
 #include "plot/plot_program.hpp"
 #include "spec/acceptance.hpp"
 #include "support/test_support.hpp"
@@ -19,6 +20,7 @@
 namespace quorel {
 namespace {
 
+using testing::files_ending;
 using testing::gnuplot_installed;
 using testing::read_file;
 using testing::run_script;
@@ -75,20 +77,6 @@ std::vector<Optimum> optima(const std::string& console) {
         found.push_back(o);
     }
     EXPECT_EQ(found.size(), 2u) << console;
-    return found;
-}
-
-// Files of the working directory whose names end with one of the suffixes.
-std::vector<std::string> files_ending(std::initializer_list<const char*> suffixes) {
-    std::vector<std::string> found;
-    for (const auto& entry : std::filesystem::directory_iterator(".")) {
-        const std::string name = entry.path().filename().string();
-        for (const std::string suffix : suffixes) {
-            if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
-                found.push_back(name);
-            }
-        }
-    }
     return found;
 }
 
@@ -196,6 +184,49 @@ TEST(PlotProgram, WithoutGnuplotPrintsTheTableAndSaysSo) {
     EXPECT_TRUE(files_ending({".svg", ".gp", ".part"}).empty());
 }
 
+// The plot reads the specification with the run's own reader: every form the
+// run accepts gives the same table, and a file the run refuses is refused
+// with the run's message.
+TEST(PlotProgram, ReadsEverySpecificationTheRunReads) {
+    TempDir dir;
+    const long t = optima(finished_run())[0].trial;
+    auto table_of = [&](const std::string& name) {
+        const Outcome o = plot(format("%s %ld", name.c_str(), t), "PATH=/nonexistent");
+        EXPECT_EQ(o.err, "\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n") << name;
+        std::string table = o.out;
+        const std::string title = " SRS against " + name;
+        const size_t at = table.find(title);
+        if (at != std::string::npos) table.replace(at, title.size(), " SRS against SPEC");
+        return table;
+    };
+    const std::string plain = table_of("spec.txt");
+    ASSERT_NE(plain.find(format(" Trial %ld: SRS against SPEC", t)), std::string::npos) << plain;
+    // 100 10, 250 60, 500 60 in every form the reader accepts.
+    for (const std::string form :
+         {"\xEF\xBB\xBF" "100 10\n250 60\n500 60\n", "100 10\r\n250 60\r\n500 60\r\n",
+          "\xEF\xBB\xBF" "100 10\r\n250 60\r\n500 60\r\n", "100\t10\t250\t60\t500\t60",
+          "100 10 250 60 500 60", "  100\n10\n\n250   60 500\r\n60", "\v100 10\f250 60\n500 60\n",
+          "1e2 1.0E1\n2.5e2 60\n500 6e1\n", "0x64 10\n250 0x3c\n500 60\n"}) {
+        write_file("form.txt", form);
+        EXPECT_EQ(table_of("form.txt"), plain) << form;
+    }
+    const struct {
+        const char* text;
+        const char* message;
+    } refused[] = {
+        {"100 10\r\n250 60\r\n500 x\r\n", "\n Error: form.txt line 3: 'x' is not a number \n"},
+        {"100 10\n250 60\n250 60\n", "\n Error: bad point 2 in form.txt \n"},
+        {" \n", "\n Error: no points in form.txt \n"},
+    };
+    for (const auto& r : refused) {
+        write_file("form.txt", r.text);
+        const Outcome o = plot(format("form.txt %ld", t));
+        EXPECT_EQ(o.status, 1) << r.text;
+        EXPECT_EQ(o.err, r.message) << r.text;
+        EXPECT_EQ(o.out, "") << r.text;
+    }
+}
+
 TEST(PlotProgram, FailedGnuplotLeavesNoPicture) {
     TempDir dir;
     const long t = optima(finished_run())[0].trial;
@@ -244,7 +275,6 @@ TEST(PlotProgram, BadInputNamesTheFileAndLeavesNothing) {
     write_file("narrow.txt", "150 10\n500 60\n");
     expect_refused(format("narrow.txt %ld", t),
                    format(" Error: %s line 1: frequency 100 Hz is outside the specification (150 to 500 Hz) ", srs.c_str()));
-    expect_refused(format("spec.txt %ld --band 3,-3", t), " Error: --band 3,-3: expected LOW,HIGH in dB with LOW < HIGH");
     // A unit line of no known system: the pseudo velocity would be a guess.
     const std::string log = read_file("trials.out");
     const auto log_time = std::filesystem::last_write_time("trials.out");
@@ -256,7 +286,7 @@ TEST(PlotProgram, BadInputNamesTheFileAndLeavesNothing) {
                    "spectrum can be drawn \n");
     write_file("trials.out", log);
     std::filesystem::last_write_time("trials.out", log_time);
-    expect_refused("missing.txt", " Error: cannot open missing.txt: no such file ");
+    expect_refused("missing.txt", " Failed to open file: missing.txt (No such file or directory) \n");
 
     // Acceptance rules: a faulty file, bands beside one (from the command line
     // or from quorel --plot), a band whose range holds none of 100 to 500 Hz.
@@ -266,9 +296,29 @@ TEST(PlotProgram, BadInputNamesTheFileAndLeavesNothing) {
     write_file("rules.toml", "[[band]]\nlow = -3\nhigh = 3\n");
     const std::string together = "\n Error: --band and --acceptance together: put the bands in the acceptance file \n";
     expect_refused(format("spec.txt %ld --band -3,3 --acceptance rules.toml", t), together);
-    for (const char* wrong : {"spec.txt --acceptance rules.toml --acceptance rules.toml", "spec.txt --acceptance ''",
-                              "spec.txt --band", "spec.txt --bogus", "--pvss"}) {
-        expect_refused(wrong, "Run 'quorel-plot --help' for usage.");
+    // Every refused argument is named in plain words, and the message ends
+    // with the pointer to --help.
+    struct Wrong {
+        std::string args;
+        const char* message;
+    };
+    const Wrong wrongs[] = {
+        {"spec.txt --acceptance rules.toml --acceptance rules.toml", "--acceptance is given more than once"},
+        {"spec.txt --acceptance ''", "--acceptance needs the name of an acceptance file"},
+        {"spec.txt --band", "--band needs LOW,HIGH in dB"},
+        {"spec.txt --bogus", "unknown option --bogus"},
+        {"--pvss", "the specification file (SPECFILE) is missing"},
+        {"spec.txt --pvss=abc", "--pvss takes no value"},
+        {"spec.txt 3x", "'3x' is neither a trial number nor an option"},
+        {format("spec.txt %ld --band 3,-3", t), "--band 3,-3: expected LOW,HIGH in dB with LOW < HIGH, e.g. --band -3,6"},
+        {format("spec.txt %ld --band -3,3 --acceptance rules.toml", t),
+         "--band and --acceptance together: put the bands in the acceptance file"},
+    };
+    for (const Wrong& wrong : wrongs) {
+        const Outcome o = plot(wrong.args);
+        EXPECT_EQ(o.status, 1) << wrong.args;
+        EXPECT_EQ(o.err, std::string("\n Error: ") + wrong.message + " \n Run 'quorel-plot --help' for usage. \n");
+        EXPECT_EQ(o.out, "") << wrong.args;
     }
     std::ostringstream out, err;
     plot::PlotRequest request{"spec.txt", ".", {t}, {{-3.0, 3.0}}};
@@ -278,6 +328,15 @@ TEST(PlotProgram, BadInputNamesTheFileAndLeavesNothing) {
     write_file("far.toml", "[[band]]\nlow = -3\nhigh = 3\nfrom_hz = 1000\n");
     expect_refused(format("spec.txt %ld --acceptance far.toml", t),
                    "\n Error: far.toml: band[1] (from 1000 Hz) holds no frequency of the SRS (100 to 500 Hz) \n");
+}
+
+// The plot program is released with the run program: one version.
+TEST(PlotProgram, VersionIsTheRunProgramsVersion) {
+    TempDir dir;
+    const Outcome o = plot("--version");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, std::string("quorel-plot ") + quorel_version + "\n");
+    EXPECT_EQ(o.err, "");
 }
 
 TEST(PlotProgram, RequirePassMakesAFailStatus3) {
@@ -349,10 +408,11 @@ TEST(PlotProgram, AxesAreBoundedAtTheWidestBands) {
     REQUIRE_GNUPLOT();
     TempDir dir;
     const long t = optima(finished_run())[0].trial;
-    // ±60 dB over a specification near the largest double: the upper edges
-    // overflow.  The timeout stops an unbounded tic loop.
-    write_file("huge.txt", "100 1e306\n500 1e306\n");
-    // The pseudo velocities span some 300 decades: the tripartite grid is
+    // ±60 dB over a specification near the largest float, the largest value
+    // the run's reader takes, beside an SRS of some 60 G: the axes span about
+    // 40 decades.  The timeout stops an unbounded tic loop.
+    write_file("huge.txt", "100 3e38\n500 3e38\n");
+    // The pseudo velocities span as many decades: the tripartite grid is
     // bounded too.
     const Outcome o = plot(format("huge.txt %ld --band -60,60 --pvss", t), "timeout 10");
     EXPECT_EQ(o.status, 0) << o.err;

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -337,7 +339,12 @@ TEST(CompleteRun, AFatalCheckInAMiddleTrialEndsTheRunAlikeOnEveryEngine) {
     const std::string text = "1 spec.txt 1 1 0.05 12 1 2 4000 1 2000\n";
     const Outcome expected = run_with(huge, text, reference);
     EXPECT_EQ(expected.status, 1);
-    const std::string message = "\n scale error: i=6  ss=       0  ave=     inf  spec= 2.5e+38\n";
+    const std::string message =
+        "\n scale error: i=6  ss=       0  ave=     inf  spec= 2.5e+38\n"
+        "Error: the amplitude correction of the wavelet at 400 Hz is out of range: the specification there is "
+        "2.5e+38 G, but the history's SRS there reached inf G, and its peak acceleration is 6.272e+37 G. The "
+        "history overflowed the float range: the specification is too large for the synthesis. Give it in smaller "
+        "values.\n";
     ASSERT_GE(expected.console.size(), message.size());
     EXPECT_EQ(expected.console.substr(expected.console.size() - message.size()), message);
     // The log keeps the six finished trials and ends with the same message, so
@@ -387,10 +394,9 @@ TEST(CompleteRun, AResultFileThatCannotBeCreatedEndsTheRunWithItsName) {
     }
 }
 
-// A result file that fills the disk while being written (here a link to
-// /dev/full, which takes the open and refuses every write): the run names it,
-// fails, and removes what it had created instead of leaving a cut-off table.
-TEST(CompleteRun, AResultFileOnAFullDiskIsRemoved) {
+// A result name that is a link (here to /dev/full, which would refuse every
+// write) is replaced by the finished file: the run never writes through it.
+TEST(CompleteRun, AResultNameThatIsALinkIsReplaced) {
     long d = -1;
     {
         TempDir dir;
@@ -403,12 +409,36 @@ TEST(CompleteRun, AResultFileOnAFullDiskIsRemoved) {
         write_file("spec.txt", spec_text);
         std::filesystem::create_symlink("/dev/full", file);
         const auto run = run_script(answers(1, 10, 1, 1));
-        EXPECT_EQ(run.status, 1) << file;
-        const std::string message = "\n Error: " + file + ": No space left on device \n";
-        ASSERT_GE(run.output.size(), message.size()) << file;
-        EXPECT_EQ(run.output.substr(run.output.size() - message.size()), message) << file;
-        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(file))) << file;
+        EXPECT_EQ(run.status, 0) << file << run.output;
+        EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(file))) << file;
+        EXPECT_FALSE(read_lines(file).empty()) << file;
     }
+}
+
+// A result file that fills the disk while being written (here a limit on the
+// size of a file, below that of the acceleration file): the run names it,
+// fails, and leaves neither a cut-off history nor its temporary file.
+TEST(CompleteRun, AResultFileOnAFullDiskIsRemoved) {
+    TempDir dir;
+    write_file("spec.txt", spec_text);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit limited = saved;
+    limited.rlim_cur = 50000;   // 4000 lines of 31 bytes do not fit
+    void (*saved_handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const auto run = run_script(answers(1, 10, 1, 1));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, saved_handler);
+
+    const long d = report_block(run.output, "displacement").trial;
+    const std::string file = name("accel", d);
+    EXPECT_EQ(run.status, 1);
+    const std::string message = "\n Error: " + file + ": File too large \n";
+    ASSERT_GE(run.output.size(), message.size());
+    EXPECT_EQ(run.output.substr(run.output.size() - message.size()), message);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(file)));
+    EXPECT_TRUE(testing::files_ending({".part"}).empty());
 }
 
 }  // namespace

@@ -123,5 +123,37 @@ TEST(AcceptanceRules, JudgeSharesRangesPolaritiesAndTheNominal) {
     EXPECT_THROW(check_band_ranges(rules, s.freq), QuorelError);
 }
 
+// A band may judge one frequency alone: from_hz = to_hz is a range.
+TEST(AcceptanceRules, ASingleFrequencyBandIsAcceptedAndJudged) {
+    const AcceptanceRules rules =
+        parse_acceptance("rules.toml", "[[band]]\nlow = -1\nhigh = 1\nfrom_hz = 200\nto_hz = 200\n");
+    ASSERT_EQ(rules.bands.size(), 1u);
+    EXPECT_EQ(rules.bands[0].from_hz, 200.0);
+    EXPECT_EQ(rules.bands[0].to_hz, 200.0);
+    const Spectra s;
+    EXPECT_NO_THROW(check_band_ranges(rules, s.freq));
+    // Maximax 12 G at 200 Hz, +1.58 dB: the one point judged is outside.
+    const ShareCount count = judge_band(rules, rules.bands[0], s.srs());
+    EXPECT_EQ(count.total, 1);
+    EXPECT_EQ(count.inside, 0);
+    EXPECT_FALSE(passes_acceptance(rules, s.srs()));
+}
+
+// Every rule must pass: a failing band fails the verdict however well the
+// above-nominal rule does.
+TEST(AcceptanceRules, AFailingBandFailsTheVerdictWhenTheNominalRulePasses) {
+    const Spectra s;
+    AcceptanceRules rules;
+    rules.bands = {{-1.0, 2.0, 1.0}};   // 3 of 4 maximax points inside: fails
+    rules.above_nominal_share = 0.5;    // 4 of 4 at or above: passes
+    const AcceptanceVerdict verdict = judge_acceptance(rules, s.srs());
+    ASSERT_EQ(verdict.bands.size(), 1u);
+    EXPECT_FALSE(verdict.bands[0].pass());
+    ASSERT_TRUE(verdict.above_nominal);
+    EXPECT_TRUE(verdict.above_nominal->pass());
+    EXPECT_FALSE(verdict.pass);
+    EXPECT_NE(verdict_lines(rules, verdict, "").find("Acceptance (, maximax): FAIL"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace quorel

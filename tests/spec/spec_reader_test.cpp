@@ -128,9 +128,9 @@ TEST(SpecReader, FileErrorsEndTheRunBeforeTheOctaveQuestion) {
         std::string name;
         std::string message;
     };
-    for (const Case& c : {Case{"missing.txt", " Failed to open file: missing.txt \n"},
+    for (const Case& c : {Case{"missing.txt", " Failed to open file: missing.txt (No such file or directory) \n"},
                           Case{long_name, "\n Error: file name too long \n"},
-                          Case{longest_name, " Failed to open file: " + longest_name + " \n"},
+                          Case{longest_name, " Failed to open file: " + longest_name + " (File name too long) \n"},
                           Case{"bad.txt", " File: bad.txt opened. \n\n Error: bad point 1 in bad.txt \n"}}) {
         const auto outcome = run_script("1 " + c.name + " 1 1 0.05 1 1 1\n");
         EXPECT_EQ(outcome.status, 1) << c.name;

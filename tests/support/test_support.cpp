@@ -1,13 +1,21 @@
 #include "support/test_support.hpp"
 
 #include <atomic>
+#include <chrono>
+#include <csignal>
+#include <thread>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "app/command_line.hpp"
+
+extern char** environ;
 
 namespace quorel::testing {
 
@@ -45,6 +53,54 @@ CommandOutcome run_command(const std::vector<std::string>& args, bool err_is_ter
     outcome.out = out.str();
     outcome.err = err.str();
     return outcome;
+}
+
+int start_program(const std::vector<std::string>& args, int stdout_fd, const std::string& stderr_file) {
+    std::string program = QUOREL_PROGRAM;
+    std::vector<std::string> words = args;
+    std::vector<char*> argv = {program.data()};
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, stdout_fd, STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderr_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+ProgramEnd wait_program(int pid, double timeout_seconds) {
+    int raw = 0;
+    ProgramEnd end;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_seconds);
+    pid_t waited = 0;
+    while ((waited = waitpid(pid, &raw, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (waited == 0) {
+        kill(pid, SIGKILL);
+        waited = waitpid(pid, &raw, 0);
+    }
+    if (waited != pid) return end;
+    if (WIFEXITED(raw)) end.status = WEXITSTATUS(raw);
+    if (WIFSIGNALED(raw)) end.signal = WTERMSIG(raw);
+    return end;
+}
+
+std::vector<std::string> files_ending(std::initializer_list<const char*> suffixes, const std::string& folder) {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        for (const std::string suffix : suffixes) {
+            if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+                found.push_back(name);
+            }
+        }
+    }
+    return found;
 }
 
 void write_file(const std::string& name, const std::string& content) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <functional>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -44,6 +45,10 @@ inline constexpr double check_relative_tolerance = 1e-5;
 // cycle their peaks differ from the continuous oscillator's by up to about half
 // a percent.
 inline constexpr double kelly_richman_relative_tolerance = 1e-2;
+// The velocity and displacement bounds hold for the pseudo-acceleration SRS
+// w^2 max|z|; the absolute SRS of a light-damped oscillator (Q >= 10) exceeds
+// it by a few per cent at most.
+inline constexpr double pseudo_srs_relative_tolerance = 5e-2;
 // A synthesized sample against the wavelet sum evaluated in double: the phase
 // is rounded to float before the sines.
 inline constexpr double synthesis_relative_tolerance = 1e-4;
@@ -88,6 +93,21 @@ struct CommandOutcome {
     std::string out, err;
 };
 CommandOutcome run_command(const std::vector<std::string>& args, bool err_is_terminal = false);
+
+// The built quorel started in the working directory with `args`, standard
+// input from /dev/null, standard output to `stdout_fd` and standard error to
+// the file `stderr_file`.  Returns its process id.
+int start_program(const std::vector<std::string>& args, int stdout_fd, const std::string& stderr_file);
+// How a started program ended: its exit status, or -1 and the signal that
+// killed it.
+struct ProgramEnd {
+    int status = -1;
+    int signal = 0;
+};
+// Waits at most `timeout_seconds`, then kills it (SIGKILL) and reports that.
+ProgramEnd wait_program(int pid, double timeout_seconds = 30.0);
+// The names in `folder` ending in any of `suffixes`.
+std::vector<std::string> files_ending(std::initializer_list<const char*> suffixes, const std::string& folder = ".");
 
 // A console over a scripted answer text, with the printed text collected; the
 // key wait reads nothing.  For driving one routine of the dialogue.

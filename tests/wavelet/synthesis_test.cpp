@@ -4,13 +4,16 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "base/error.hpp"
 #include "support/test_support.hpp"
+#include "wavelet/scaling.hpp"
 #include "wavelet/synthesis.hpp"
+#include "wavelet/synthesis_failure.hpp"
 
 namespace quorel {
 namespace {
@@ -268,6 +271,97 @@ TEST(WaveletSynthesis, SilentHistoryIsRefused) {
     EXPECT_NO_THROW(sum_wavelet_basis(&quiet, 1, basis, history));
     const float silent = 0.9e-20f;
     EXPECT_THROW(sum_wavelet_basis(&silent, 1, basis, history), QuorelError);
+}
+
+// Each check's failure is explained at its own wavelet: the grid frequency and
+// the specification there, in the run's acceleration unit.
+TEST(WaveletSynthesis, EveryFailedCheckNamesItsWaveletAndTheSpecificationThere) {
+    Synth s({100.0f, 200.0f, 400.0f}, 500, 1, false);
+    s.settings.accel_unit = "m/sec^2";
+    const float accel[] = {10.0f, 20.0f, 5.0f};
+    for (int32_t i = 0; i < 3; ++i) {
+        s.spec.accel[i] = accel[i];
+        s.wavelet(0, i, 1.0f, 3, 0.0f);
+    }
+    auto explained = [&](auto&& check) {
+        try {
+            check();
+        } catch (const QuorelError& error) {
+            return explain_synthesis_failure(error, s.spec, s.settings, s.set.amplitude_row(0), nullptr, s.history);
+        }
+        return std::string("no failure");
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> spoil, mend;
+        const char* wavelet;
+    };
+    const Case cases[] = {
+        {"half-sines", [&] { s.set.nhs_row(0)[2] = 1; }, [&] { s.set.nhs_row(0)[2] = 3; },
+         "the wavelet at 400 Hz, where the specification is 5 m/sec^2"},
+        {"amplitude", [&] { s.set.amplitude_row(0)[1] = 0.0f; }, [&] { s.set.amplitude_row(0)[1] = 1.0f; },
+         "the wavelet at 200 Hz, where the specification is 20 m/sec^2"},
+        {"frequency", [&] { s.set.omega[0] = 3.0f; }, [&] { s.set.omega[0] = static_cast<float>(200.0 * M_PI); },
+         "the wavelet at 100 Hz, where the specification is 10 m/sec^2"},
+        {"silence", [&] { for (int32_t i = 0; i < 3; ++i) s.set.delay_row(0)[i] = 1.0f; },
+         [&] { for (int32_t i = 0; i < 3; ++i) s.set.delay_row(0)[i] = 0.0f; },
+         "its largest wavelet, at 100 Hz, where the specification is 10 m/sec^2"},
+    };
+    for (const Case& c : cases) {
+        c.spoil();
+        const std::string line = explained([&] { s.run(0, true); });
+        c.mend();
+        EXPECT_EQ(line.rfind("Error: ", 0), 0u) << c.what << line;
+        EXPECT_NE(line.find(c.wavelet), std::string::npos) << c.what << line;
+        EXPECT_EQ(line.back(), '\n') << c.what;
+    }
+    EXPECT_EQ(explained([&] { s.run(0, true); }), "no failure");
+
+    SrsResult srs;
+    srs.xmax[2] = 1e-30f;
+    srs.xmin[2] = 1e-30f;
+    const std::string scale = explained([&] { scale_amplitudes(srs, s.spec, 1.0, s.set.amplitude_row(0)); });
+    EXPECT_NE(scale.find("the wavelet at 100 Hz"), std::string::npos) << scale;
+    const SrsFilterBank bank = testing::make_filter_bank(2, 0.05f, 10000.0f, {100.0f, 200.0f, 400.0f});
+    const std::string srs_check = explained([&] { throw_srs_failure(bank, 1, 1.0f, 0.0f); });
+    EXPECT_NE(srs_check.find("the SRS at 200 Hz, where the specification is 20 m/sec^2"), std::string::npos)
+        << srs_check;
+}
+
+// When the correction drives a wavelet to zero the line gives the SRS the
+// history reached there and its peak acceleration, and says what to change:
+// at the top of a falling specification the SRS is held up by the peak
+// acceleration, at the foot of a rising one by the neighbouring wavelets.
+TEST(WaveletSynthesis, AVanishingWaveletIsExplainedByTheSrsItCouldNotLeave) {
+    Synth s({20.0f, 200.0f, 2000.0f}, 4, 1, false);
+    s.settings.accel_unit = "G";
+    s.history.samples = {100.0f, -440.0f, 300.0f, 0.0f, 0.0f};
+    SrsResult reached;
+    const QuorelError top("gt error: i=2  amp= 3.556e-21 \n", SynthesisCheck::amplitude, 2);
+    const float falling[] = {1000.0f, 100.0f, 10.0f};
+    for (int32_t i = 0; i < 3; ++i) s.spec.accel[i] = falling[i];
+    reached.xmax[2] = 350.0f;
+    reached.xmin[2] = 342.0f;
+    EXPECT_EQ(explain_synthesis_failure(top, s.spec, s.settings, s.set.amplitude_row(0), &reached, s.history),
+              "Error: the amplitude correction drove the wavelet at 2000 Hz to zero: the specification there is 10 G, "
+              "but the history's SRS there reached 346 G, and its peak acceleration is 440 G. An SRS at a high "
+              "natural frequency can never be much below the history's peak acceleration. Make the specification's "
+              "slope gentler near 2000 Hz, or end the frequency range below 2000 Hz.\n");
+
+    const QuorelError foot("gt error: i=0  amp= 4.382e-21 \n", SynthesisCheck::amplitude, 0);
+    const float rising[] = {0.01f, 100.0f, 10000.0f};
+    for (int32_t i = 0; i < 3; ++i) s.spec.accel[i] = rising[i];
+    reached.xmax[0] = 1.5f;
+    reached.xmin[0] = 1.7f;
+    EXPECT_EQ(explain_synthesis_failure(foot, s.spec, s.settings, s.set.amplitude_row(0), &reached, s.history),
+              "Error: the amplitude correction drove the wavelet at 20 Hz to zero: the specification there is 0.01 G, "
+              "but the history's SRS there reached 1.6 G, and its peak acceleration is 440 G. An SRS can never be "
+              "much below what the neighbouring wavelets give there. Make the specification's slope gentler near "
+              "20 Hz, or start the frequency range above 20 Hz.\n");
+    // A check that is not one of the synthesis is left as it is.
+    EXPECT_EQ(explain_synthesis_failure(QuorelError("x"), s.spec, s.settings, s.set.amplitude_row(0), &reached,
+                                        s.history),
+              "");
 }
 
 }  // namespace
