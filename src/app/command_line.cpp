@@ -14,6 +14,7 @@
 #include <optional>
 #include <ostream>
 
+#include "app/check.hpp"
 #include "base/capacity.hpp"
 #include "base/console.hpp"
 #include "base/error.hpp"
@@ -75,6 +76,8 @@ folder, --plot failing); 2 the command line is wrong (nothing is touched);
 signal N (SIGINT, SIGTERM, SIGHUP) stopped the run: 130 for Ctrl-C.
 
 Without any argument quorel asks its questions instead (the dialogue).
+quorel check RECORD... judges measured records: see 'quorel check --help'.
+A specification file literally named check is written ./check.
 
 Example:
   quorel -a kelly-richman --spacing 1/3 --damping 0.05 -n 100 -u metric -s 7 \
@@ -110,8 +113,7 @@ void define_options(CLI::App& app, CommandLine& c, OptionWords& words) {
     app.footer(footer);
     words.takes(app.add_option("SPECFILE", c.spec_file,
                                "Specification: pairs of natural frequency (Hz) and SRS acceleration (G, or m/sec^2 "
-                               "with -u si)")
-                    ->required()
+                               "with -u si); a file named check is written ./check")
                     ->option_text(" "),
                 "the specification file (SPECFILE)");
     words.takes(app.add_option("-a,--algorithm", c.algorithm, "SRS filters: smallwood or kelly-richman (default smallwood)")
@@ -349,10 +351,24 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
     CommandLine c;
     OptionWords words;
     define_options(app, c, words);
+    CheckCommand check_command;
+    CLI::App* check = add_check_command(app, check_command, words);
+    app.require_subcommand(0, 1);
     try {
         // CLI11 takes the arguments last first.
         std::vector<std::string> reversed(args.rbegin(), args.rend());
         app.parse(reversed);
+        // The synthesis's options belong to the synthesis: before `check` they
+        // are a mistake, not a setting of the check.
+        if (check->parsed() && (args.empty() || args.front() != "check")) {
+            err << "quorel check: the synthesis's options do not go with check: give the options of quorel check "
+                   "after the word check\nRun 'quorel check --help' for usage.\n";
+            return exit_usage_error;
+        }
+        if (!check->parsed() && c.spec_file.empty()) {
+            err << "quorel: the specification file (SPECFILE) is missing\nRun 'quorel --help' for usage.\n";
+            return exit_usage_error;
+        }
     } catch (const CLI::CallForHelp&) {
         out << app.help();
         return exit_success;
@@ -360,9 +376,14 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
         out << "quorel " << quorel_version << "\n";
         return exit_success;
     } catch (const CLI::ParseError& error) {
-        err << "quorel: " << words.message(app, error) << "\nRun 'quorel --help' for usage.\n";
+        if (check->parsed()) {
+            err << "quorel check: " << words.message(*check, error) << "\nRun 'quorel check --help' for usage.\n";
+        } else {
+            err << "quorel: " << words.message(app, error) << "\nRun 'quorel --help' for usage.\n";
+        }
         return exit_usage_error;
     }
+    if (check->parsed()) return run_check(check_command, out, err);
 
     int status = exit_run_error;
     try {

@@ -10,7 +10,9 @@
 #include <cstring>
 #include <vector>
 
+#include "base/error.hpp"
 #include "base/format.hpp"
+#include "base/output_file.hpp"
 #include "plot/gnuplot_script.hpp"
 
 extern char** environ;
@@ -73,9 +75,32 @@ GnuplotRun spawn_gnuplot(std::vector<std::string> args, const std::string& direc
 }  // namespace
 
 GnuplotRun run_gnuplot(const std::string& directory, const std::string& output, const std::string& script) {
-    return spawn_gnuplot({"-e", "outfile=" + gnuplot_string(output), script}, directory, false);
+    // A script name starting with '-' would read as an option.
+    return spawn_gnuplot({"-e", "outfile=" + gnuplot_string(output), script.rfind('-', 0) == 0 ? "./" + script : script},
+                         directory, false);
 }
 
 GnuplotRun try_gnuplot() { return spawn_gnuplot({"--version"}, "", true); }
+
+bool draw_picture(const std::string& directory, const PictureNames& names, const std::string& script) {
+    const std::string folder = directory.empty() ? "." : directory;
+    auto path = [&](const std::string& name) { return folder == "." ? name : folder + "/" + name; };
+    PendingName script_file(path(names.script));
+    PendingName picture_file(path(names.picture));
+    {
+        OutputFile file(script_file);
+        file.write(script);
+        file.close();
+    }
+    const GnuplotRun run = run_gnuplot(folder, temporary_name(names.picture), temporary_name(names.script));
+    if (!run.found) return false;
+    if (!run.success) {
+        throw QuorelError(format("\n Error: gnuplot failed on %s (%s): %s not drawn \n", path(names.script).c_str(),
+                                 run.detail.c_str(), path(names.picture).c_str()));
+    }
+    picture_file.commit();
+    script_file.commit();
+    return true;
+}
 
 }  // namespace quorel::plot

@@ -5,6 +5,8 @@
 // The output and script names are relative to that folder.
 #include <string>
 
+#include "plot/gnuplot_script.hpp"
+
 namespace quorel::plot {
 
 struct GnuplotRun {
@@ -18,5 +20,12 @@ GnuplotRun run_gnuplot(const std::string& directory, const std::string& output, 
 // Runs `gnuplot --version` (its output discarded): whether gnuplot is there
 // and starts.
 GnuplotRun try_gnuplot();
+
+// Writes `script` as <names.script>.part in `directory`, runs gnuplot on it
+// into <names.picture>.part, and gives both their own names once gnuplot has
+// succeeded; otherwise neither is left.  Returns false when there is no
+// gnuplot to run; a failed gnuplot run throws QuorelError naming the script
+// and the picture by their paths.
+bool draw_picture(const std::string& directory, const PictureNames& names, const std::string& script);
 
 }  // namespace quorel::plot

@@ -23,13 +23,26 @@ std::string printable(const std::string& text) {
     return out;
 }
 
-std::string header(const std::string& picture, const std::string& script, const std::string& description, int height,
-                   int width = 900) {
+// A name a comment line can show as it is: letters, digits and . _ + -.
+bool plain_name(const std::string& name) {
+    if (name.empty() || name.front() == '-') return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+               c == '+' || c == '-';
+    });
+}
+
+std::string header(const PictureNames& names, const std::string& description, int height, int width = 900) {
     std::string text;
-    text += format("if (!exists(\"outfile\")) outfile = %s\n", gnuplot_string(picture).c_str());
+    text += format("if (!exists(\"outfile\")) outfile = %s\n", gnuplot_string(names.picture).c_str());
     text += description;
-    text += "# Redraw:  gnuplot " + script + "\n";
-    text += "# To a file of your choice:  gnuplot -e \"outfile='other.svg'\" " + script + "\n\n";
+    // Every series is inline: the script redraws from anywhere.
+    if (plain_name(names.script)) {
+        text += "# Redraw:  gnuplot " + names.script + "\n";
+        text += "# To a file of your choice:  gnuplot -e \"outfile='other.svg'\" " + names.script + "\n\n";
+    } else {
+        text += "# Redraw:  gnuplot on this script; gnuplot -e \"outfile='other.svg'\" for another file.\n\n";
+    }
     text += format("set terminal svg size %d,%d dynamic enhanced font \"Sans,12\" background rgb \"white\"\n", width,
                    height);
     text += "set output outfile\n";
@@ -64,8 +77,9 @@ bool log_range(double low, double high) { return low > 0.0 && std::isfinite(high
 }  // namespace
 
 PlotNames plot_names(long trial) {
-    return {format("srs_%ld.svg", trial),     format("srs_%ld.gp", trial),  format("history_%ld.svg", trial),
-            format("history_%ld.gp", trial), format("pvss_%ld.svg", trial), format("pvss_%ld.gp", trial)};
+    return {{format("srs_%ld.svg", trial), format("srs_%ld.gp", trial)},
+            {format("history_%ld.svg", trial), format("history_%ld.gp", trial)},
+            {format("pvss_%ld.svg", trial), format("pvss_%ld.gp", trial)}};
 }
 
 std::string gnuplot_string(const std::string& text) {
@@ -77,24 +91,18 @@ std::string gnuplot_string(const std::string& text) {
     return out + "'";
 }
 
-std::string srs_script(const PlotContext& context, const std::vector<SpecPoint>& spec, const Compliance& compliance) {
-    const std::vector<ToleranceBand>& bands = compliance.rules.bands;
-    const std::string srs = gnuplot_string(context.files.srs);
-    std::string band_names;
-    for (const ToleranceBand& b : bands) band_names += (band_names.empty() ? "" : ", ") + band_label(b);
-    const PlotNames names = plot_names(context.trial);
-    std::string text = header(names.srs_picture, names.srs_script,
-                              format("# SRS of trial %ld (srs_%ld.out) against the specification, with its\n"
-                                     "# tolerance bands %s.\n",
-                                     context.trial, context.trial, band_names.c_str()),
-                              650);
+std::string srs_script(const SrsPicture& p) {
+    const std::vector<ToleranceBand> no_bands;
+    const std::vector<ToleranceBand>& bands = p.spec.empty() ? no_bands : p.bands;
+    std::string text = header(p.names, p.description, 650);
 
     // Frequencies of the derived series: the specification's own points, the
-    // grid frequencies and the ends of the bands' ranges within them,
+    // SRS frequencies and the ends of the bands' ranges within them,
     // ascending, each once.
     std::vector<double> freqs;
-    for (const SpecPoint& p : spec) freqs.push_back(p.freq);
-    for (const ComplianceRow& row : compliance.rows) freqs.push_back(row.freq);
+    for (const SpecPoint& point : p.spec) freqs.push_back(point.freq);
+    for (const SrsLine& line : p.srs) freqs.push_back(line.freq);
+    if (freqs.empty()) freqs.push_back(1.0);
     const auto [lowest, highest] = std::minmax_element(freqs.begin(), freqs.end());
     const double first = *lowest, last = *highest;
     for (const ToleranceBand& b : bands) {
@@ -107,11 +115,9 @@ std::string srs_script(const PlotContext& context, const std::vector<SpecPoint>&
 
     const double f_low = freqs.front();
     const double f_high = freqs.back();
-    text += format("\nset title %s noenhanced\n", gnuplot_string(format("SRS of trial %ld against %s", context.trial,
-                                                                         context.spec_name.c_str()))
-                                                     .c_str());
+    text += format("\nset title %s noenhanced\n", gnuplot_string(p.title).c_str());
     text += "set xlabel \"Natural frequency (Hz)\"\n";
-    text += format("set ylabel %s\n", gnuplot_string("Peak acceleration (" + context.units.accel + ")").c_str());
+    text += format("set ylabel %s\n", gnuplot_string("Peak acceleration (" + p.accel_unit + ")").c_str());
     text += "set logscale xy\n";
     text += "set format x \"%g\"\nset format y \"%g\"\n";
     text += "set grid xtics ytics mxtics mytics lw 1 lc rgb \"#c8c8c8\", lw 0.5 lc rgb \"#e6e6e6\"\n";
@@ -130,13 +136,13 @@ std::string srs_script(const PlotContext& context, const std::vector<SpecPoint>&
     double a_low = HUGE_VAL;
     double a_high = 0.0;
     for (const double f : freqs) {
-        if (const auto a = spec_at(spec, f)) {
+        if (const auto a = spec_at(p.spec, f)) {
             a_low = std::min(a_low, *a * std::pow(10.0, lowest_db / 20.0));
             a_high = std::max(a_high, *a * std::pow(10.0, highest_db / 20.0));
         }
     }
-    for (const ComplianceRow& row : compliance.rows) {
-        for (const double a : {row.positive, row.negative}) {
+    for (const SrsLine& line : p.srs) {
+        for (const double a : {line.positive, line.negative}) {
             if (a > 0.0) {
                 a_low = std::min(a_low, a);
                 a_high = std::max(a_high, a);
@@ -152,23 +158,28 @@ std::string srs_script(const PlotContext& context, const std::vector<SpecPoint>&
     // A band's edges beyond its frequency range are NaN: gnuplot leaves those
     // points out and draws no line to them.
     auto range_text = [](const ToleranceBand& b) { return b.limited() ? format(" %g-%g Hz", b.from_hz, b.to_hz) : ""; };
-    text += "\n# frequency(Hz)  specification";
-    for (const ToleranceBand& b : bands) {
-        text += "  " + edge_label(b.low_db) + "  " + edge_label(b.high_db) + range_text(b);
-    }
-    text += "\n$bands << EOD\n";
-    for (const double f : freqs) {
-        const std::optional<double> a = spec_at(spec, f);
-        text += a ? format("%.9g %.8g", f, *a) : format("%.9g NaN", f);
+    if (!p.spec.empty()) {
+        text += "\n# frequency(Hz)  specification";
         for (const ToleranceBand& b : bands) {
-            if (a && b.covers(f)) {
-                text += format(" %.8g %.8g", *a * std::pow(10.0, b.low_db / 20.0), *a * std::pow(10.0, b.high_db / 20.0));
-            } else {
-                text += " NaN NaN";
-            }
+            text += "  " + edge_label(b.low_db) + "  " + edge_label(b.high_db) + range_text(b);
         }
-        text += "\n";
+        text += "\n$bands << EOD\n";
+        for (const double f : freqs) {
+            const std::optional<double> a = spec_at(p.spec, f);
+            text += a ? format("%.9g %.8g", f, *a) : format("%.9g NaN", f);
+            for (const ToleranceBand& b : bands) {
+                if (a && b.covers(f)) {
+                    text += format(" %.8g %.8g", *a * std::pow(10.0, b.low_db / 20.0), *a * std::pow(10.0, b.high_db / 20.0));
+                } else {
+                    text += " NaN NaN";
+                }
+            }
+            text += "\n";
+        }
+        text += "EOD\n";
     }
+    text += "\n# frequency(Hz)  positive  negative\n$srs << EOD\n";
+    for (const SrsLine& line : p.srs) text += format("%.9g %.8g %.8g\n", line.freq, line.positive, line.negative);
     text += "EOD\n\nplot";
     int column = 3;
     for (size_t i = 0; i < bands.size(); ++i) {
@@ -178,49 +189,47 @@ std::string srs_script(const PlotContext& context, const std::vector<SpecPoint>&
                            colour, gnuplot_string(edge_label(db) + range_text(bands[i])).c_str());
         }
     }
-    text += " $bands using 1:2 with lines lw 2.5 lc rgb \"black\" title \"specification\", \\\n";
-    text += format("     %s using 1:2 with linespoints pt 7 ps 0.6 lw 1.5 lc rgb \"#d62728\" title \"positive SRS\", \\\n",
-                   srs.c_str());
-    text += format("     %s using 1:3 with linespoints pt 5 ps 0.6 lw 1.5 lc rgb \"#1f77b4\" title \"negative SRS\"\n",
-                   srs.c_str());
+    if (!p.spec.empty()) text += " $bands using 1:2 with lines lw 2.5 lc rgb \"black\" title \"specification\", \\\n    ";
+    text += " $srs using 1:2 with linespoints pt 7 ps 0.6 lw 1.5 lc rgb \"#d62728\" title \"positive SRS\", \\\n";
+    text += "     $srs using 1:3 with linespoints pt 5 ps 0.6 lw 1.5 lc rgb \"#1f77b4\" title \"negative SRS\"\n";
     return text;
 }
 
-std::string history_script(const PlotContext& context) {
-    const TrialFileNames& f = context.files;
-    const PlotNames names = plot_names(context.trial);
-    std::string text = header(names.history_picture, names.history_script,
-                              format("# Time history of trial %ld: accel_%ld.out, velox_%ld.out and disp_%ld.out.\n",
-                                     context.trial, context.trial, context.trial, context.trial),
-                              900);
-    text += format("\nset multiplot layout 3,1 title %s noenhanced\n",
-                   gnuplot_string(format("Time history of trial %ld", context.trial)).c_str());
+std::string history_script(const HistoryPicture& p) {
+    std::string text = header(p.names, p.description, 900);
+    text += format("\nset multiplot layout 3,1 title %s noenhanced\n", gnuplot_string(p.title).c_str());
     text += "set grid lw 1 lc rgb \"#d0d0d0\"\n";
     text += "set autoscale xfix\n";
     text += "set key tmargin right horizontal nobox\n";
     text += "set lmargin 12\nset rmargin 4\n";
     text += "set xlabel \"Time (sec)\"\n";
     struct Panel {
-        const std::string* file;
+        const std::vector<TimedValue>* series;
+        const char* name;    // the data block
         const char* label;   // the axis
-        const char* title;   // the key
         const std::string* unit;
         const char* colour;
     };
-    const Panel panels[] = {{&f.accel, "Acceleration", "acceleration", &context.units.accel, "#1f77b4"},
-                            {&f.velocity, "Velocity", "velocity", &context.units.velocity, "#2ca02c"},
-                            {&f.displacement, "Displacement", "displacement", &context.units.displacement, "#d62728"}};
-    for (const Panel& p : panels) {
-        text += format("set ylabel %s\n", gnuplot_string(std::string(p.label) + " (" + *p.unit + ")").c_str());
-        text += format("plot %s using 1:2 with lines lw 1 lc rgb \"%s\" title \"%s\"\n", gnuplot_string(*p.file).c_str(),
-                       p.colour, p.title);
+    const Panel panels[] = {{&p.accel, "acceleration", "Acceleration", &p.accel_unit, "#1f77b4"},
+                            {&p.velocity, "velocity", "Velocity", &p.velocity_unit, "#2ca02c"},
+                            {&p.displacement, "displacement", "Displacement", &p.displacement_unit, "#d62728"}};
+    for (const Panel& panel : panels) {
+        text += format("\n# time(sec)  %s\n$%s << EOD\n", panel.name, panel.name);
+        for (const TimedValue& s : *panel.series) text += format("%.9g %.8g\n", s.time, s.value);
+        text += "EOD\n";
+    }
+    text += "\n";
+    for (const Panel& panel : panels) {
+        text += format("set ylabel %s\n", gnuplot_string(std::string(panel.label) + " (" + *panel.unit + ")").c_str());
+        text += format("plot $%s using 1:2 with lines lw 1 lc rgb \"%s\" title \"%s\"\n", panel.name, panel.colour,
+                       panel.name);
     }
     text += "unset multiplot\n";
     return text;
 }
 
-std::string pvss_script(const PlotContext& context, const PvssUnits& units, const std::vector<SpecPoint>& spec,
-                        const std::vector<SrsLine>& srs) {
+std::string pvss_script(const PvssPicture& p) {
+    const PvssUnits& units = p.units;
     // The series, each point with a pseudo velocity a log axis can show.
     struct Series {
         Curve points;
@@ -229,8 +238,8 @@ std::string pvss_script(const PlotContext& context, const PvssUnits& units, cons
         }
     };
     Series specification, positive, negative;
-    for (const SpecPoint& p : spec) specification.add(p.freq, pseudo_velocity(units, p.accel, p.freq));
-    for (const SrsLine& line : srs) {
+    for (const SpecPoint& point : p.spec) specification.add(point.freq, pseudo_velocity(units, point.accel, point.freq));
+    for (const SrsLine& line : p.srs) {
         positive.add(line.freq, pseudo_velocity(units, line.positive, line.freq));
         negative.add(line.freq, pseudo_velocity(units, line.negative, line.freq));
     }
@@ -250,20 +259,15 @@ std::string pvss_script(const PlotContext& context, const PvssUnits& units, cons
     // axis below, the key to the right.
     constexpr double page_width = 960.0, left = 85.0, top = 50.0, bottom = 65.0;
     const double page_height = top + frame.height_px + bottom;
-    const PlotNames names = plot_names(context.trial);
     std::string text = header(
-        names.pvss_picture, names.pvss_script,
-        format("# Pseudo-velocity shock spectrum of trial %ld (srs_%ld.out) and of the specification,\n"
-               "# PV = SRS x %g / (2 pi f), on tripartite axes: diagonals of constant displacement\n"
-               "# (PV = 2 pi f D) and of constant acceleration (PV = A x %g / (2 pi f)).\n"
-               "# The pseudo velocities are computed from srs_%ld.out and held inline below.\n",
-               context.trial, context.trial, units.accel_factor, units.accel_factor, context.trial),
+        p.names,
+        p.description +
+            format("# PV = SRS x %g / (2 pi f), on tripartite axes: diagonals of constant displacement\n"
+                   "# (PV = 2 pi f D) and of constant acceleration (PV = A x %g / (2 pi f)).\n",
+                   units.accel_factor, units.accel_factor),
         static_cast<int>(page_height), static_cast<int>(page_width));
 
-    text += format("\nset title %s noenhanced\n",
-                   gnuplot_string(format("Pseudo-velocity shock spectrum of trial %ld against %s", context.trial,
-                                         context.spec_name.c_str()))
-                       .c_str());
+    text += format("\nset title %s noenhanced\n", gnuplot_string(p.title).c_str());
     text += "set xlabel \"Natural frequency (Hz)\"\n";
     text += format("set ylabel %s\n", gnuplot_string("Pseudo velocity (" + units.velocity + ")").c_str());
     text += "set logscale xy\n";
@@ -304,12 +308,15 @@ std::string pvss_script(const PlotContext& context, const PvssUnits& units, cons
         text += "EOD\n";
     };
     const std::string unit = "(" + units.velocity + ")";
-    block("specification", ("specification " + unit).c_str(), specification);
+    if (!specification.points.empty()) block("specification", ("specification " + unit).c_str(), specification);
     block("positive", ("positive " + unit).c_str(), positive);
     block("negative", ("negative " + unit).c_str(), negative);
 
-    text += "\nplot $specification using 1:2 with linespoints pt 6 ps 0.9 lw 2.5 lc rgb \"black\" title \"specification\", \\\n";
-    text += "     $positive using 1:2 with linespoints pt 7 ps 0.6 lw 1.5 lc rgb \"#d62728\" title \"positive PV\", \\\n";
+    text += "\nplot";
+    if (!specification.points.empty()) {
+        text += " $specification using 1:2 with linespoints pt 6 ps 0.9 lw 2.5 lc rgb \"black\" title \"specification\", \\\n    ";
+    }
+    text += " $positive using 1:2 with linespoints pt 7 ps 0.6 lw 1.5 lc rgb \"#d62728\" title \"positive PV\", \\\n";
     text += "     $negative using 1:2 with linespoints pt 5 ps 0.6 lw 1.5 lc rgb \"#1f77b4\" title \"negative PV\", \\\n";
     text += format("     keyentry with lines lw 1 lc rgb \"#5f9f92\" title %s, \\\n",
                    gnuplot_string("constant displacement (" + units.displacement + ")").c_str());

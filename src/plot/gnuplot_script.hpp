@@ -1,50 +1,79 @@
 #pragma once
-// The gnuplot scripts of one trial, as text.  They read the run's own .out
-// files by their relative names and carry the derived series (specification
-// and band edges) inline, so that `gnuplot srs_3.gp` in the run's directory
-// redraws the plot.  The output name comes from the variable `outfile` when
-// it is set on the command line (gnuplot -e "outfile='x.svg'" srs_3.gp).
+// gnuplot scripts as text, drawn from data: spectra, the specification and its
+// tolerance bands, histories.  Every series is carried inline, so that
+// `gnuplot srs_3.gp` redraws its picture wherever the script lies.  The output
+// name comes from the variable `outfile` when it is set on the command line
+// (gnuplot -e "outfile='x.svg'" srs_3.gp), else the picture's own name.
+//
+// Text from outside the program (file names, unit labels, titles) reaches a
+// script only inside gnuplot_string literals; the comment lines of a script
+// carry none of it.
 #include <string>
 #include <vector>
 
-#include "plot/compliance.hpp"
+#include "base/envelope.hpp"
 #include "plot/pvss.hpp"
-#include "plot/run_files.hpp"
+#include "spec/compliance.hpp"
 
 namespace quorel::plot {
 
-struct PlotContext {
-    long trial = 0;
-    std::string spec_name;   // as given on the command line: shown in the title only
-    RunUnits units;
-    TrialFileNames files;
+// A picture and its script, by their names in the folder gnuplot runs in.
+struct PictureNames {
+    std::string picture, script;
 };
 
-// srs_<n>.svg / srs_<n>.gp, history_<n>.svg / history_<n>.gp and
-// pvss_<n>.svg / pvss_<n>.gp.
+// srs_<n>, history_<n> and pvss_<n> .svg / .gp of a trial.
 struct PlotNames {
-    std::string srs_picture, srs_script, history_picture, history_script, pvss_picture, pvss_script;
+    PictureNames srs, history, pvss;
 };
 PlotNames plot_names(long trial);
 
-// Positive and negative SRS over the specification and the edges of the
-// bands of compliance.rules, log-log.  The specification is drawn through its
-// own points and the grid frequencies: a straight line in log-log between its
-// points is exactly its interpolation, and so are the band edges, its
-// multiples by 10^(dB/20).  A band with a frequency range has its edges drawn
-// over that range only, from its ends.
-std::string srs_script(const PlotContext& context, const std::vector<SpecPoint>& spec, const Compliance& compliance);
+// Points drawn of a history panel at most: a picture 900 pixels wide shows
+// no more.
+inline constexpr int64_t history_envelope_groups = 2000;
 
-// Acceleration, velocity and displacement in three stacked panels.
-std::string history_script(const PlotContext& context);
+// Positive and negative SRS over the specification and the edges of the
+// bands, log-log.  The specification is drawn through its own points and the
+// SRS frequencies: a straight line in log-log between its points is exactly
+// its interpolation, and so are the band edges, its multiples by 10^(dB/20).
+// A band with a frequency range has its edges drawn over that range only, from
+// its ends.  Without a specification only the SRS is drawn.
+struct SrsPicture {
+    PictureNames names;
+    std::string description;   // the script's leading comment lines, "# ..." each (program text only)
+    std::string title;
+    std::string accel_unit;
+    std::vector<SpecPoint> spec;
+    std::vector<ToleranceBand> bands;
+    std::vector<SrsLine> srs;
+};
+std::string srs_script(const SrsPicture& picture);
+
+// Acceleration, velocity and displacement in three stacked panels.  Each
+// series is drawn as given: a long one reduced by an Envelope first.
+struct HistoryPicture {
+    PictureNames names;
+    std::string description;
+    std::string title;
+    std::string accel_unit, velocity_unit, displacement_unit;
+    std::vector<TimedValue> accel, velocity, displacement;
+};
+std::string history_script(const HistoryPicture& picture);
 
 // The pseudo-velocity shock spectrum PV = SRS / (2 pi f) of both polarities
-// and of the specification on tripartite axes: log frequency across, log
-// pseudo velocity up, diagonals of constant displacement and acceleration.
-// The pseudo velocities are computed here and carried inline, with the
-// whole-decade ranges and the diagonals that depend on them.
-std::string pvss_script(const PlotContext& context, const PvssUnits& units, const std::vector<SpecPoint>& spec,
-                        const std::vector<SrsLine>& srs);
+// and of the specification (when there is one) on tripartite axes: log
+// frequency across, log pseudo velocity up, diagonals of constant displacement
+// and acceleration.  The pseudo velocities are computed here and carried
+// inline, with the whole-decade ranges and the diagonals that depend on them.
+struct PvssPicture {
+    PictureNames names;
+    std::string description;
+    std::string title;
+    PvssUnits units;
+    std::vector<SpecPoint> spec;
+    std::vector<SrsLine> srs;
+};
+std::string pvss_script(const PvssPicture& picture);
 
 // A gnuplot single-quoted string literal holding `text`, each ' doubled.
 // Inside single quotes gnuplot substitutes nothing (no `command`, no @macro,

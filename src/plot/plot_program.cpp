@@ -9,7 +9,7 @@
 #include <ostream>
 #include <sstream>
 
-#include "plot/compliance.hpp"
+#include "spec/compliance.hpp"
 #include "plot/gnuplot_process.hpp"
 #include "plot/gnuplot_script.hpp"
 #include "plot/pvss.hpp"
@@ -127,7 +127,7 @@ Arguments parse_arguments(const std::vector<std::string>& args) {
             }
             if (std::find(r.trials.begin(), r.trials.end(), trial) == r.trials.end()) r.trials.push_back(trial);
         }
-        for (const std::string& text : bands) r.bands.push_back(parse_band(text));
+        for (const std::string& text : bands) r.bands.push_back(parse_band_option(text));
         if (!acceptance_file.empty() && !r.bands.empty()) throw QuorelError(bands_and_rules);
     } catch (const QuorelError& error) {
         throw QuorelError(error.what() + std::string(usage_line));
@@ -272,29 +272,56 @@ TrialFiles load_trial(long trial, const TrialFileNames& paths) {
     return files;
 }
 
-// Writes the script under its temporary name, runs gnuplot on it into the
-// picture's temporary name, and gives both their final names when gnuplot
-// succeeded.  Returns false when there is no gnuplot to run.
-bool draw(const RunFolder& folder, std::ostream& out, std::ostream& err, const std::string& script_name,
-          const std::string& script, const std::string& picture) {
-    PendingName script_file(folder.path(script_name));
-    PendingName picture_file(folder.path(picture));
-    {
-        OutputFile file(script_file);
-        file.write(script);
-        file.close();
-    }
+// Draws one picture of the run's folder; false when there is no gnuplot.
+bool draw(const RunFolder& folder, std::ostream& out, std::ostream& err, const PictureNames& names,
+          const std::string& script) {
     out.flush();
     err.flush();
-    const GnuplotRun run = run_gnuplot(folder.directory(), temporary_name(picture), temporary_name(script_name));
-    if (!run.found) return false;
-    if (!run.success) {
-        throw QuorelError(format("\n Error: gnuplot failed on %s (%s): %s not drawn \n", folder.path(script_name).c_str(),
-                                 run.detail.c_str(), folder.path(picture).c_str()));
-    }
-    picture_file.commit();
-    script_file.commit();
-    return true;
+    return draw_picture(folder.directory(), names, script);
+}
+
+// The pictures of one trial, from its files.
+struct TrialPictures {
+    SrsPicture srs;
+    HistoryPicture history;
+    PvssPicture pvss;
+};
+
+TrialPictures trial_pictures(long trial, const std::string& spec_name, const RunUnits& units,
+                             const std::vector<SpecPoint>& spec, const std::vector<ToleranceBand>& bands,
+                             const TrialFiles& files) {
+    const PlotNames names = plot_names(trial);
+    TrialPictures p;
+    std::string band_names;
+    for (const ToleranceBand& b : bands) band_names += (band_names.empty() ? "" : ", ") + band_label(b);
+    p.srs.names = names.srs;
+    p.srs.description = format("# SRS of trial %ld (srs_%ld.out) against the specification, with its\n"
+                               "# tolerance bands %s.\n",
+                               trial, trial, band_names.c_str());
+    p.srs.title = format("SRS of trial %ld against %s", trial, spec_name.c_str());
+    p.srs.accel_unit = units.accel;
+    p.srs.spec = spec;
+    p.srs.bands = bands;
+    p.srs.srs = files.srs;
+
+    p.history.names = names.history;
+    p.history.description = format("# Time history of trial %ld: accel_%ld.out, velox_%ld.out and disp_%ld.out.\n",
+                                   trial, trial, trial, trial);
+    p.history.title = format("Time history of trial %ld", trial);
+    p.history.accel_unit = units.accel;
+    p.history.velocity_unit = units.velocity;
+    p.history.displacement_unit = units.displacement;
+    p.history.accel = envelope_of(files.accel, history_envelope_groups);
+    p.history.velocity = envelope_of(files.velocity, history_envelope_groups);
+    p.history.displacement = envelope_of(files.displacement, history_envelope_groups);
+
+    p.pvss.names = names.pvss;
+    p.pvss.description =
+        format("# Pseudo-velocity shock spectrum of trial %ld (srs_%ld.out) and of the specification,\n", trial, trial);
+    p.pvss.title = format("Pseudo-velocity shock spectrum of trial %ld against %s", trial, spec_name.c_str());
+    p.pvss.spec = spec;
+    p.pvss.srs = files.srs;
+    return p;
 }
 
 // A name that reaches a script (in a title) must not hold control characters:
@@ -341,24 +368,22 @@ int draw(const PlotRequest& request, std::ostream& out, std::ostream& err) {
     bool gnuplot_found = true;
     bool any_fail = false;
     for (const long trial : trials) {
-        const PlotContext context{trial, request.spec_file, units, trial_file_names(trial)};
-        const TrialFileNames paths = folder.paths(context.files);
+        const TrialFileNames paths = folder.paths(trial_file_names(trial));
         const TrialFiles files = load_trial(trial, paths);
         const Compliance compliance = assess(spec, files.srs, paths.srs, rules);
-        out << compliance_table(trial, request.spec_file, units.accel, compliance);
+        out << compliance_table(format("Trial %ld", trial), request.spec_file, units.accel, compliance);
         any_fail = any_fail || !compliance.verdict.pass;
         if (!gnuplot_found) continue;
         check_stop(request.stop);
-        const PlotNames names = plot_names(trial);
-        gnuplot_found =
-            draw(folder, out, err, names.srs_script, srs_script(context, spec, compliance), names.srs_picture) &&
-            draw(folder, out, err, names.history_script, history_script(context), names.history_picture) &&
-            (!pv_units || draw(folder, out, err, names.pvss_script, pvss_script(context, *pv_units, spec, files.srs),
-                               names.pvss_picture));
+        TrialPictures pictures = trial_pictures(trial, request.spec_file, units, spec, rules.bands, files);
+        if (pv_units) pictures.pvss.units = *pv_units;
+        gnuplot_found = draw(folder, out, err, pictures.srs.names, srs_script(pictures.srs)) &&
+                        draw(folder, out, err, pictures.history.names, history_script(pictures.history)) &&
+                        (!pv_units || draw(folder, out, err, pictures.pvss.names, pvss_script(pictures.pvss)));
         if (gnuplot_found) {
-            out << format("\n Plots: %s  %s%s \n", folder.path(names.srs_picture).c_str(),
-                          folder.path(names.history_picture).c_str(),
-                          pv_units ? ("  " + folder.path(names.pvss_picture)).c_str() : "");
+            out << format("\n Plots: %s  %s%s \n", folder.path(pictures.srs.names.picture).c_str(),
+                          folder.path(pictures.history.names.picture).c_str(),
+                          pv_units ? ("  " + folder.path(pictures.pvss.names.picture)).c_str() : "");
         }
     }
     if (!gnuplot_found) throw QuorelError(gnuplot_missing);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "plot/compliance.hpp"
+#include "spec/compliance.hpp"
 #include "spec/acceptance.hpp"
 
 namespace quorel::plot {

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "base/format.hpp"
+#include "spec/compliance.hpp"
 
 namespace quorel::plot {
 
@@ -100,7 +101,7 @@ std::optional<PvssUnits> pvss_units(const RunUnits& units) {
 }
 
 double pseudo_velocity(const PvssUnits& units, double accel, double freq) {
-    return accel * units.accel_factor / (two_pi * freq);
+    return quorel::pseudo_velocity(accel, freq, units.accel_factor);
 }
 
 double pv_acceleration(const PvssUnits& units, double pv, double freq) {

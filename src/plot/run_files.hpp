@@ -6,28 +6,19 @@
 #include <string>
 #include <vector>
 
+#include "base/envelope.hpp"
+#include "spec/compliance.hpp"
+
 namespace quorel::plot {
 
-// One point of the specification as the run's reader read it: natural
-// frequency (Hz), peak acceleration.
-struct SpecPoint {
-    double freq = 0.0;
-    double accel = 0.0;
-};
+// A specification point as the run's reader read it, and a line of
+// srs_<n>.out (grid frequency, positive peak, negative peak magnitude), are the
+// compliance module's records.
+using quorel::SpecPoint;
+using quorel::SrsLine;
 
-// One line of srs_<n>.out: grid frequency (Hz), positive peak, negative peak
-// magnitude (acceleration unit).
-struct SrsLine {
-    double freq = 0.0;
-    double positive = 0.0;
-    double negative = 0.0;
-};
-
-// One sample of accel_, velox_ or disp_<n>.out.
-struct Sample {
-    double time = 0.0;    // sec
-    double value = 0.0;
-};
+// One sample of accel_, velox_ or disp_<n>.out: time (sec), value.
+using Sample = quorel::TimedValue;
 
 // One wavelet of wavelet_<n>.out.
 struct WaveletLine {

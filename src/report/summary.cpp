@@ -5,13 +5,36 @@
 #include <cmath>
 
 #include "base/output_file.hpp"
+#include "report/json_values.hpp"
 #include "report/result_files.hpp"
 
 namespace quorel {
 
-namespace {
+const char* units_name(int32_t units) {
+    if (units == 1) return "english";
+    if (units == 2) return "metric";
+    return "si";
+}
 
-using Json = nlohmann::ordered_json;
+Json share_count_json(const ShareCount& count) {
+    return Json{{"inside", count.inside}, {"points", count.total}, {"share", count.share()},
+                {"min_share", count.min_share}, {"pass", count.pass()}};
+}
+
+Json verdict_json(const std::optional<AcceptanceVerdict>& verdict) {
+    if (!verdict) return nullptr;
+    Json bands = Json::array();
+    for (const ShareCount& band : verdict->bands) bands.push_back(share_count_json(band));
+    return Json{{"pass", verdict->pass},
+                {"bands", bands},
+                {"above_nominal", verdict->above_nominal ? share_count_json(*verdict->above_nominal) : Json(nullptr)}};
+}
+
+Json units_json(const RunSettings& s) {
+    return Json{{"acceleration", s.accel_unit}, {"velocity", s.velocity_unit}, {"displacement", s.displacement_unit}};
+}
+
+namespace {
 
 const char* algorithm_name(int32_t algorithm) { return algorithm == 1 ? "kelly-richman" : "smallwood"; }
 
@@ -19,12 +42,6 @@ const char* spacing_name(float octave_fraction) {
     if (octave_fraction == static_cast<float>(1.0 / 6.0)) return "1/6";
     if (octave_fraction == static_cast<float>(1.0 / 12.0)) return "1/12";
     return "1/3";
-}
-
-const char* units_name(int32_t units) {
-    if (units == 1) return "english";
-    if (units == 2) return "metric";
-    return "si";
 }
 
 // Q as entered, or the Q of the entered ratio (none for zero damping).
@@ -37,20 +54,6 @@ Json q_value(const RunSettings& settings) {
 Json optional_number(const std::optional<float>& value) {
     if (value) return static_cast<double>(*value);
     return nullptr;
-}
-
-Json share_count(const ShareCount& count) {
-    return Json{{"inside", count.inside}, {"points", count.total}, {"share", count.share()},
-                {"min_share", count.min_share}, {"pass", count.pass()}};
-}
-
-Json verdict_json(const std::optional<AcceptanceVerdict>& verdict) {
-    if (!verdict) return nullptr;
-    Json bands = Json::array();
-    for (const ShareCount& band : verdict->bands) bands.push_back(share_count(band));
-    return Json{{"pass", verdict->pass},
-                {"bands", bands},
-                {"above_nominal", verdict->above_nominal ? share_count(*verdict->above_nominal) : Json(nullptr)}};
 }
 
 Json limits_json(const DriveLimits* limits) {
@@ -169,7 +172,7 @@ Json summary_document(const SummaryInputs& in) {
           {"dt", static_cast<double>(s.dt)},
           {"duration", static_cast<double>(s.duration)},
           {"samples", s.nt}}},
-        {"units", {{"acceleration", s.accel_unit}, {"velocity", s.velocity_unit}, {"displacement", s.displacement_unit}}},
+        {"units", units_json(s)},
         {"grid", grid},
         {"trials", trials},
         {"limits", limits_json(in.limits)},

@@ -1,5 +1,6 @@
 #include "spec/resample.hpp"
 
+#include <array>
 #include <cmath>
 
 #include "base/error.hpp"
@@ -13,7 +14,14 @@ float octave_fraction_for_answer(int32_t answer) {
     return static_cast<float>(1.0 / 3.0);
 }
 
-bool build_octave_grid(SrsSpec& spec, float octave_fraction) {
+namespace {
+
+// Walks the grid of the as-read points: f_0 = F[0], each further frequency
+// the previous one times 2^fraction rounded to float, up to F[m-1], which
+// closes the grid.  Calls append(f, a) for each point; append returns false to
+// stop the walk.  slope receives the log-log slope of each input segment.
+template <class Append>
+void walk_octave_grid(const SrsSpec& spec, float octave_fraction, float* slope, Append append) {
     const int32_t m = spec.input_count;
     const auto& F = spec.input_freq;
     const auto& A = spec.input_accel;
@@ -23,25 +31,13 @@ bool build_octave_grid(SrsSpec& spec, float octave_fraction) {
     for (int32_t k = 0; k + 1 < m; ++k) {
         const float rise = static_cast<float>(std::log(static_cast<double>(A[k + 1])) - std::log(static_cast<double>(A[k])));
         const float run = static_cast<float>(std::log(static_cast<double>(F[k + 1])) - std::log(static_cast<double>(F[k])));
-        spec.slope[k] = static_cast<float>(static_cast<double>(rise) / static_cast<double>(run));
+        slope[k] = static_cast<float>(static_cast<double>(rise) / static_cast<double>(run));
     }
 
-    spec.octave_fraction = octave_fraction;
     // The ratio belongs to the float fraction (0.33333334 octave, not 1/3).
     const double ratio = std::pow(2.0, static_cast<double>(octave_fraction));
-
-    // Grid points past the capacity are counted but not stored.
-    int32_t j = 0;
-    float last_grid = 0.0f;
-    auto append = [&](float f, float a) {
-        if (j < max_frequencies) {
-            spec.freq[j] = f;
-            spec.accel[j] = a;
-        }
-        last_grid = f;
-        ++j;
-    };
-    append(F[0], A[0]);
+    float last_grid = F[0];
+    if (!append(F[0], A[0])) return;
 
     const float f_last = F[m - 1];
     float c = F[0];
@@ -59,7 +55,7 @@ bool build_octave_grid(SrsSpec& spec, float octave_fraction) {
             if (c < F[k]) {
                 const float w = static_cast<float>(
                     (std::log10(static_cast<double>(c)) - std::log10(static_cast<double>(F[k - 1]))) *
-                        static_cast<double>(spec.slope[k - 1]) +
+                        static_cast<double>(slope[k - 1]) +
                     std::log10(static_cast<double>(A[k - 1])));
                 value = static_cast<float>(std::pow(10.0, static_cast<double>(w)));
                 break;
@@ -69,13 +65,45 @@ bool build_octave_grid(SrsSpec& spec, float octave_fraction) {
                 break;
             }
         }
-        append(c, value);
+        last_grid = c;
+        if (!append(c, value)) return;
     }
     if (spec.last_input_freq > last_grid) append(spec.last_input_freq, spec.last_input_accel);
+}
 
+}  // namespace
+
+bool build_octave_grid(SrsSpec& spec, float octave_fraction) {
+    spec.octave_fraction = octave_fraction;
+    // Grid points past the capacity are counted but not stored.
+    int32_t j = 0;
+    walk_octave_grid(spec, octave_fraction, spec.slope.data(), [&](float f, float a) {
+        if (j < max_frequencies) {
+            spec.freq[j] = f;
+            spec.accel[j] = a;
+        }
+        ++j;
+        return true;
+    });
     const bool reduced = j > max_frequencies;
     spec.count = reduced ? max_frequencies : j;
     return reduced;
+}
+
+OctaveGrid octave_grid(const SrsSpec& spec, float octave_fraction, int32_t limit) {
+    OctaveGrid grid;
+    std::array<float, max_frequencies> slope{};
+    walk_octave_grid(spec, octave_fraction, slope.data(), [&](float f, float a) {
+        if (grid.points >= limit) {
+            grid.points = limit + 1;
+            return false;
+        }
+        grid.freq.push_back(f);
+        grid.accel.push_back(a);
+        ++grid.points;
+        return true;
+    });
+    return grid;
 }
 
 }  // namespace quorel

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "spec/srs_spec.hpp"
 
@@ -17,5 +18,14 @@ float octave_fraction_for_answer(int32_t answer);
 // first 125.  A frequency so small (subnormal) that a step does not advance it
 // ends the run (QuorelError).
 bool build_octave_grid(SrsSpec& spec, float octave_fraction);
+
+// The same grid of any length: every point while there are at most `limit`,
+// else the first `limit` and points = limit + 1 (the walk stops there).
+struct OctaveGrid {
+    std::vector<float> freq;    // Hz, ascending
+    std::vector<float> accel;   // specification acceleration at freq
+    int32_t points = 0;
+};
+OctaveGrid octave_grid(const SrsSpec& spec, float octave_fraction, int32_t limit);
 
 }  // namespace quorel

@@ -33,19 +33,8 @@ using testing::read_table;
 using testing::TempDir;
 using testing::write_file;
 
-struct CommandOutcome {
-    int status = -1;
-    std::string out, err;
-};
-
-CommandOutcome run_command(const std::vector<std::string>& args, bool err_is_terminal = false) {
-    std::ostringstream out, err;
-    CommandOutcome outcome;
-    outcome.status = run_command_line(args, out, err, err_is_terminal);
-    outcome.out = out.str();
-    outcome.err = err.str();
-    return outcome;
-}
+using testing::CommandOutcome;
+using testing::run_command;
 
 std::vector<std::string> words(const std::string& text) {
     std::istringstream in(text);

@@ -134,6 +134,22 @@ TEST(OctaveResampling, GridIsCutTo125PointsWithAWarning) {
     EXPECT_LT(spec.freq[124], 1300.0f) << "the closing 2000 Hz point is dropped";
 }
 
+TEST(OctaveResampling, TheUncappedGridRunsOnToItsLimit) {
+    // The same 1 to 2000 Hz at 1/12 octave: all 133 points, the first 125 as
+    // the synthesis's grid has them, the closing 2000 Hz kept.
+    SrsSpec spec = as_read({{1.0f, 1.0f}, {2000.0f, 1.0f}});
+    const OctaveGrid grid = octave_grid(spec, static_cast<float>(1.0 / 12.0), 1000);
+    EXPECT_EQ(grid.freq, reference_grid(1.0f, 2000.0f, static_cast<float>(1.0 / 12.0)));
+    EXPECT_EQ(grid.points, 133);
+    EXPECT_EQ(grid.accel.back(), 1.0f);
+    build_octave_grid(spec, static_cast<float>(1.0 / 12.0));
+    for (int32_t i = 0; i < 125; ++i) EXPECT_EQ(grid.freq[static_cast<size_t>(i)], spec.freq[i]) << i;
+    // Past the limit the walk stops and says so.
+    const OctaveGrid cut = octave_grid(spec, static_cast<float>(1.0 / 12.0), 100);
+    EXPECT_EQ(cut.points, 101);
+    EXPECT_EQ(cut.freq.size(), 100u);
+}
+
 TEST(OctaveResampling, SinglePointIsTheWholeGrid) {
     bool reduced = false;
     const SrsSpec spec = resample_with_answer({{50.0f, 3.0f}}, "3", reduced);

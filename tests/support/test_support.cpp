@@ -13,6 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "app/command_line.hpp"
+
 extern char** environ;
 
 namespace quorel::testing {
@@ -41,6 +43,15 @@ RunOutcome run_script(const std::string& answers, RunOptions options) {
     RunOutcome outcome;
     outcome.status = run_dialogue(in, out, [] { return 0; }, options);
     outcome.output = out.str();
+    return outcome;
+}
+
+CommandOutcome run_command(const std::vector<std::string>& args, bool err_is_terminal) {
+    std::ostringstream out, err;
+    CommandOutcome outcome;
+    outcome.status = run_command_line(args, out, err, err_is_terminal);
+    outcome.out = out.str();
+    outcome.err = err.str();
     return outcome;
 }
 

@@ -37,6 +37,10 @@ inline constexpr double coefficient_tolerance = 1e-6;
 // driven by the same piecewise-linear input: exact but for the float
 // coefficients, so only their rounding (amplified by the resonance) remains.
 inline constexpr double ramp_invariant_relative_tolerance = 2e-5;
+// A measured record's SRS (double coefficients and state) against an
+// independent computation, and against the run's own srs_<n>.out printed to
+// 6 significant digits.
+inline constexpr double check_relative_tolerance = 1e-5;
 // The Kelly-Richman weights are not ramp-invariant: at 50 or more samples per
 // cycle their peaks differ from the continuous oscillator's by up to about half
 // a percent.
@@ -82,6 +86,13 @@ struct RunOutcome {
 // Runs the program in the current directory with `answers` as standard input
 // (not a terminal: the key wait reads nothing) and a frozen clock.
 RunOutcome run_script(const std::string& answers, RunOptions options = {});
+
+// The command line (quorel ARGS...) run in-process, its output caught.
+struct CommandOutcome {
+    int status = -1;
+    std::string out, err;
+};
+CommandOutcome run_command(const std::vector<std::string>& args, bool err_is_terminal = false);
 
 // The built quorel started in the working directory with `args`, standard
 // input from /dev/null, standard output to `stdout_fd` and standard error to

@@ -1,15 +1,16 @@
-#include "plot/compliance.hpp"
+#include "spec/compliance.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 #include "base/error.hpp"
 #include "base/format.hpp"
 
-namespace quorel::plot {
+namespace quorel {
 
-ToleranceBand parse_band(const std::string& text) {
+ToleranceBand parse_band_option(const std::string& text) {
     ToleranceBand band;
     const size_t comma = text.find(',');
     bool good = comma != std::string::npos;
@@ -69,9 +70,7 @@ std::optional<double> spec_at(const std::vector<SpecPoint>& spec, double f) {
 
 Compliance assess(const std::vector<SpecPoint>& spec, const std::vector<SrsLine>& srs, const std::string& srs_name,
                   const AcceptanceRules& rules) {
-    Compliance c;
-    c.rules = rules;
-    std::vector<double> freq, spec_values, positive, negative;
+    std::vector<ComplianceRow> rows;
     for (size_t k = 0; k < srs.size(); ++k) {
         const SrsLine& s = srs[k];
         const std::optional<double> a = spec_at(spec, s.freq);
@@ -79,15 +78,32 @@ Compliance assess(const std::vector<SpecPoint>& spec, const std::vector<SrsLine>
             throw QuorelError(format("\n Error: %s line %zu: frequency %g Hz is outside the specification (%g to %g Hz) \n",
                                      srs_name.c_str(), k + 1, s.freq, spec.front().freq, spec.back().freq));
         }
-        c.rows.push_back({s.freq, *a, s.positive, s.negative, margin_db(s.positive, *a), margin_db(s.negative, *a)});
-        freq.push_back(s.freq);
-        spec_values.push_back(*a);
-        positive.push_back(s.positive);
-        negative.push_back(s.negative);
+        rows.push_back({s.freq, *a, s.positive, s.negative});
+    }
+    return assess_rows(std::move(rows), rules);
+}
+
+Compliance assess_rows(std::vector<ComplianceRow> rows, const AcceptanceRules& rules) {
+    Compliance c;
+    c.rules = rules;
+    c.rows = std::move(rows);
+    std::vector<double> freq, spec_values, positive, negative;
+    for (ComplianceRow& row : c.rows) {
+        row.positive_db = margin_db(row.positive, row.spec);
+        row.negative_db = margin_db(row.negative, row.spec);
+        freq.push_back(row.freq);
+        spec_values.push_back(row.spec);
+        positive.push_back(row.positive);
+        negative.push_back(row.negative);
     }
     check_band_ranges(rules, freq);
     c.verdict = judge_acceptance(rules, {freq, spec_values, positive, negative});
     return c;
+}
+
+double pseudo_velocity(double accel, double freq, double accel_factor) {
+    constexpr double two_pi = 6.283185307179586;
+    return accel * accel_factor / (two_pi * freq);
 }
 
 namespace {
@@ -116,11 +132,11 @@ std::string band_cell(SrsPoints points, const ToleranceBand& band, const Complia
 
 }  // namespace
 
-std::string compliance_table(long trial, const std::string& spec_name, const std::string& accel_unit,
+std::string compliance_table(const std::string& subject, const std::string& spec_name, const std::string& accel_unit,
                              const Compliance& compliance) {
     const AcceptanceRules& rules = compliance.rules;
     const std::string unit = "(" + accel_unit + ")";
-    std::string text = format("\n Trial %ld: SRS against %s, margin = 20 log10(SRS / spec) \n\n", trial, spec_name.c_str());
+    std::string text = format("\n %s: SRS against %s, margin = 20 log10(SRS / spec) \n\n", subject.c_str(), spec_name.c_str());
     text += format("   Freq(Hz) %13s %13s %13s   Pos(dB)   Neg(dB)", ("Spec" + unit).c_str(), ("Pos" + unit).c_str(),
                    ("Neg" + unit).c_str());
     // A band with a frequency range has a longer label: its column widens.
@@ -144,4 +160,4 @@ std::string compliance_table(long trial, const std::string& spec_name, const std
     return text + "\n" + verdict_lines(rules, compliance.verdict, "   ");
 }
 
-}  // namespace quorel::plot
+}  // namespace quorel

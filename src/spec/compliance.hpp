@@ -1,23 +1,37 @@
 #pragma once
 // Tolerance compliance of an SRS against its specification: the specification
-// at each frequency of the SRS file, the margin of each polarity in dB, and
-// the verdict of the acceptance rules (the shared ones of spec/acceptance)
-// on those points.  No I/O.
+// at each frequency of the SRS, the margin of each polarity in dB, the verdict
+// of the acceptance rules (judge_acceptance, as the synthesis judges its
+// trials) on those points, and the table that shows them.  Used by quorel-plot
+// on a run's files and by quorel check on a measured record.  No I/O.
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "plot/run_files.hpp"
 #include "spec/acceptance.hpp"
 
-namespace quorel::plot {
+namespace quorel {
+
+// One point of the specification: natural frequency (Hz), peak acceleration.
+struct SpecPoint {
+    double freq = 0.0;
+    double accel = 0.0;
+};
+
+// One frequency of an SRS: natural frequency (Hz), positive peak, negative
+// peak magnitude (acceleration unit).
+struct SrsLine {
+    double freq = 0.0;
+    double positive = 0.0;
+    double negative = 0.0;
+};
 
 // "LOW,HIGH" in dB, e.g. "-1.5,3", a valid band on every point (min_share 1,
-// no frequency range).  Throws QuorelError naming the argument.
-ToleranceBand parse_band(const std::string& text);
+// no frequency range).  Throws QuorelError naming the --band argument.
+ToleranceBand parse_band_option(const std::string& text);
 
 // The rules of --band: every band on every point of each polarity.  Without
-// bands, ±3 dB and ±6 dB.
+// bands, the default rules: ±3 dB and ±6 dB.
 AcceptanceRules band_rules(const std::vector<ToleranceBand>& bands);
 
 // "-3 dB" / "+3 dB" for the edges.
@@ -53,11 +67,23 @@ struct Compliance {
 Compliance assess(const std::vector<SpecPoint>& spec, const std::vector<SrsLine>& srs, const std::string& srs_name,
                   const AcceptanceRules& rules);
 
+// Judges rows whose freq, spec, positive and negative are set (the margins
+// are computed here); a band whose frequency range holds no row throws as
+// assess does.
+Compliance assess_rows(std::vector<ComplianceRow> rows, const AcceptanceRules& rules);
+
 // The console table: per frequency the specification, both polarities and
 // their margins with a column per band ("ok"; the points outside and on which
 // side, "+hi -lo" for each polarity, "hi" or "lo" for the maximax point; "--"
 // beyond the band's frequency range), then the verdict lines of the rules.
-std::string compliance_table(long trial, const std::string& spec_name, const std::string& accel_unit,
+// The heading reads "<subject>: SRS against <spec_name>, ...".
+std::string compliance_table(const std::string& subject, const std::string& spec_name, const std::string& accel_unit,
                              const Compliance& compliance);
 
-}  // namespace quorel::plot
+// The pseudo velocity of a peak acceleration at natural frequency f:
+//   PV = A accel_factor / (2 pi f)
+// in the velocity unit, accel_factor being the velocity unit per second in one
+// acceleration unit (386 in/sec^2 per G, 9.81 m/sec^2 per G, 1 for m/sec^2).
+double pseudo_velocity(double accel, double freq, double accel_factor);
+
+}  // namespace quorel

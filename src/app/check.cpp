@@ -1,0 +1,518 @@
+#include "app/check.hpp"
+
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <new>
+#include <optional>
+#include <ostream>
+#include <thread>
+
+#include "base/console.hpp"
+#include "base/option_words.hpp"
+#include "base/error.hpp"
+#include "base/exit_status.hpp"
+#include "base/format.hpp"
+#include "base/output_file.hpp"
+#include "base/run_settings.hpp"
+#include "plot/gnuplot_process.hpp"
+#include "plot/gnuplot_script.hpp"
+#include "plot/pvss.hpp"
+#include "record/record_reader.hpp"
+#include "report/check.hpp"
+#include "spec/acceptance.hpp"
+#include "spec/compliance.hpp"
+#include "spec/resample.hpp"
+#include "spec/spec_reader.hpp"
+#include "srs/filter_bank.hpp"
+
+namespace quorel {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A whole token read as a finite double.
+std::optional<double> decimal_double(const std::string& text) {
+    const char* begin = text.data();
+    const char* end = text.data() + text.size();
+    if (begin != end && *begin == '+') ++begin;
+    double value = 0.0;
+    const auto [stop, error] = std::from_chars(begin, end, value, std::chars_format::general);
+    if (begin == end || error != std::errc() || stop != end || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+// A finite decimal number above zero, read in double.
+ValueRule positive_number() {
+    return {"above 0", [](const std::string& text) {
+                if (!is_decimal_token(text)) return ValueFault::form;
+                const std::optional<double> value = decimal_double(text);
+                if (!value) return ValueFault::beyond;
+                return *value > 0.0 ? ValueFault::none : ValueFault::range;
+            }};
+}
+
+// Reals are read as the dialogue reads its answers: decimal tokens rounded
+// once to float.
+float decimal_real(const std::string& text) {
+    float value = 0.0f;
+    parse_real_token(text, value);
+    return value;
+}
+
+struct FrequencyRange {
+    float low = 0.0f, high = 0.0f;
+};
+
+std::optional<FrequencyRange> frequency_range(const std::string& text) {
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos) return std::nullopt;
+    FrequencyRange range;
+    if (!parse_real_token(text.substr(0, colon), range.low) || !parse_real_token(text.substr(colon + 1), range.high)) {
+        return std::nullopt;
+    }
+    if (!(range.low > 0.0f) || !(range.low < range.high) || !std::isfinite(range.high)) return std::nullopt;
+    return range;
+}
+
+// A column is a 1-based number when it is all digits, else a header name.
+bool column_number(const std::string& text, int32_t& number) {
+    const std::optional<int64_t> value = decimal_integer(text);
+    if (!value || text.empty() || text.front() == '+') return false;
+    number = static_cast<int32_t>(*value);
+    return true;
+}
+
+float octave_fraction_of(const std::string& spacing) {
+    if (spacing == "1/3") return octave_fraction_for_answer(1);
+    if (spacing == "1/12") return octave_fraction_for_answer(3);
+    if (spacing == "1/24") return static_cast<float>(1.0 / 24.0);
+    return octave_fraction_for_answer(2);
+}
+
+int32_t units_of(const std::string& units) { return units == "english" ? 1 : (units == "metric" ? 2 : 3); }
+
+}  // namespace
+
+CLI::App* add_check_command(CLI::App& app, CheckCommand& c, OptionWords& words) {
+    CLI::App* check = app.add_subcommand(
+        "check",
+        "Judge measured acceleration records against a specification: the record's figures, its SRS at every "
+        "grid frequency, the margins and the verdict of the acceptance rules");
+    check->footer(R"(
+Records: text, one sample per line, fields separated by commas, semicolons,
+tabs or blanks; header lines before the first line of numbers are skipped
+(at most 100, the last one names the columns).  The first column is the time
+when a line has two or more fields and --sample-rate is absent.  quorel's own
+accel_<n>.out and history_<n>.csv are records too.
+
+The grid is the synthesis's grid of the specification at --spacing (up to
+1000 frequencies).  A grid frequency above a quarter of a record's sample
+rate is an error; above a tenth, a warning.
+
+With -o DIR, per record (<stem>: its file name without the extension):
+  <stem>.json       the record's JSON document (as --json prints it)
+  <stem>_srs.csv    frequency, spec, positive, negative, maximax, pseudo-velocity, margins (dB)
+  <stem>_srs.svg, <stem>_history.svg   with --plot;  <stem>_pvss.svg   with --pvss
+and the .gp script of each picture.
+
+Exit status: 0 every record checked, whether it passes or fails; 1 a bad
+record, specification, acceptance file or output; 2 a wrong command line;
+3 with --require-pass and a record that fails.
+
+Examples:
+  quorel check shock.csv --spec spec.txt
+  quorel check x.csv y.csv z.csv --spec spec.txt --acceptance rules.toml --require-pass -o checked --plot
+  quorel check pyro.txt --sample-rate 1e6 --frequencies 100:10000 --spacing 1/12 --json)");
+    words.takes(check->add_option("RECORD", c.records, "Measured acceleration records")->required()->option_text(" "),
+                "a record (RECORD...)");
+    auto* spec = words.takes(check->add_option("--spec", c.spec_file,
+                                               "The specification (as for the synthesis): the SRS is computed on its "
+                                               "octave grid and judged")
+                                 ->option_text("FILE"),
+                             "the name of a specification file");
+    auto* range = words.takes(
+        check->add_option("--frequencies", c.frequencies, "Instead of --spec: the grid from LOW to HIGH Hz, no verdict")
+            ->option_text("LOW:HIGH"),
+        "LOW:HIGH in Hz with 0 < LOW < HIGH",
+        ValueRule{"", [](const std::string& text) { return frequency_range(text) ? ValueFault::none : ValueFault::form; }});
+    spec->excludes(range);
+    words.takes(check->add_option("--spacing", c.spacing, "Octave spacing of the grid: 1/3, 1/6, 1/12 or 1/24 (default 1/6)")
+                    ->option_text("FRACTION"),
+                "1/3, 1/6, 1/12 or 1/24", one_of({"1/3", "1/6", "1/12", "1/24"}));
+    words.takes(check->add_option("-a,--algorithm", c.algorithm, "SRS filters: smallwood or kelly-richman (default smallwood)")
+                    ->option_text("NAME"),
+                "smallwood or kelly-richman", one_of({"smallwood", "kelly-richman"}));
+    auto* q = words.takes(check->add_option("-q,--q", c.q, "SRS damping as Q, above 0.5 (default 10; not with --damping)")
+                              ->option_text("Q"),
+                          "a value above 0.5", real_where([](float v) { return v > 0.5f; }, "above 0.5"));
+    auto* ratio = words.takes(
+        check->add_option("--damping", c.damping, "SRS damping as a ratio of critical, 0 <= RATIO < 1 (not with --q)")
+            ->option_text("RATIO"),
+        "a ratio of at least 0 and below 1",
+        real_where([](float v) { return v >= 0.0f && v < 1.0f; }, "at least 0 and below 1"));
+    q->excludes(ratio);
+    words.takes(check->add_option("-u,--units", c.units,
+                                  "Units of the records and the specification: english (G, in/sec, in), metric (G, "
+                                  "m/sec, mm) or si (m/sec^2, m/sec, mm) (default english)")
+                    ->option_text("SYSTEM"),
+                "english, metric or si", one_of({"english", "metric", "si"}));
+    words.takes(check->add_option("--column", c.column,
+                                  "The acceleration column: a 1-based number or a header name (default 2 with a time "
+                                  "column, 1 without)")
+                    ->option_text("N|NAME"),
+                "a column number from 1 or a header name",
+                ValueRule{"1 to 2147483647", [](const std::string& text) {
+                              if (text.empty()) return ValueFault::form;
+                              if (text.find_first_not_of("0123456789") != std::string::npos) return ValueFault::none;
+                              int32_t number = 0;
+                              return column_number(text, number) && number >= 1 ? ValueFault::none : ValueFault::range;
+                          }});
+    words.takes(check->add_option("--sample-rate", c.sample_rate,
+                                  "The records have no time column: every line is one sample, SR samples/sec")
+                    ->option_text("SR"),
+                "a rate in samples/sec above 0", positive_number());
+    auto* mean = check->add_flag("--remove-mean", c.remove_mean, "Subtract the mean of the whole record first");
+    auto* pretrigger = words.takes(check->add_option("--pretrigger", c.pretrigger,
+                                                     "Subtract the mean of the record's first SEC seconds first")
+                                       ->option_text("SEC"),
+                                   "a duration in sec above 0", positive_number());
+    mean->excludes(pretrigger);
+    check->add_flag("--no-residual", c.no_residual, "The forced phase only: no free vibration after the last sample");
+    auto* acceptance = words.takes(check->add_option("--acceptance", c.acceptance,
+                                                     "TOML acceptance rules, as for the synthesis (default: -3/+3 and "
+                                                     "-6/+6 dB on every point of each polarity)")
+                                       ->option_text("FILE"),
+                                   "the name of an acceptance file");
+    auto* require = check->add_flag("--require-pass", c.require_pass, "Exit status 3 when a record FAILs the rules");
+    acceptance->needs(spec);
+    require->needs(spec);
+    auto* output = words.takes(
+        check->add_option("-o,--output-dir", c.output_dir,
+                          "Write each record's JSON document and SRS table here, created with its parents")
+            ->option_text("DIR"),
+        "the name of a folder",
+        ValueRule{"a name", [](const std::string& text) { return text.empty() ? ValueFault::form : ValueFault::none; }});
+    check->add_flag("--plot", c.plot, "With -o: draw <stem>_srs.svg and <stem>_history.svg")->needs(output);
+    check->add_flag("--pvss", c.pvss, "With -o: draw <stem>_pvss.svg, the pseudo-velocity spectrum on tripartite axes")
+        ->needs(output);
+    check->add_flag("--json", c.json, "Print the JSON document of every record instead of the tables");
+    words.takes(check->add_option("-j,--threads", c.threads,
+                                  "Threads over records and frequencies, 1 to 1024 (default: every hardware thread)")
+                    ->option_text("N"),
+                "a whole number from 1 to 1024", whole_number_in(1, 1024));
+    check->add_flag("--timings", c.timings)->group("");
+    return check;
+}
+
+namespace {
+
+// One record as read, with what its outputs are called.
+struct LoadedRecord {
+    Record record;
+    std::string stem;
+    std::optional<double> mean_removed;
+};
+
+std::string label_of(const std::string& name) {
+    std::string shown = name;
+    for (char& s : shown) {
+        if (static_cast<unsigned char>(s) < 0x20 || s == 0x7f) s = '?';
+    }
+    return shown;
+}
+
+// The grid of the specification, whose as-read points go to `spec`, or of
+// the frequency range.
+CheckGrid grid_of(const CheckCommand& c, float fraction, std::vector<SpecPoint>& spec) {
+    SrsSpec points;
+    if (!c.spec_file.empty()) {
+        DiscardText quiet;
+        load_spec_points(quiet, c.spec_file, points);
+        for (int32_t k = 0; k < points.input_count; ++k) {
+            spec.push_back({static_cast<double>(points.input_freq[k]), static_cast<double>(points.input_accel[k])});
+        }
+    } else {
+        const FrequencyRange range = *frequency_range(c.frequencies);
+        points.input_freq[0] = range.low;
+        points.input_freq[1] = points.last_input_freq = range.high;
+        points.input_accel[0] = points.input_accel[1] = points.last_input_accel = 1.0f;
+        points.input_count = 2;
+    }
+    const OctaveGrid octave = octave_grid(points, fraction, max_check_frequencies);
+    if (octave.points > max_check_frequencies) {
+        throw QuorelError(format("\n Error: the grid from %g to %g Hz at %s octave holds more than %ld frequencies: "
+                                 "take a coarser spacing or a narrower range \n",
+                                 static_cast<double>(points.input_freq[0]), static_cast<double>(points.last_input_freq),
+                                 c.spacing.c_str(), static_cast<long>(max_check_frequencies)));
+    }
+    CheckGrid grid;
+    grid.freq = octave.freq;
+    if (!c.spec_file.empty()) grid.spec = octave.accel;
+    return grid;
+}
+
+std::string q_text(const std::optional<double>& q, double damping) {
+    return q ? format("Q = %g", *q) : format("damping ratio %g", damping);
+}
+
+// The pictures of one record.
+void draw_record(const CheckCommand& c, const CheckDescription& d, const RecordCheck& check, const std::string& stem,
+                 const std::vector<SpecPoint>& spec, const AcceptanceRules& rules, const RunSettings& labels) {
+    const std::string damping = q_text(d.q, d.damping_ratio);
+    const std::string against = c.spec_file.empty() ? "" : ", against " + c.spec_file;
+    auto drawn = [&](const plot::PictureNames& names, const std::string& script) {
+        if (!plot::draw_picture(c.output_dir, names, script)) {
+            throw QuorelError("\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n");
+        }
+    };
+    if (c.plot) {
+        plot::SrsPicture srs;
+        srs.names = {stem + "_srs.svg", stem + "_srs.gp"};
+        srs.description = c.spec_file.empty()
+                              ? "# SRS of a measured record (quorel check): positive and negative peaks.\n"
+                              : "# SRS of a measured record (quorel check) against the specification and its\n"
+                                "# tolerance bands.\n";
+        srs.title = format("SRS of %s, %s%s", d.file.c_str(), damping.c_str(), against.c_str());
+        srs.accel_unit = labels.accel_unit;
+        srs.spec = spec;
+        srs.bands = rules.bands;
+        srs.srs = check.srs;
+        drawn(srs.names, plot::srs_script(srs));
+
+        plot::HistoryPicture history;
+        history.names = {stem + "_history.svg", stem + "_history.gp"};
+        history.description =
+            "# Acceleration of a measured record (quorel check), and the velocity and displacement it\n"
+            "# stands for (trapezoid from rest); a long record is drawn by the extremes of its groups.\n";
+        history.title = format("Time history of %s", d.file.c_str());
+        history.accel_unit = labels.accel_unit;
+        history.velocity_unit = labels.velocity_unit;
+        history.displacement_unit = labels.displacement_unit;
+        history.accel = check.history.accel;
+        history.velocity = check.history.velocity;
+        history.displacement = check.history.displacement;
+        drawn(history.names, plot::history_script(history));
+    }
+    if (c.pvss) {
+        plot::PvssPicture pvss;
+        pvss.names = {stem + "_pvss.svg", stem + "_pvss.gp"};
+        pvss.description = "# Pseudo-velocity shock spectrum of a measured record (quorel check).\n";
+        pvss.title = format("Pseudo-velocity shock spectrum of %s, %s%s", d.file.c_str(), damping.c_str(),
+                            against.c_str());
+        const plot::RunUnits units = d.units == 1   ? plot::RunUnits{"G", "in/sec", "in"}
+                                     : d.units == 2 ? plot::RunUnits{"G", "m/sec", "mm"}
+                                                    : plot::RunUnits{"m/sec^2", "m/sec", "mm"};
+        pvss.units = *plot::pvss_units(units);
+        pvss.spec = spec;
+        pvss.srs = check.srs;
+        drawn(pvss.names, plot::pvss_script(pvss));
+    }
+}
+
+int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
+    if (c.spec_file.empty() == c.frequencies.empty()) {
+        err << "quorel check: give the specification (--spec FILE) or a frequency range (--frequencies LOW:HIGH)\n"
+               "Run 'quorel check --help' for usage.\n";
+        return exit_usage_error;
+    }
+
+    RunSettings settings;
+    settings.algorithm = c.algorithm == "kelly-richman" ? 1 : 2;
+    std::optional<double> q;
+    if (!c.damping.empty()) {
+        settings.damping = decimal_real(c.damping);
+        if (settings.damping > 0.0f) q = 0.5 / static_cast<double>(settings.damping);
+    } else {
+        set_q(settings, c.q.empty() ? 10.0f : decimal_real(c.q));
+        q = static_cast<double>(settings.q);
+    }
+    settings.units = units_of(c.units);
+    set_unit_labels(settings);
+    const float fraction = octave_fraction_of(c.spacing);
+
+    // Everything is read and validated before anything is written.
+    std::optional<AcceptanceRules> rules_file;
+    if (!c.acceptance.empty()) rules_file = read_acceptance_file(c.acceptance);
+    std::vector<SpecPoint> spec_points;
+    const CheckGrid grid = grid_of(c, fraction, spec_points);
+    const AcceptanceRules rules = rules_file ? *rules_file : band_rules({});
+    if (!grid.spec.empty()) {
+        const std::vector<double> freq(grid.freq.begin(), grid.freq.end());
+        check_band_ranges(rules, freq);
+    }
+
+    RecordOptions options;
+    if (!c.column.empty()) {
+        int32_t number = 0;
+        if (column_number(c.column, number)) {
+            options.column_number = number;
+        } else {
+            options.column_name = c.column;
+        }
+    }
+    if (!c.sample_rate.empty()) options.sample_rate = decimal_double(c.sample_rate);
+
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point read_start = Clock::now();
+    std::vector<LoadedRecord> loaded;
+    for (const std::string& file : c.records) {
+        LoadedRecord l{read_record(file, options), fs::path(file).stem().string(), std::nullopt};
+        std::vector<double>& samples = l.record.samples;
+        const int64_t n = static_cast<int64_t>(samples.size());
+        if (c.remove_mean) l.mean_removed = remove_mean(samples, n);
+        if (!c.pretrigger.empty()) {
+            const double seconds = *decimal_double(c.pretrigger);
+            const int64_t count = pretrigger_samples(seconds, l.record.sample_rate);
+            if (count > n) {
+                throw QuorelError(format("\n Error: %s: --pretrigger %g sec is longer than the record (%lld samples, "
+                                         "%g sec) \n",
+                                         file.c_str(), seconds, static_cast<long long>(n),
+                                         static_cast<double>(n) / l.record.sample_rate));
+            }
+            l.mean_removed = remove_mean(samples, count);
+        }
+        if (const std::optional<double> coarse = check_grid_rate(grid, l.record.sample_rate, file)) {
+            err << format("\n Warning: %s: grid frequencies from %g Hz are above a tenth of its sample rate (%g "
+                          "samples/sec): peaks between samples may be missed there \n",
+                          file.c_str(), *coarse, l.record.sample_rate);
+        }
+        loaded.push_back(std::move(l));
+    }
+
+    if (!c.output_dir.empty()) {
+        for (size_t r = 0; r < loaded.size(); ++r) {
+            for (size_t s = 0; s < r; ++s) {
+                if (loaded[s].stem == loaded[r].stem) {
+                    throw QuorelError(format("\n Error: %s and %s would write the same files in %s (%s.*): check them "
+                                             "into separate folders \n",
+                                             c.records[s].c_str(), c.records[r].c_str(), c.output_dir.c_str(),
+                                             loaded[r].stem.c_str()));
+                }
+            }
+            if ((c.plot || c.pvss) && label_of(loaded[r].stem) != loaded[r].stem) {
+                throw QuorelError(format("\n Error: the record name '%s' holds a control character: rename it to "
+                                         "draw its plots \n",
+                                         label_of(c.records[r]).c_str()));
+            }
+        }
+        if ((c.plot || c.pvss) && !plot::try_gnuplot().success) {
+            throw QuorelError("\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n");
+        }
+    }
+
+    CheckSettings check_settings;
+    check_settings.algorithm = settings.algorithm;
+    check_settings.damping = settings.damping;
+    check_settings.units = settings.units;
+    check_settings.residual = !c.no_residual;
+    check_settings.threads = c.threads.empty() ? static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()))
+                                               : static_cast<int32_t>(*decimal_integer(c.threads));
+    check_settings.rules = rules;
+    check_settings.envelope_groups = c.plot ? plot::history_envelope_groups : 0;
+    std::vector<CheckInput> inputs;
+    for (size_t r = 0; r < loaded.size(); ++r) {
+        const Record& record = loaded[r].record;
+        inputs.push_back({record.samples, record.sample_rate, record.start_time, c.records[r]});
+    }
+    const Clock::time_point compute_start = Clock::now();
+    const std::vector<RecordCheck> checks = check_records(inputs, grid, check_settings);
+    if (c.timings) {
+        const auto seconds = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
+        double bytes = 0.0;
+        for (const std::string& file : c.records) {
+            std::error_code ignored;
+            bytes += static_cast<double>(fs::file_size(file, ignored));
+        }
+        const double read_s = seconds(compute_start - read_start);
+        err << format(" Timings: reading %.4f s (%.1f MB, %.0f MB/s), SRS and figures %.4f s \n", read_s, bytes / 1e6,
+                      bytes / 1e6 / read_s, seconds(Clock::now() - compute_start));
+    }
+
+    std::vector<CheckDescription> descriptions;
+    for (size_t r = 0; r < loaded.size(); ++r) {
+        CheckDescription d;
+        d.file = c.records[r];
+        d.header_lines = loaded[r].record.header_lines;
+        d.algorithm = c.algorithm;
+        d.damping_ratio = static_cast<double>(settings.damping);
+        d.q = q;
+        d.spacing = c.spacing;
+        d.units = settings.units;
+        d.residual = !c.no_residual;
+        d.mean_removed = loaded[r].mean_removed;
+        descriptions.push_back(d);
+    }
+
+    long failed = 0;
+    std::string failing;
+    for (size_t r = 0; r < checks.size(); ++r) {
+        if (checks[r].compliance && !checks[r].compliance->verdict.pass) {
+            ++failed;
+            failing += (failing.empty() ? "" : ", ") + c.records[r];
+        }
+    }
+    if (c.json) {
+        out << check_json(descriptions, checks);
+    } else {
+        for (size_t r = 0; r < checks.size(); ++r) out << check_text(descriptions[r], checks[r], c.spec_file);
+        if (!grid.spec.empty()) {
+            const long count = static_cast<long>(checks.size());
+            out << (failed == 0 ? format("\n Overall: PASS, %s \n",
+                                         count == 1 ? "the record passes" : format("all %ld records pass", count).c_str())
+                                : format("\n Overall: FAIL, %ld of %ld record%s fail%s: %s \n", failed, count,
+                                         count == 1 ? "" : "s", failed == 1 ? "s" : "", failing.c_str()));
+        }
+    }
+    out.flush();
+
+    if (!c.output_dir.empty()) {
+        std::error_code error;
+        fs::create_directories(c.output_dir, error);
+        if (error) {
+            throw QuorelError(format("\n Error: cannot create the output folder %s: %s \n", c.output_dir.c_str(),
+                                     error.message().c_str()));
+        }
+        for (size_t r = 0; r < checks.size(); ++r) {
+            const std::string base = (fs::path(c.output_dir) / loaded[r].stem).string();
+            // Each file is written under a temporary name and takes its own once complete.
+            for (const auto& [name, text] : {std::pair{base + ".json", check_json(descriptions[r], checks[r])},
+                                             std::pair{base + "_srs.csv", check_csv(checks[r], settings.units)}}) {
+                OutputFile file(name);
+                file.write(text);
+                file.close();
+            }
+            draw_record(c, descriptions[r], checks[r], loaded[r].stem, spec_points, rules, settings);
+        }
+    }
+    return failed > 0 && c.require_pass ? exit_not_met : exit_success;
+}
+
+}  // namespace
+
+int run_check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
+    int status = exit_run_error;
+    try {
+        status = check(c, out, err);
+    } catch (const QuorelError& error) {
+        out.flush();
+        err << error.what();
+        status = exit_run_error;
+    } catch (const std::bad_alloc&) {
+        out.flush();
+        err << "\n Error: out of memory \n";
+        status = exit_run_error;
+    } catch (const std::exception& error) {
+        out.flush();
+        err << format("\n Error: %s \n", error.what());
+        status = exit_run_error;
+    }
+    out.flush();
+    err.flush();
+    if (!out) status = exit_run_error;
+    return status;
+}
+
+}  // namespace quorel

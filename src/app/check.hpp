@@ -1,0 +1,53 @@
+#pragma once
+// quorel check: judges measured acceleration records against a specification
+// (or computes their SRS on a frequency range), by the synthesis's SRS and its
+// acceptance rules.
+//
+//   quorel check RECORD... [OPTIONS]
+//
+// Every record, the specification and the rules are read and validated before
+// anything is written.  Exit status: 0 every record checked (a FAIL is a
+// result), 3 with --require-pass and a FAIL, 1 a bad record, specification,
+// rules file or output, 2 a wrong command line.
+#include <CLI/CLI.hpp>
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace quorel {
+
+struct CheckCommand {
+    std::vector<std::string> records;
+    std::string spec_file;
+    std::string frequencies;   // LOW:HIGH
+    std::string spacing = "1/6";
+    std::string algorithm = "smallwood";
+    std::string q, damping;
+    std::string units = "english";
+    std::string column;
+    std::string sample_rate;
+    std::string pretrigger;
+    std::string acceptance;
+    std::string output_dir;
+    std::string threads;
+    bool remove_mean = false;
+    bool no_residual = false;
+    bool require_pass = false;
+    bool plot = false;
+    bool pvss = false;
+    bool json = false;
+    bool timings = false;   // hidden: wall times of reading and computing on standard error, for benchmarks
+};
+
+class OptionWords;
+
+// The `check` subcommand of `app`, its options read into `c`, what each
+// takes told in `words`.
+CLI::App* add_check_command(CLI::App& app, CheckCommand& c, OptionWords& words);
+
+// Runs a parsed check command; returns the exit status.  Tables and the JSON
+// document go to `out`, warnings and errors to `err`.
+int run_check(const CheckCommand& c, std::ostream& out, std::ostream& err);
+
+}  // namespace quorel

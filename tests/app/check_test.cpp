@@ -1,0 +1,242 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "base/format.hpp"
+#include "support/test_support.hpp"
+
+namespace quorel {
+namespace {
+
+namespace fs = std::filesystem;
+using json = nlohmann::ordered_json;
+using testing::check_relative_tolerance;
+using testing::CommandOutcome;
+using testing::read_file;
+using testing::run_command;
+using testing::TempDir;
+using testing::write_file;
+
+std::vector<std::string> words(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> list;
+    for (std::string word; in >> word;) list.push_back(word);
+    return list;
+}
+
+// A shock of decaying tones, one sample per line (no time column).
+void write_record(const std::string& name, int samples = 4000) {
+    std::string text;
+    for (int k = 0; k < samples; ++k) {
+        const double t = k / 10000.0;
+        text += format("%.6f\n", 30.0 * std::exp(-t / 0.02) * std::sin(2 * M_PI * 180.0 * t) +
+                                     12.0 * std::exp(-t / 0.01) * std::sin(2 * M_PI * 900.0 * t));
+    }
+    write_file(name, text);
+}
+
+json check_json(const std::string& args) {
+    const CommandOutcome o = run_command(words("check " + args + " --json"));
+    EXPECT_EQ(o.status, 0) << o.err;
+    return json::parse(o.out);
+}
+
+// The specification is the record's own maximax SRS at each grid frequency
+// moved by a chosen margin, so the margins are known by hand:
+//   +0.5  +2.5  -4  +7  -7.5  +1 dB
+// Against -3/+3 dB (at least 50 %): 0.5, 2.5 and 1 inside, 3 of 6, PASS.
+// Against -6/+6 dB (every point): -4 joins them, 4 of 6, FAIL.
+// At or above the specification (at least 50 %): 0.5, 2.5, 7, 1, 4 of 6, PASS.
+TEST(CheckCommand, VerdictsCountedByHandAndTheirStatuses) {
+    TempDir dir;
+    write_record("rec.txt");
+    const json measured = check_json("rec.txt --sample-rate 10000 --frequencies 100:300 --spacing 1/3");
+    const json& srs = measured.at("records").at(0).at("srs");
+    ASSERT_EQ(srs.size(), 6u);
+    const double margins[] = {0.5, 2.5, -4.0, 7.0, -7.5, 1.0};
+    std::string spec;
+    for (size_t j = 0; j < 6; ++j) {
+        EXPECT_TRUE(srs[j].at("spec").is_null());
+        spec += format("%.9g %.9g\n", srs[j].at("frequency").get<double>(),
+                       srs[j].at("maximax").get<double>() * std::pow(10.0, -margins[j] / 20.0));
+    }
+    write_file("spec.txt", spec);
+    write_file("rules.toml",
+               "srs = \"maximax\"\n[[band]]\nlow = -3\nhigh = 3\nmin_share = 0.5\n[[band]]\nlow = -6\nhigh = 6\n"
+               "[above_nominal]\nmin_share = 0.5\n");
+    const std::string args = "check rec.txt --sample-rate 10000 --spec spec.txt --spacing 1/3 --acceptance rules.toml";
+
+    const CommandOutcome table = run_command(words(args));
+    EXPECT_EQ(table.status, 0) << table.err;   // a FAIL is a result
+    for (const char* line : {"   Band -3/+3 dB                     3 of    6 points inside  ( 50.0 %, at least  50.0 %)   PASS \n",
+                             "   Band -6/+6 dB                     4 of    6 points inside  ( 66.7 %, at least 100.0 %)   FAIL \n",
+                             "   Above nominal                     4 of    6 points         ( 66.7 %, at least  50.0 %)   PASS \n",
+                             "   Acceptance (rules.toml, maximax): FAIL \n",
+                             "\n Overall: FAIL, 1 of 1 record fails: rec.txt \n"}) {
+        EXPECT_NE(table.out.find(line), std::string::npos) << line << table.out;
+    }
+    EXPECT_NE(table.out.find(" rec.txt: SRS against spec.txt, margin = 20 log10(SRS / spec) \n"), std::string::npos);
+    EXPECT_EQ(run_command(words(args + " --require-pass")).status, 3);
+
+    const json checked = check_json(args.substr(6) + " -o out");
+    const json& record = checked.at("records").at(0);
+    for (size_t j = 0; j < 6; ++j) {
+        const json& row = record.at("srs")[j];
+        const double worse = std::max(row.at("margin_positive_db").get<double>(), row.at("margin_negative_db").get<double>());
+        EXPECT_NEAR(worse, margins[j], 1e-5) << j;
+    }
+    const json& verdict = record.at("verdict");
+    EXPECT_FALSE(verdict.at("pass").get<bool>());
+    EXPECT_EQ(verdict.at("bands")[0].at("inside"), 3);
+    EXPECT_EQ(verdict.at("bands")[1].at("inside"), 4);
+    EXPECT_EQ(verdict.at("above_nominal").at("inside"), 4);
+    // The document's keys, in order.
+    auto keys = [](const json& object) {
+        std::string list;
+        for (const auto& [key, value] : object.items()) list += key + " ";
+        return list;
+    };
+    EXPECT_EQ(keys(record), "record settings units srs verdict ");
+    EXPECT_EQ(keys(record.at("record")),
+              "file samples sample_rate duration header_lines peak_acceleration peak_time te t10 peak_velocity "
+              "peak_displacement end_velocity end_displacement ");
+    EXPECT_EQ(keys(record.at("settings")), "algorithm damping_ratio q spacing units residual mean_removed ");
+    EXPECT_EQ(keys(record.at("units")), "acceleration velocity displacement ");
+    EXPECT_EQ(keys(record.at("srs")[0]),
+              "frequency spec positive negative maximax pseudo_velocity margin_positive_db margin_negative_db ");
+    // The files of -o: the record's own document, and its table.
+    EXPECT_EQ(json::parse(read_file("out/rec.json")), record);
+    const std::vector<std::vector<double>> csv = testing::read_csv("out/rec_srs.csv");
+    ASSERT_EQ(csv.size(), 6u);
+    // %.9g gives a float back exactly.
+    EXPECT_EQ(static_cast<float>(csv[3][4]), static_cast<float>(record.at("srs")[3].at("maximax").get<double>()));
+    EXPECT_NEAR(csv[3][6], record.at("srs")[3].at("margin_positive_db").get<double>(), 1e-8);
+}
+
+// A synthesized history_<n>.csv checked with the run's settings gives the SRS
+// of the run's own srs_<n>.out.
+TEST(CheckCommand, ASynthesizedHistoryAgreesWithItsRunsSrsFile) {
+    TempDir dir;
+    write_file("spec.txt", "100 10\n250 60\n500 60\n");
+    const CommandOutcome run =
+        run_command(words("-n 3 -u metric -q 12 --spacing 1/12 -r 8000 -p 4000 -o run --quiet spec.txt"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const long t = json::parse(read_file("run/summary.json")).at("optimum").at("displacement").at("trial").get<long>();
+    const json checked = check_json(format("run/history_%ld.csv --spec spec.txt -u metric -q 12 --spacing 1/12", t));
+    const json& record = checked.at("records").at(0);
+    EXPECT_EQ(record.at("record").at("header_lines"), 1);
+    EXPECT_EQ(record.at("record").at("samples"), 4000);
+    const std::vector<std::vector<double>> srs = testing::read_table(format("run/srs_%ld.out", t));
+    ASSERT_EQ(record.at("srs").size(), srs.size());
+    for (size_t j = 0; j < srs.size(); ++j) {
+        const json& row = record.at("srs")[j];
+        EXPECT_NEAR(row.at("frequency").get<double>(), srs[j][0], 5e-4);
+        EXPECT_NEAR(row.at("positive").get<double>(), srs[j][1], srs[j][1] * check_relative_tolerance) << j;
+        EXPECT_NEAR(row.at("negative").get<double>(), srs[j][2], srs[j][2] * check_relative_tolerance) << j;
+    }
+}
+
+// Every record, the specification and the rules are read before anything is
+// written: a fault in any of them exits 1 with nothing printed or written.
+TEST(CheckCommand, BadInputExitsOneAndWritesNothing) {
+    TempDir dir;
+    write_record("good.txt");
+    write_file("bad.txt", "1.5\n2.5\nx\n");
+    write_file("spec.txt", "100 10\n400 40\n");
+    write_file("wide.toml", "[[band]]\nlow = -3\nhigh = 3\nfrom_hz = 5000\n");
+    write_file("typo.toml", "[[band]]\nlow = -3\nhihg = 3\n");
+    fs::create_directories("a");
+    fs::create_directories("b");
+    write_record("a/x.txt");
+    write_record("b/x.txt");
+    struct Case {
+        const char* args;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"good.txt bad.txt --spec spec.txt", "bad.txt line 3"},
+        {"good.txt --spec missing.txt", "missing.txt"},
+        {"good.txt --spec spec.txt --acceptance typo.toml", "typo.toml"},
+        {"good.txt --spec spec.txt --acceptance wide.toml", "wide.toml"},
+        {"good.txt --frequencies 100:4000", "grid frequency 2539.84 Hz is above a quarter of its sample rate"},
+        {"a/x.txt b/x.txt --spec spec.txt", "a/x.txt and b/x.txt would write the same files"},
+        {"good.txt --spec spec.txt --pretrigger 2", "--pretrigger 2 sec is longer than the record"},
+    };
+    for (const Case& c : cases) {
+        const CommandOutcome o = run_command(words(std::string("check --sample-rate 10000 -o out ") + c.args));
+        EXPECT_EQ(o.status, 1) << c.args;
+        EXPECT_NE(o.err.find(c.message), std::string::npos) << c.args << o.err;
+        EXPECT_EQ(o.out, "") << c.args;
+        EXPECT_FALSE(fs::exists("out")) << c.args;
+    }
+}
+
+TEST(CheckCommand, UsageErrorsExitTwo) {
+    TempDir dir;
+    write_record("r.txt");
+    write_file("s.txt", "100 10\n400 40\n");
+    write_file("rules.toml", "[[band]]\nlow = -3\nhigh = 3\n");
+    for (const char* line :
+         {"check", "check r.txt", "check r.txt --spec s.txt --frequencies 1:2", "check r.txt --frequencies 2:1",
+          "check r.txt --frequencies 10", "check r.txt --spec s.txt --plot", "check r.txt --spec s.txt --pvss",
+          "check r.txt --frequencies 10:100 --acceptance rules.toml", "check r.txt --frequencies 10:100 --require-pass",
+          "check r.txt --spec s.txt --remove-mean --pretrigger 0.1", "check r.txt --spec s.txt --spacing 1/5",
+          "check r.txt --spec s.txt -j 0", "check r.txt --spec s.txt --column 0", "check r.txt --spec s.txt -q 0.4",
+          "check r.txt --spec s.txt --sample-rate -5", "check r.txt --spec s.txt --pretrigger 0",
+          "-n 2 check r.txt --spec s.txt", "check r.txt --spec s.txt --bogus"}) {
+        const CommandOutcome o = run_command(words(line));
+        EXPECT_EQ(o.status, 2) << line;
+        EXPECT_EQ(o.out, "") << line;
+        EXPECT_NE(o.err.find("Run 'quorel check --help' for usage."), std::string::npos) << line << o.err;
+    }
+    const CommandOutcome empty_folder = run_command({"check", "r.txt", "--spec", "s.txt", "-o", ""});
+    EXPECT_EQ(empty_folder.status, 2);
+    // The word check is the command: a specification of that name is ./check.
+    write_file("check", "100 10\n400 40\n");
+    EXPECT_EQ(run_command(words("-n 1 -p 400 -r 4000 --quiet -o run ./check")).status, 0);
+    EXPECT_TRUE(fs::exists("run/summary.json"));
+    const CommandOutcome help = run_command({"--help"});
+    EXPECT_NE(help.out.find("./check"), std::string::npos);
+}
+
+TEST(CheckCommand, PlotsQuoteHostileNamesAndLeaveOnlyCompleteFiles) {
+    REQUIRE_GNUPLOT();
+    TempDir dir;
+    // gnuplot runs a `command` in double quotes: each would create a file.
+    const std::string stem = "x`touch RAN`'\"@$;";
+    write_record(stem + ".txt");
+    write_file("spec.txt", "100 10\n400 40\n");
+    const CommandOutcome o =
+        run_command({"check", stem + ".txt", "--sample-rate", "10000", "--spec", "spec.txt", "-o", "out", "--plot", "--pvss"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator("out")) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> expected;
+    for (const char* suffix : {".json", "_history.gp", "_history.svg", "_pvss.gp", "_pvss.svg", "_srs.csv", "_srs.gp",
+                               "_srs.svg"}) {
+        expected.push_back(stem + suffix);
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names, expected);   // no .part left
+    EXPECT_NE(read_file("out/" + stem + "_srs.svg").find("SRS of x"), std::string::npos);
+    EXPECT_FALSE(fs::exists("RAN") || fs::exists("out/RAN"));
+    // Nor when the saved scripts run again.
+    for (const char* picture : {"_srs", "_history", "_pvss"}) {
+        std::string word = "'";   // the script's name as one shell word
+        for (const char c : stem + picture + ".gp") word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        EXPECT_EQ(std::system(("cd out && gnuplot -e \"outfile='again.svg'\" " + word + "'").c_str()), 0) << picture;
+    }
+    EXPECT_FALSE(fs::exists("RAN") || fs::exists("out/RAN"));
+}
+
+}  // namespace
+}  // namespace quorel
