@@ -31,6 +31,54 @@ class SynthesisResult:
     spec_file: Optional[str]
     output_dir: Optional[str]
 
+class CheckResult:
+    record: Dict[str, Any]
+    settings: Dict[str, Any]
+    units: Dict[str, str]
+    srs: Dict[str, Optional[Float64Array]]
+    verdict: Dict[str, Any]
+
+def srs(
+    accel: ArrayLike,
+    sample_rate: float,
+    frequencies: ArrayLike,
+    *,
+    q: Optional[float] = 10,
+    damping: Optional[float] = None,
+    algorithm: str = "smallwood",
+    residual: bool = True,
+    threads: int = 0,
+) -> Tuple[Float64Array, Float64Array]: ...
+def pvss(
+    accel: ArrayLike,
+    sample_rate: float,
+    frequencies: ArrayLike,
+    *,
+    units: str = "english",
+    q: Optional[float] = 10,
+    damping: Optional[float] = None,
+    algorithm: str = "smallwood",
+    residual: bool = True,
+    threads: int = 0,
+) -> Tuple[Float64Array, Float64Array]: ...
+def check(
+    accel: ArrayLike,
+    sample_rate: float,
+    spec: Union[PathLike, Tuple[ArrayLike, ArrayLike]],
+    *,
+    acceptance: Optional[Acceptance] = None,
+    q: Optional[float] = 10,
+    damping: Optional[float] = None,
+    algorithm: str = "smallwood",
+    spacing: str = "1/6",
+    units: str = "english",
+    residual: bool = True,
+    remove_mean: bool = False,
+    pretrigger: Optional[float] = None,
+    start_time: float = 0.0,
+    name: str = "record",
+    threads: int = 0,
+) -> CheckResult: ...
 def read_spec(path: PathLike) -> Tuple[Float64Array, Float64Array]: ...
 def grid(frequency: ArrayLike, acceleration: ArrayLike, spacing: str = "1/6") -> Tuple[Float64Array, Float64Array]: ...
 def synthesize(

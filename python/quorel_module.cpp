@@ -7,14 +7,17 @@
 
 #include <toml++/toml.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <thread>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/check.hpp"
 #include "app/run_request.hpp"
 #include "base/capacity.hpp"
 #include "base/error.hpp"
@@ -23,9 +26,11 @@
 #include "engine/engine.hpp"
 #include "engine/time_grid.hpp"
 #include "long_call.hpp"
+#include "report/check.hpp"
 #include "report/result_files.hpp"
 #include "report/summary.hpp"
 #include "spec/acceptance.hpp"
+#include "spec/compliance.hpp"
 #include "spec/resample.hpp"
 #include "spec/spec_reader.hpp"
 #include "wavelet/synthesis.hpp"
@@ -317,6 +322,82 @@ SynthesisResult synthesis_result(const PreparedRun& run, const RunResults& resul
     return r;
 }
 
+// --- records -----------------------------------------------------------------
+
+// The SRS settings of srs, pvss and check.
+CheckSettings check_settings(const py::object& q, const py::object& damping, const std::string& algorithm,
+                             const std::string& units, bool residual, int64_t threads, std::optional<double>& q_value) {
+    if (!q.is_none() && !damping.is_none()) refuse("q and damping: give one of them");
+    CheckSettings settings;
+    settings.algorithm = algorithm_of(algorithm);
+    RunSettings run;
+    if (const auto ratio = real_where(damping, "damping", [](float v) { return v >= 0.0f && v < 1.0f; },
+                                      "0 <= damping < 1")) {
+        run.damping = *ratio;
+        if (*ratio > 0.0f) q_value = 0.5 / static_cast<double>(*ratio);
+    } else {
+        set_q(run, real_where(q, "q", [](float v) { return v > 0.5f; }, "above 0.5").value_or(10.0f));
+        q_value = static_cast<double>(run.q);
+    }
+    settings.damping = run.damping;
+    settings.units = units_of(units);
+    settings.residual = residual;
+    const int32_t workers = whole_in(threads, "threads", 0, 1024);
+    settings.threads = workers > 0 ? workers : static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
+    return settings;
+}
+
+double sample_rate_argument(double rate) {
+    if (!(rate > 0.0) || !std::isfinite(rate)) refuse(format("sample_rate=%g is out of range: above 0", rate));
+    return rate;
+}
+
+// Grid frequencies given as numbers: 1 to max_check_frequencies of them,
+// positive, finite and ascending, each rounded to float.
+CheckGrid frequency_grid(const py::object& frequencies) {
+    CheckGrid grid;
+    grid.freq = float_values(vector_argument(frequencies, "frequencies"));
+    const size_t n = grid.freq.size();
+    if (n == 0 || n > static_cast<size_t>(max_check_frequencies)) {
+        refuse(format("frequencies: 1 to %ld are needed, not %ld", static_cast<long>(max_check_frequencies),
+                      static_cast<long>(n)));
+    }
+    for (size_t j = 0; j < n; ++j) {
+        const float f = grid.freq[j];
+        if (!(f > 0.0f) || !std::isfinite(f) || (j > 0 && !(f > grid.freq[j - 1]))) {
+            refuse(format("frequencies: entry %ld (%g Hz) is not above 0 and above the one before",
+                          static_cast<long>(j), static_cast<double>(f)));
+        }
+    }
+    return grid;
+}
+
+// The record's check on the work's thread, with the calling thread free for
+// Ctrl-C; a grid frequency above a tenth of the sample rate warns.
+RecordCheck check_record(const CheckInput& input, const CheckGrid& grid, CheckSettings& settings) {
+    if (const std::optional<double> coarse = check_grid_rate(grid, input.sample_rate, input.name)) {
+        const std::string warning =
+            format("Warning: %s: grid frequencies from %g Hz are above a tenth of its sample rate (%g samples/sec): "
+                   "peaks between samples may be missed there",
+                   input.name.c_str(), *coarse, input.sample_rate);
+        if (PyErr_WarnEx(PyExc_UserWarning, warning.c_str(), 2) != 0) throw py::error_already_set();
+    }
+    LongCall call;
+    settings.stop = &call.stop().signal;
+    std::vector<RecordCheck> checks;
+    call.run([&] { checks = check_records({input}, grid, settings); }, py::none());
+    return std::move(checks.front());
+}
+
+RecordCheck srs_of(const py::object& accel, double sample_rate, const py::object& frequencies, CheckSettings settings,
+                   CheckGrid& grid) {
+    const DoubleArray samples = vector_argument(accel, "accel");
+    grid = frequency_grid(frequencies);
+    const CheckInput input{std::span<const double>(samples.data(), static_cast<size_t>(samples.size())),
+                           sample_rate_argument(sample_rate), 0.0, "accel"};
+    return check_record(input, grid, settings);
+}
+
 // --- the functions -----------------------------------------------------------
 
 // Texts of the preparation: the warnings become Python warnings.
@@ -367,6 +448,110 @@ py::tuple grid(const py::object& frequency, const py::object& acceleration, cons
     const size_t n = static_cast<size_t>(spec.count);
     return py::make_tuple(array_of<double>(n, [&](size_t i) { return static_cast<double>(spec.freq[i]); }),
                           array_of<double>(n, [&](size_t i) { return static_cast<double>(spec.accel[i]); }));
+}
+
+py::tuple srs(const py::object& accel, double sample_rate, const py::object& frequencies, const py::object& q,
+              const py::object& damping, const std::string& algorithm, bool residual, int64_t threads) {
+    std::optional<double> q_value;
+    CheckGrid grid;
+    const RecordCheck check =
+        srs_of(accel, sample_rate, frequencies, check_settings(q, damping, algorithm, "english", residual, threads, q_value),
+               grid);
+    const size_t n = check.srs.size();
+    return py::make_tuple(array_of<double>(n, [&](size_t j) { return check.srs[j].positive; }),
+                          array_of<double>(n, [&](size_t j) { return check.srs[j].negative; }));
+}
+
+py::tuple pvss(const py::object& accel, double sample_rate, const py::object& frequencies, const std::string& units,
+               const py::object& q, const py::object& damping, const std::string& algorithm, bool residual,
+               int64_t threads) {
+    std::optional<double> q_value;
+    CheckGrid grid;
+    const CheckSettings settings = check_settings(q, damping, algorithm, units, residual, threads, q_value);
+    const RecordCheck check = srs_of(accel, sample_rate, frequencies, settings, grid);
+    const double factor = reporting_factors(settings.units).velocity;
+    const size_t n = check.srs.size();
+    return py::make_tuple(
+        array_of<double>(n, [&](size_t j) { return pseudo_velocity(check.srs[j].positive, check.srs[j].freq, factor); }),
+        array_of<double>(n, [&](size_t j) { return pseudo_velocity(check.srs[j].negative, check.srs[j].freq, factor); }));
+}
+
+struct CheckResult {
+    py::object record, settings, units, srs, verdict;
+};
+
+CheckResult check(const py::object& accel, double sample_rate, const py::object& spec, const py::object& acceptance,
+               const py::object& q, const py::object& damping, const std::string& algorithm,
+               const std::string& spacing, const std::string& units, bool residual, bool remove_mean_all,
+               const py::object& pretrigger, double start_time, const std::string& name, int64_t threads) {
+    std::optional<double> q_value;
+    CheckSettings settings = check_settings(q, damping, algorithm, units, residual, threads, q_value);
+    choice(spacing, "spacing", {"1/3", "1/6", "1/12", "1/24"});
+    sample_rate_argument(sample_rate);
+    if (remove_mean_all && !pretrigger.is_none()) refuse("remove_mean and pretrigger: give one of them");
+
+    SrsSpec points;
+    std::string spec_name;
+    if (is_path(spec)) {
+        spec_name = path_text(spec);
+        DiscardText quiet;
+        load_spec_points(quiet, spec_name, points);
+    } else {
+        std::vector<float> freq, accel_points;
+        spec_points(spec, freq, accel_points);
+        set_spec_points(spec_points_name, freq.data(), accel_points.data(), static_cast<int32_t>(freq.size()), points);
+    }
+    const CheckGrid grid = check_grid(points, check_octave_fraction(spacing), spacing, true);
+    const std::optional<AcceptanceRules> rules = acceptance_argument(acceptance);
+    settings.rules = rules ? *rules : band_rules({});
+    check_band_ranges(settings.rules, std::vector<double>(grid.freq.begin(), grid.freq.end()));
+
+    // The samples as given, or a copy the mean is taken from.
+    DoubleArray samples = vector_argument(accel, "accel");
+    std::optional<double> mean_removed;
+    const bool copy = remove_mean_all || !pretrigger.is_none();
+    std::vector<double> own;
+    if (copy) {
+        own.assign(samples.data(), samples.data() + samples.size());
+        int64_t count = static_cast<int64_t>(own.size());
+        if (!pretrigger.is_none()) {
+            const double seconds = py::float_(pretrigger).cast<double>();
+            if (!(seconds > 0.0) || !std::isfinite(seconds)) refuse(format("pretrigger=%g is out of range: above 0", seconds));
+            count = pretrigger_samples(seconds, sample_rate);
+            if (count > static_cast<int64_t>(own.size())) {
+                refuse(format("\n Error: %s: --pretrigger %g sec is longer than the record (%lld samples, %g sec) \n",
+                              name.c_str(), seconds, static_cast<long long>(own.size()),
+                              static_cast<double>(own.size()) / sample_rate));
+            }
+        }
+        mean_removed = remove_mean(own, count);
+    }
+    const std::span<const double> values =
+        copy ? std::span<const double>(own) : std::span<const double>(samples.data(), static_cast<size_t>(samples.size()));
+    const RecordCheck result = check_record(CheckInput{values, sample_rate, start_time, name}, grid, settings);
+
+    CheckDescription description;
+    description.file = name;
+    description.algorithm = algorithm;
+    description.damping_ratio = static_cast<double>(settings.damping);
+    description.q = q_value;
+    description.spacing = spacing;
+    description.units = settings.units;
+    description.residual = residual;
+    description.mean_removed = mean_removed;
+    const Json document = Json::parse(check_json(description, result));
+    py::dict out;
+    for (const char* key : {"record", "settings", "units"}) out[key] = python_value(document[key]);
+    out["srs"] = columns(document["srs"], {{"frequency", 'd'},
+                                           {"spec", 'd'},
+                                           {"positive", 'd'},
+                                           {"negative", 'd'},
+                                           {"maximax", 'd'},
+                                           {"pseudo_velocity", 'd'},
+                                           {"margin_positive_db", 'd'},
+                                           {"margin_negative_db", 'd'}});
+    out["verdict"] = python_value(document["verdict"]);
+    return CheckResult{out["record"], out["settings"], out["units"], out["srs"], out["verdict"]};
 }
 
 SynthesisResult synthesize(const py::object& spec, int64_t trials, int64_t seed, const py::object& q,
@@ -502,6 +687,100 @@ Attributes:
                    py::str(r.optimum["displacement"]["trial"]).cast<std::string>() + " (displacement) and " +
                    py::str(r.optimum["acceleration"]["trial"]).cast<std::string>() + " (acceleration)>";
         });
+
+    py::class_<CheckResult>(m, "CheckResult", R"(The results of quorel.check, as quorel check --json holds them.
+
+Attributes:
+    record: dict of the record's figures: file (the name given), samples,
+        sample_rate (samples/sec), duration (sec), header_lines (0),
+        peak_acceleration and peak_time (sec), te and t10 (sec: first to
+        last sample at a third, a tenth of the peak), peak_velocity,
+        peak_displacement, end_velocity, end_displacement (trapezoid from
+        rest, in the velocity and displacement units).
+    settings: dict: algorithm, damping_ratio, q, spacing, units, residual,
+        mean_removed (the mean subtracted, or None).
+    units: dict of the unit labels: acceleration, velocity, displacement.
+    srs: dict of arrays at every grid frequency: frequency (Hz), spec,
+        positive, negative, maximax (acceleration unit), pseudo_velocity
+        (velocity unit), margin_positive_db, margin_negative_db.
+    verdict: dict: pass, bands (inside, points, share, min_share, pass per
+        band), above_nominal (the same, or None).)")
+        .def_readonly("record", &CheckResult::record)
+        .def_readonly("settings", &CheckResult::settings)
+        .def_readonly("units", &CheckResult::units)
+        .def_readonly("srs", &CheckResult::srs)
+        .def_readonly("verdict", &CheckResult::verdict)
+        .def("__repr__", [](const CheckResult& r) {
+            return "<quorel.CheckResult: " + py::str(r.record["file"]).cast<std::string>() + ", " +
+                   (r.verdict["pass"].cast<bool>() ? "PASS" : "FAIL") + ">";
+        });
+
+    m.def("srs", &srs, py::arg("accel"), py::arg("sample_rate"), py::arg("frequencies"), py::kw_only(),
+          py::arg_v("q", py::none(), "10"), py::arg("damping") = py::none(), py::arg("algorithm") = "smallwood",
+          py::arg("residual") = true, py::arg("threads") = 0,
+          R"(The shock response spectrum of an acceleration history, as quorel check computes it.
+
+Every frequency's oscillator runs over the samples (double coefficients and
+state, one fused multiply-add chain per step), then, with residual, for one
+period of its own frequency with zero input; each peak is rounded to float
+once.
+
+Args:
+    accel: the acceleration samples (any unit), uniform in time; a float64
+        C-contiguous array is read in place.
+    sample_rate: samples/sec.
+    frequencies: natural frequencies (Hz), ascending, 1 to 1000 of them,
+        each at most sample_rate / 4 (a UserWarning above sample_rate / 10).
+    q: damping as Q, above 0.5 (10 when neither q nor damping is given).
+    damping: damping as a ratio of critical, 0 <= damping < 1 (not with q).
+    algorithm: "smallwood" (ramp invariant) or "kelly-richman".
+    residual: also follow each oscillator one period past the last sample.
+    threads: 0 (every hardware thread) to 1024; the same numbers for any.
+
+Returns:
+    (positive, negative): float64 arrays, the largest positive response and
+    the magnitude of the most negative one, in the unit of accel.)");
+
+    m.def("pvss", &pvss, py::arg("accel"), py::arg("sample_rate"), py::arg("frequencies"), py::kw_only(),
+          py::arg("units") = "english", py::arg_v("q", py::none(), "10"), py::arg("damping") = py::none(),
+          py::arg("algorithm") = "smallwood", py::arg("residual") = true, py::arg("threads") = 0,
+          R"(The pseudo-velocity shock spectrum of an acceleration history.
+
+PV = SRS x g / (2 pi f) of each polarity of quorel.srs: in/sec for accel in
+G with units="english", m/sec for G with "metric" and for m/sec^2 with "si".
+The other arguments are those of quorel.srs.
+
+Returns:
+    (positive, negative): float64 arrays of pseudo velocity.)");
+
+    m.def("check", &check, py::arg("accel"), py::arg("sample_rate"), py::arg("spec"), py::kw_only(),
+          py::arg("acceptance") = py::none(), py::arg_v("q", py::none(), "10"), py::arg("damping") = py::none(),
+          py::arg("algorithm") = "smallwood", py::arg("spacing") = "1/6", py::arg("units") = "english",
+          py::arg("residual") = true, py::arg("remove_mean") = false, py::arg("pretrigger") = py::none(),
+          py::arg("start_time") = 0.0, py::arg("name") = "record", py::arg("threads") = 0,
+          R"(Judges a recorded shock against a specification, as quorel check does.
+
+Args:
+    accel: the recorded acceleration samples, uniform in time, in G (m/sec^2
+        with units="si"); a float64 C-contiguous array is read in place
+        (copied only to take a mean off).
+    sample_rate: samples/sec.
+    spec: a specification file (str or os.PathLike) or a (frequency,
+        acceleration) pair: the SRS is computed on its octave grid.
+    acceptance: the rules: a TOML file or a dict with its keys (see
+        quorel.synthesize); default: +-3 dB and +-6 dB on each polarity.
+    q, damping, algorithm, residual, threads: as for quorel.srs.
+    spacing: grid spacing: "1/3", "1/6", "1/12" or "1/24" octave (at most
+        1000 frequencies).
+    units: "english" (in/sec, in), "metric" (m/sec, mm, accel in G) or "si"
+        (m/sec, mm, accel in m/sec^2).
+    remove_mean: subtract the mean of the whole record first.
+    pretrigger: or subtract the mean of its first `pretrigger` seconds.
+    start_time: the time of the first sample, sec.
+    name: the record's name in the results and messages.
+
+Returns:
+    CheckResult: record figures, settings, units, srs and verdict.)");
 
     m.def("read_spec", &read_spec, py::arg("path"), R"(Reads a specification file with the engine's reader.
 

@@ -85,16 +85,30 @@ bool column_number(const std::string& text, int32_t& number) {
     return true;
 }
 
-float octave_fraction_of(const std::string& spacing) {
+int32_t units_of(const std::string& units) { return units == "english" ? 1 : (units == "metric" ? 2 : 3); }
+
+}  // namespace
+
+float check_octave_fraction(const std::string& spacing) {
     if (spacing == "1/3") return octave_fraction_for_answer(1);
     if (spacing == "1/12") return octave_fraction_for_answer(3);
     if (spacing == "1/24") return static_cast<float>(1.0 / 24.0);
     return octave_fraction_for_answer(2);
 }
 
-int32_t units_of(const std::string& units) { return units == "english" ? 1 : (units == "metric" ? 2 : 3); }
-
-}  // namespace
+CheckGrid check_grid(const SrsSpec& points, float fraction, const std::string& spacing, bool with_spec) {
+    const OctaveGrid octave = octave_grid(points, fraction, max_check_frequencies);
+    if (octave.points > max_check_frequencies) {
+        throw QuorelError(format("\n Error: the grid from %g to %g Hz at %s octave holds more than %ld frequencies: "
+                                 "take a coarser spacing or a narrower range \n",
+                                 static_cast<double>(points.input_freq[0]), static_cast<double>(points.last_input_freq),
+                                 spacing.c_str(), static_cast<long>(max_check_frequencies)));
+    }
+    CheckGrid grid;
+    grid.freq = octave.freq;
+    if (with_spec) grid.spec = octave.accel;
+    return grid;
+}
 
 CLI::App* add_check_command(CLI::App& app, CheckCommand& c, OptionWords& words) {
     CLI::App* check = app.add_subcommand(
@@ -241,17 +255,7 @@ CheckGrid grid_of(const CheckCommand& c, float fraction, std::vector<SpecPoint>&
         points.input_accel[0] = points.input_accel[1] = points.last_input_accel = 1.0f;
         points.input_count = 2;
     }
-    const OctaveGrid octave = octave_grid(points, fraction, max_check_frequencies);
-    if (octave.points > max_check_frequencies) {
-        throw QuorelError(format("\n Error: the grid from %g to %g Hz at %s octave holds more than %ld frequencies: "
-                                 "take a coarser spacing or a narrower range \n",
-                                 static_cast<double>(points.input_freq[0]), static_cast<double>(points.last_input_freq),
-                                 c.spacing.c_str(), static_cast<long>(max_check_frequencies)));
-    }
-    CheckGrid grid;
-    grid.freq = octave.freq;
-    if (!c.spec_file.empty()) grid.spec = octave.accel;
-    return grid;
+    return check_grid(points, fraction, c.spacing, !c.spec_file.empty());
 }
 
 std::string q_text(const std::optional<double>& q, double damping) {
@@ -331,7 +335,7 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
     }
     settings.units = units_of(c.units);
     set_unit_labels(settings);
-    const float fraction = octave_fraction_of(c.spacing);
+    const float fraction = check_octave_fraction(c.spacing);
 
     // Everything is read and validated before anything is written.
     std::optional<AcceptanceRules> rules_file;

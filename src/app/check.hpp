@@ -15,6 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "report/check.hpp"
+#include "spec/srs_spec.hpp"
+
 namespace quorel {
 
 struct CheckCommand {
@@ -45,6 +48,14 @@ class OptionWords;
 // The `check` subcommand of `app`, its options read into `c`, what each
 // takes told in `words`.
 CLI::App* add_check_command(CLI::App& app, CheckCommand& c, OptionWords& words);
+
+// The octave fraction of a spacing: "1/3", "1/6", "1/12" or "1/24".
+float check_octave_fraction(const std::string& spacing);
+
+// The check grid of a specification's as-read points at that spacing (at most
+// max_check_frequencies, else QuorelError), with the specification on it when
+// `with_spec`.
+CheckGrid check_grid(const SrsSpec& points, float fraction, const std::string& spacing, bool with_spec);
 
 // Runs a parsed check command; returns the exit status.  Tables and the JSON
 // document go to `out`, warnings and errors to `err`.

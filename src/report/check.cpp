@@ -12,6 +12,7 @@
 #include "base/format.hpp"
 #include "base/numeric.hpp"
 #include "base/run_settings.hpp"
+#include "base/stop_request.hpp"
 #include "report/json_values.hpp"
 #include "srs/filter_bank.hpp"
 #include "srs/srs.hpp"
@@ -186,7 +187,10 @@ std::vector<RecordCheck> check_records(const std::vector<CheckInput>& inputs, co
     // frequency ranges as well.
     const int32_t threads = std::max(settings.threads, 1);
     const int32_t records = static_cast<int32_t>(std::max<size_t>(inputs.size(), 1));
-    const int32_t pieces = (threads + records - 1) / records;
+    // A caller that may stop the work gets it in lane blocks, each a short pass
+    // over the samples (the peaks do not depend on the split).
+    const int32_t pieces = settings.stop != nullptr ? (count + srs_lane_pad - 1) / srs_lane_pad
+                                                    : (threads + records - 1) / records;
     std::vector<Task> tasks;
     for (size_t r = 0; r < inputs.size(); ++r) {
         const float dt = static_cast<float>(1.0 / inputs[r].sample_rate);
@@ -199,6 +203,7 @@ std::vector<RecordCheck> check_records(const std::vector<CheckInput>& inputs, co
     }
 
     run_tasks(tasks.size(), threads, [&](size_t i) {
+        check_stop(settings.stop);
         const Task& task = tasks[i];
         const CheckInput& input = inputs[task.record];
         if (task.figures) {

@@ -8,6 +8,7 @@
 //
 // Memory: beside the samples (held by the caller) only what the grid needs and
 // the reduced histories of a picture; nothing of size samples x frequencies.
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -34,6 +35,9 @@ struct CheckSettings {
     int32_t threads = 1;       // over records and frequency ranges
     AcceptanceRules rules;     // judged when the grid has a specification
     int64_t envelope_groups = 0;   // > 0: keep the reduced histories for a picture
+    // Nonzero once the caller gives up (a StopRequest's signal): the work ends
+    // within one lane block of frequencies, throwing interrupted_message.
+    const std::atomic<int>* stop = nullptr;
 };
 
 // One record's samples: uniform in time from start_time at sample_rate.
