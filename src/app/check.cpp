@@ -304,8 +304,8 @@ void draw_record(const CheckCommand& c, const CheckDescription& d, const RecordC
         plot::PvssPicture pvss;
         pvss.names = {stem + "_pvss.svg", stem + "_pvss.gp"};
         pvss.description = "# Pseudo-velocity shock spectrum of a measured record (quorel check).\n";
-        pvss.title = format("Pseudo-velocity shock spectrum of %s, %s%s", d.file.c_str(), damping.c_str(),
-                            against.c_str());
+        // The tripartite page is narrow: a short title.
+        pvss.title = format("PVSS of %s, %s", d.file.c_str(), damping.c_str());
         const plot::RunUnits units = d.units == 1   ? plot::RunUnits{"G", "in/sec", "in"}
                                      : d.units == 2 ? plot::RunUnits{"G", "m/sec", "mm"}
                                                     : plot::RunUnits{"m/sec^2", "m/sec", "mm"};

@@ -184,13 +184,17 @@ std::vector<RecordCheck> check_records(const std::vector<CheckInput>& inputs, co
     std::vector<std::vector<double>> positive(inputs.size()), negative(inputs.size());
 
     // With fewer records than threads each record's grid is shared out in
-    // frequency ranges as well.
+    // frequency ranges as well, four per thread, so that the threads finish
+    // together although the figures of a record are one task.  A range costs
+    // its share of the passes over the samples and no more: the kernel runs
+    // its lane groups one after the other either way.
     const int32_t threads = std::max(settings.threads, 1);
     const int32_t records = static_cast<int32_t>(std::max<size_t>(inputs.size(), 1));
     // A caller that may stop the work gets it in lane blocks, each a short pass
-    // over the samples (the peaks do not depend on the split).
+    // over the samples.
     const int32_t pieces = settings.stop != nullptr ? (count + srs_lane_pad - 1) / srs_lane_pad
-                                                    : (threads + records - 1) / records;
+                           : threads > 1            ? 4 * ((threads + records - 1) / records)
+                                                    : 1;
     std::vector<Task> tasks;
     for (size_t r = 0; r < inputs.size(); ++r) {
         const float dt = static_cast<float>(1.0 / inputs[r].sample_rate);

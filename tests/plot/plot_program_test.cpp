@@ -460,7 +460,7 @@ TEST(PlotProgram, DrawsARunInAnotherFolder) {
     EXPECT_EQ(err.str(), "");
     EXPECT_NE(out.str().find(format("\n Plots: run/srs_%ld.svg  run/history_%ld.svg \n", t, t)), std::string::npos);
     EXPECT_TRUE(files_ending({".svg", ".gp", ".part"}).empty());   // nothing outside the run's folder
-    // The script redraws from inside the folder, reading the run's files there.
+    // The script redraws from inside the folder (its series are inline).
     fs::remove(format("run/srs_%ld.svg", t));
     EXPECT_EQ(std::system(format("cd run && gnuplot srs_%ld.gp", t).c_str()), 0);
     EXPECT_TRUE(testing::file_exists(format("run/srs_%ld.svg", t)));
