@@ -14,6 +14,7 @@
 #include "base/error.hpp"
 #include "base/exit_status.hpp"
 #include "base/format.hpp"
+#include "base/guarded.hpp"
 #include "base/output_file.hpp"
 #include "base/run_settings.hpp"
 #include "plot/gnuplot_process.hpp"
@@ -497,26 +498,7 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
 }  // namespace
 
 int run_check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
-    int status = exit_run_error;
-    try {
-        status = check(c, out, err);
-    } catch (const QuorelError& error) {
-        out.flush();
-        err << error.what();
-        status = exit_run_error;
-    } catch (const std::bad_alloc&) {
-        out.flush();
-        err << "\n Error: out of memory \n";
-        status = exit_run_error;
-    } catch (const std::exception& error) {
-        out.flush();
-        err << format("\n Error: %s \n", error.what());
-        status = exit_run_error;
-    }
-    out.flush();
-    err.flush();
-    if (!out) status = exit_run_error;
-    return status;
+    return guarded_status(out, err, [&] { return check(c, out, err); });
 }
 
 }  // namespace quorel

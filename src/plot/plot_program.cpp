@@ -20,6 +20,7 @@
 #include "base/format.hpp"
 #include "base/output_file.hpp"
 #include "base/stop_request.hpp"
+#include "base/guarded.hpp"
 #include "base/option_words.hpp"
 #include "base/version.hpp"
 #include "spec/acceptance.hpp"
@@ -390,28 +391,6 @@ int draw(const PlotRequest& request, std::ostream& out, std::ostream& err) {
     return any_fail && request.require_pass ? exit_not_met : exit_success;
 }
 
-// Runs `body`; a QuorelError or another exception becomes its message on err
-// (after everything printed to out) and exit_run_error.
-template <class Body>
-int guarded(std::ostream& out, std::ostream& err, const Body& body) {
-    int status = exit_run_error;
-    try {
-        status = body();
-    } catch (const QuorelError& error) {
-        out.flush();
-        err << error.what();
-        status = exit_run_error;
-    } catch (const std::exception& error) {
-        out.flush();
-        err << format("\n Error: %s \n", error.what());
-        status = exit_run_error;
-    }
-    out.flush();
-    err.flush();
-    if (!out) status = exit_run_error;
-    return status;
-}
-
 }  // namespace
 
 void check_gnuplot_runs() {
@@ -423,12 +402,12 @@ void check_gnuplot_runs() {
 }
 
 int draw_run(const PlotRequest& request, std::ostream& out, std::ostream& err) {
-    return guarded(out, err, [&] { return draw(request, out, err); });
+    return guarded_status(out, err, [&] { return draw(request, out, err); });
 }
 
 int run_plot_program(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     Arguments a;
-    const int status = guarded(out, err, [&] {
+    const int status = guarded_status(out, err, [&] {
         a = parse_arguments(args);
         out << a.help;
         return exit_success;
