@@ -19,6 +19,7 @@
 #include "base/console.hpp"
 #include "base/error.hpp"
 #include "base/format.hpp"
+#include "base/guarded.hpp"
 #include "base/option_words.hpp"
 #include "base/version.hpp"
 #include "engine/engine.hpp"
@@ -385,22 +386,7 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
     }
     if (check->parsed()) return run_check(check_command, out, err);
 
-    int status = exit_run_error;
-    try {
-        status = run(c, out, err, err_is_terminal, stop);
-    } catch (const QuorelError& error) {
-        out.flush();
-        err << error.what();
-    } catch (const std::bad_alloc&) {
-        out.flush();
-        err << "\n Error: out of memory \n";
-    } catch (const std::exception& error) {
-        out.flush();
-        err << format("\n Error: %s \n", error.what());
-    }
-    out.flush();
-    err.flush();
-    if (!out) status = exit_run_error;
+    int status = guarded_status(out, err, [&] { return run(c, out, err, err_is_terminal, stop); });
     // A run that failed because a signal stopped it.
     if (status == exit_run_error && stop != nullptr && stop->signal.load() != 0) {
         status = interrupted_status(stop->signal.load());
