@@ -10,7 +10,7 @@
 #include "base/random.hpp"
 #include "base/run_settings.hpp"
 #include "record/record_reader.hpp"
-#include "spec/srs_spec.hpp"
+#include "specification/srs_spec.hpp"
 #include "srs/filter_bank.hpp"
 #include "srs/srs.hpp"
 #include "wavelet/generation.hpp"

@@ -22,10 +22,10 @@
 #include "app/dialogue.hpp"
 #include "base/error.hpp"
 #include "record/record_reader.hpp"
-#include "spec/acceptance.hpp"
-#include "spec/resample.hpp"
-#include "spec/spec_reader.hpp"
-#include "spec/srs_spec.hpp"
+#include "acceptance/acceptance.hpp"
+#include "specification/resample.hpp"
+#include "specification/spec_reader.hpp"
+#include "specification/srs_spec.hpp"
 
 namespace quorel::fuzz {
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app/check.hpp"
-#include "app/run_request.hpp"
+#include "engine/run_request.hpp"
 #include "base/capacity.hpp"
 #include "base/error.hpp"
 #include "base/format.hpp"
@@ -26,13 +26,13 @@
 #include "engine/engine.hpp"
 #include "engine/time_grid.hpp"
 #include "long_call.hpp"
-#include "report/check.hpp"
+#include "check/check.hpp"
 #include "report/result_files.hpp"
 #include "report/summary.hpp"
-#include "spec/acceptance.hpp"
-#include "spec/compliance.hpp"
-#include "spec/resample.hpp"
-#include "spec/spec_reader.hpp"
+#include "acceptance/acceptance.hpp"
+#include "acceptance/compliance.hpp"
+#include "specification/resample.hpp"
+#include "specification/spec_reader.hpp"
 #include "wavelet/synthesis.hpp"
 #include "wavelet/velocity_displacement.hpp"
 

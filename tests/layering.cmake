@@ -1,18 +1,30 @@
 cmake_minimum_required(VERSION 3.25)
 # Includes point downward only: each folder of src/ may include itself and
-# the folders below it, nothing above.
+# the folders listed for it, nothing above.  From the ground up:
+#   base; specification; acceptance; record (measured records, on base alone);
+#   srs; wavelet; feasibility; report; engine; check (judging records);
+#   plot (drawing); app (the front ends).
 set(allowed_base base)
-set(allowed_spec base spec)
-# Measured records stand beside the specification: both rest on base alone.
+set(allowed_specification base specification)
+set(allowed_acceptance base specification acceptance)
 set(allowed_record base record)
-set(allowed_srs base spec record srs)
-set(allowed_wavelet base spec record srs wavelet)
-set(allowed_report base spec record srs wavelet report)
-set(allowed_engine base spec record srs wavelet report engine)
-set(allowed_app base spec record srs wavelet report engine plot app)
-set(allowed_plot base spec record plot)
+set(allowed_srs base specification acceptance record srs)
+set(allowed_wavelet base specification acceptance record srs wavelet)
+set(allowed_feasibility base specification acceptance srs wavelet feasibility)
+set(allowed_report base specification acceptance record srs wavelet feasibility report)
+set(allowed_engine base specification acceptance record srs wavelet feasibility report engine)
+set(allowed_check base specification acceptance record srs wavelet feasibility report check)
+set(allowed_plot base specification acceptance record plot)
+set(allowed_app base specification acceptance record srs wavelet feasibility report engine check plot app)
+set(folders base specification acceptance record srs wavelet feasibility report engine check plot app)
 set(failures "")
-foreach(folder base spec record srs wavelet report engine app plot)
+file(GLOB present LIST_DIRECTORIES true RELATIVE ${SRC} ${SRC}/*)
+foreach(folder IN LISTS present)
+  if(IS_DIRECTORY ${SRC}/${folder} AND NOT folder IN_LIST folders)
+    string(APPEND failures "\n  ${SRC}/${folder}: a folder the layering does not place")
+  endif()
+endforeach()
+foreach(folder IN LISTS folders)
   file(GLOB sources ${SRC}/${folder}/*.hpp ${SRC}/${folder}/*.cpp)
   foreach(source IN LISTS sources)
     file(STRINGS ${source} includes REGEX "^#include \"[a-z]+/")

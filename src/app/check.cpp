@@ -21,11 +21,11 @@
 #include "plot/gnuplot_script.hpp"
 #include "plot/pvss.hpp"
 #include "record/record_reader.hpp"
-#include "report/check.hpp"
-#include "spec/acceptance.hpp"
-#include "spec/compliance.hpp"
-#include "spec/resample.hpp"
-#include "spec/spec_reader.hpp"
+#include "check/check.hpp"
+#include "acceptance/acceptance.hpp"
+#include "acceptance/compliance.hpp"
+#include "specification/resample.hpp"
+#include "specification/spec_reader.hpp"
 #include "srs/filter_bank.hpp"
 
 namespace quorel {

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "report/check.hpp"
-#include "spec/srs_spec.hpp"
+#include "check/check.hpp"
+#include "specification/srs_spec.hpp"
 
 namespace quorel {
 

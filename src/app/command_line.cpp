@@ -1,6 +1,6 @@
 #include "app/command_line.hpp"
 
-#include "app/run_request.hpp"
+#include "engine/run_request.hpp"
 
 #include <CLI/CLI.hpp>
 
@@ -25,10 +25,10 @@
 #include "engine/engine.hpp"
 #include "engine/time_grid.hpp"
 #include "plot/plot_program.hpp"
-#include "report/bounds.hpp"
-#include "spec/acceptance.hpp"
-#include "spec/resample.hpp"
-#include "spec/spec_reader.hpp"
+#include "feasibility/bounds.hpp"
+#include "acceptance/acceptance.hpp"
+#include "specification/resample.hpp"
+#include "specification/spec_reader.hpp"
 
 namespace quorel {
 

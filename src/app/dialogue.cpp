@@ -9,8 +9,8 @@
 #include "base/error.hpp"
 #include "base/format.hpp"
 #include "engine/time_grid.hpp"
-#include "spec/resample.hpp"
-#include "spec/spec_reader.hpp"
+#include "specification/resample.hpp"
+#include "specification/spec_reader.hpp"
 
 namespace quorel {
 

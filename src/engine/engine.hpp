@@ -10,11 +10,11 @@
 #include "base/stop_request.hpp"
 #include "engine/run_reporter.hpp"
 #include "engine/trial_loop.hpp"
-#include "report/bounds.hpp"
-#include "report/drive_limits.hpp"
+#include "feasibility/bounds.hpp"
+#include "feasibility/drive_limits.hpp"
 #include "report/final_report.hpp"
-#include "spec/acceptance.hpp"
-#include "spec/srs_spec.hpp"
+#include "acceptance/acceptance.hpp"
+#include "specification/srs_spec.hpp"
 
 namespace quorel {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "base/run_settings.hpp"
-#include "spec/srs_spec.hpp"
+#include "specification/srs_spec.hpp"
 
 namespace quorel {
 

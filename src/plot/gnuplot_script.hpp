@@ -13,7 +13,7 @@
 
 #include "base/envelope.hpp"
 #include "plot/pvss.hpp"
-#include "spec/compliance.hpp"
+#include "acceptance/compliance.hpp"
 
 namespace quorel::plot {
 

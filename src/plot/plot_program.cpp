@@ -9,7 +9,7 @@
 #include <ostream>
 #include <sstream>
 
-#include "spec/compliance.hpp"
+#include "acceptance/compliance.hpp"
 #include "plot/gnuplot_process.hpp"
 #include "plot/gnuplot_script.hpp"
 #include "plot/pvss.hpp"
@@ -23,8 +23,8 @@
 #include "base/guarded.hpp"
 #include "base/option_words.hpp"
 #include "base/version.hpp"
-#include "spec/acceptance.hpp"
-#include "spec/spec_reader.hpp"
+#include "acceptance/acceptance.hpp"
+#include "specification/spec_reader.hpp"
 
 namespace quorel::plot {
 

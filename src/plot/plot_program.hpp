@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "spec/compliance.hpp"
-#include "spec/acceptance.hpp"
+#include "acceptance/compliance.hpp"
+#include "acceptance/acceptance.hpp"
 
 namespace quorel::plot {
 

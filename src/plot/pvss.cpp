@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "base/format.hpp"
-#include "spec/compliance.hpp"
+#include "acceptance/compliance.hpp"
 
 namespace quorel::plot {
 

@@ -6,7 +6,7 @@
 #include "base/error.hpp"
 #include "base/format.hpp"
 #include "record/numeric_fields.hpp"
-#include "spec/spec_reader.hpp"
+#include "specification/spec_reader.hpp"
 
 namespace quorel::plot {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/envelope.hpp"
-#include "spec/compliance.hpp"
+#include "acceptance/compliance.hpp"
 
 namespace quorel::plot {
 

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "base/run_settings.hpp"
-#include "spec/acceptance.hpp"
+#include "acceptance/acceptance.hpp"
 
 namespace quorel {
 

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "report/trial_table.hpp"
-#include "spec/srs_spec.hpp"
+#include "specification/srs_spec.hpp"
 
 namespace quorel {
 

@@ -5,7 +5,7 @@
 
 #include "base/run_settings.hpp"
 #include "report/trial_table.hpp"
-#include "spec/srs_spec.hpp"
+#include "specification/srs_spec.hpp"
 #include "wavelet/wavelet_set.hpp"
 
 namespace quorel {

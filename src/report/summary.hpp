@@ -7,12 +7,12 @@
 #include <string>
 
 #include "base/run_settings.hpp"
-#include "report/bounds.hpp"
-#include "report/drive_limits.hpp"
+#include "feasibility/bounds.hpp"
+#include "feasibility/drive_limits.hpp"
 #include "report/final_report.hpp"
-#include "spec/acceptance.hpp"
+#include "acceptance/acceptance.hpp"
 #include "report/trial_table.hpp"
-#include "spec/srs_spec.hpp"
+#include "specification/srs_spec.hpp"
 
 namespace quorel {
 

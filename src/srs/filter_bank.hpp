@@ -13,7 +13,7 @@
 
 #include "base/capacity.hpp"
 #include "base/run_settings.hpp"
-#include "spec/srs_spec.hpp"
+#include "specification/srs_spec.hpp"
 
 namespace quorel {
 

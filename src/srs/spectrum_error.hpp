@@ -7,8 +7,8 @@
 #include <string>
 
 #include "base/capacity.hpp"
-#include "spec/acceptance.hpp"
-#include "spec/srs_spec.hpp"
+#include "acceptance/acceptance.hpp"
+#include "specification/srs_spec.hpp"
 #include "srs/srs.hpp"
 
 namespace quorel {

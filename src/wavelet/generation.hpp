@@ -6,7 +6,7 @@
 
 #include "base/random.hpp"
 #include "base/run_settings.hpp"
-#include "spec/srs_spec.hpp"
+#include "specification/srs_spec.hpp"
 #include "wavelet/wavelet_set.hpp"
 
 namespace quorel {

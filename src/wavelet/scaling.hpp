@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "spec/srs_spec.hpp"
+#include "specification/srs_spec.hpp"
 #include "srs/srs.hpp"
 
 namespace quorel {

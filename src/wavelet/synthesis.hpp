@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "base/run_settings.hpp"
-#include "spec/srs_spec.hpp"
+#include "specification/srs_spec.hpp"
 #include "wavelet/wavelet_set.hpp"
 
 namespace quorel {

@@ -4,7 +4,7 @@
 
 #include "base/error.hpp"
 #include "base/run_settings.hpp"
-#include "spec/srs_spec.hpp"
+#include "specification/srs_spec.hpp"
 #include "srs/srs.hpp"
 #include "wavelet/wavelet_set.hpp"
 

@@ -3,7 +3,7 @@
 
 #include "base/console.hpp"
 #include "base/run_settings.hpp"
-#include "spec/srs_spec.hpp"
+#include "specification/srs_spec.hpp"
 #include "wavelet/wavelet_set.hpp"
 
 namespace quorel {

@@ -19,7 +19,7 @@
 
 #include "app/command_line.hpp"
 #include "base/format.hpp"
-#include "report/bounds.hpp"
+#include "feasibility/bounds.hpp"
 #include "srs/srs.hpp"
 #include "support/test_support.hpp"
 

@@ -8,7 +8,7 @@
 #include "app/dialogue.hpp"
 #include "base/random.hpp"
 #include "engine/trial_loop.hpp"
-#include "spec/resample.hpp"
+#include "specification/resample.hpp"
 #include "srs/spectrum_error.hpp"
 #include "support/test_support.hpp"
 #include "wavelet/generation.hpp"

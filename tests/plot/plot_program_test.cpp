@@ -14,7 +14,7 @@
 #include "base/format.hpp"
 #include "base/version.hpp"
 #include "plot/plot_program.hpp"
-#include "spec/acceptance.hpp"
+#include "acceptance/acceptance.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {

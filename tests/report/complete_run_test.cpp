@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "base/format.hpp"
-#include "spec/resample.hpp"
+#include "specification/resample.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {

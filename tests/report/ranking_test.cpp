@@ -8,7 +8,7 @@
 
 #include "report/ranking.hpp"
 #include "report/trial_table.hpp"
-#include "spec/srs_spec.hpp"
+#include "specification/srs_spec.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {

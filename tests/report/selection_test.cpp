@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "report/drive_limits.hpp"
+#include "feasibility/drive_limits.hpp"
 #include "report/selection.hpp"
 #include "app/dialogue.hpp"
 #include "report/trial_table.hpp"

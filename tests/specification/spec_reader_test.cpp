@@ -5,7 +5,7 @@
 #include <string>
 
 #include "base/error.hpp"
-#include "spec/spec_reader.hpp"
+#include "specification/spec_reader.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {

@@ -11,9 +11,9 @@
 #include "base/console.hpp"
 #include "base/run_settings.hpp"
 #include "engine/engine.hpp"
-#include "report/drive_limits.hpp"
-#include "spec/acceptance.hpp"
-#include "spec/srs_spec.hpp"
+#include "feasibility/drive_limits.hpp"
+#include "acceptance/acceptance.hpp"
+#include "specification/srs_spec.hpp"
 
 namespace quorel {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "base/numeric.hpp"
-#include "report/bounds.hpp"
+#include "feasibility/bounds.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {

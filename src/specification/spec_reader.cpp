@@ -1,4 +1,4 @@
-#include "spec/spec_reader.hpp"
+#include "specification/spec_reader.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "spec/srs_spec.hpp"
+#include "specification/srs_spec.hpp"
 
 namespace quorel {
 

@@ -1,10 +1,10 @@
-#include "app/run_request.hpp"
+#include "engine/run_request.hpp"
 
 #include "base/error.hpp"
 #include "engine/time_grid.hpp"
-#include "report/bounds.hpp"
-#include "spec/resample.hpp"
-#include "spec/spec_reader.hpp"
+#include "feasibility/bounds.hpp"
+#include "specification/resample.hpp"
+#include "specification/spec_reader.hpp"
 
 namespace quorel {
 

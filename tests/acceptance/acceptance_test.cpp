@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "base/error.hpp"
-#include "spec/acceptance.hpp"
+#include "acceptance/acceptance.hpp"
 
 namespace quorel {
 namespace {

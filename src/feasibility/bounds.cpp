@@ -1,4 +1,4 @@
-#include "report/bounds.hpp"
+#include "feasibility/bounds.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "spec/acceptance.hpp"
+#include "acceptance/acceptance.hpp"
 
 namespace quorel {
 

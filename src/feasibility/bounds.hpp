@@ -34,7 +34,7 @@
 #include <string>
 
 #include "base/run_settings.hpp"
-#include "report/drive_limits.hpp"
+#include "feasibility/drive_limits.hpp"
 
 namespace quorel {
 

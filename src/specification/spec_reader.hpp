@@ -2,7 +2,7 @@
 #include <string>
 
 #include "base/console.hpp"
-#include "spec/srs_spec.hpp"
+#include "specification/srs_spec.hpp"
 
 namespace quorel {
 

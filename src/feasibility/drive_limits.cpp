@@ -1,4 +1,4 @@
-#include "report/drive_limits.hpp"
+#include "feasibility/drive_limits.hpp"
 
 #include <algorithm>
 

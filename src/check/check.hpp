@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "base/envelope.hpp"
-#include "spec/acceptance.hpp"
-#include "spec/compliance.hpp"
+#include "acceptance/acceptance.hpp"
+#include "acceptance/compliance.hpp"
 
 namespace quorel {
 

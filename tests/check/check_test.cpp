@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "base/error.hpp"
-#include "report/check.hpp"
+#include "check/check.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {

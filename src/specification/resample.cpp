@@ -1,4 +1,4 @@
-#include "spec/resample.hpp"
+#include "specification/resample.hpp"
 
 #include <array>
 #include <cmath>

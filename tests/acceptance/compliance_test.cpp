@@ -8,7 +8,7 @@
 
 #include "base/error.hpp"
 #include "base/format.hpp"
-#include "spec/compliance.hpp"
+#include "acceptance/compliance.hpp"
 
 namespace quorel {
 namespace {

@@ -1,4 +1,4 @@
-#include "report/check.hpp"
+#include "check/check.hpp"
 
 #include <algorithm>
 #include <atomic>

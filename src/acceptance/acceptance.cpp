@@ -1,4 +1,4 @@
-#include "spec/acceptance.hpp"
+#include "acceptance/acceptance.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "spec/compliance.hpp"
+#include "acceptance/compliance.hpp"
 
 #include <algorithm>
 #include <cmath>

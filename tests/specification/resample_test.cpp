@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "spec/resample.hpp"
+#include "specification/resample.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {
