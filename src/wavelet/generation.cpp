@@ -28,7 +28,7 @@ int32_t fit_half_sines(int32_t start, float delay, float freq, float duration) {
     return n;
 }
 
-void synth3(RandomGenerator& rng, const SrsSpec& spec, const RunSettings& settings, int32_t trial, WaveletSet& set) {
+void chained_layout(RandomGenerator& rng, const SrsSpec& spec, const RunSettings& settings, int32_t trial, WaveletSet& set) {
     const int32_t n = set.count;
     float* amplitude = set.amplitude_row(trial);
     int32_t* nhs = set.nhs_row(trial);
@@ -67,7 +67,7 @@ void synth3(RandomGenerator& rng, const SrsSpec& spec, const RunSettings& settin
     no_layout();
 }
 
-void synth1(RandomGenerator& rng, const SrsSpec& spec, const RunSettings& settings, int32_t trial, WaveletSet& set) {
+void independent_layout(RandomGenerator& rng, const SrsSpec& spec, const RunSettings& settings, int32_t trial, WaveletSet& set) {
     const int32_t n = set.count;
     float* amplitude = set.amplitude_row(trial);
     int32_t* nhs = set.nhs_row(trial);
@@ -98,9 +98,9 @@ double generate_trial(RandomGenerator& rng, const SrsSpec& spec, const RunSettin
     double exponent = 0.5;
     if (random_unit(rng) < 0.4) exponent = 0.4 + 0.1 * random_unit(rng);
     if (strategy == 6) {
-        synth1(rng, spec, settings, trial, set);
+        independent_layout(rng, spec, settings, trial, set);
     } else {
-        synth3(rng, spec, settings, trial, set);
+        chained_layout(rng, spec, settings, trial, set);
     }
     strategy = strategy + 1;
     if (strategy == 7) strategy = 1;

@@ -18,10 +18,10 @@ inline constexpr int32_t max_generation_attempts = 1000000;
 // Chained layout (strategies 1-5): from the highest frequency, which starts at
 // 0, each lower wavelet starts k * 1.5 of its own periods after the next higher
 // one; one shared starting NHS; alternating or all-positive signs.
-void synth3(RandomGenerator& rng, const SrsSpec& spec, const RunSettings& settings, int32_t trial, WaveletSet& set);
+void chained_layout(RandomGenerator& rng, const SrsSpec& spec, const RunSettings& settings, int32_t trial, WaveletSet& set);
 
 // Independent layout (strategy 6): random sign, delay and NHS per wavelet.
-void synth1(RandomGenerator& rng, const SrsSpec& spec, const RunSettings& settings, int32_t trial, WaveletSet& set);
+void independent_layout(RandomGenerator& rng, const SrsSpec& spec, const RunSettings& settings, int32_t trial, WaveletSet& set);
 
 // Largest N = start - 2m for which the wavelet ends strictly before the duration
 // (a value below 3 means it cannot fit):

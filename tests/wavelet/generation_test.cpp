@@ -72,7 +72,7 @@ TEST(WaveletGenerationChained, ThreeDrawsAndTheLayoutTheyGive) {
         const int32_t n0 = std::max(5, 2 * static_cast<int32_t>(std::floor(65.0 * u)) - 1);
 
         const RandomGenerator before = rng;
-        synth3(rng, l.spec, l.settings, 0, l.set);
+        chained_layout(rng, l.spec, l.settings, 0, l.set);
         ASSERT_EQ(draws_between(before, rng), 3) << call;
 
         const float* a = l.set.amplitude_row(0);
@@ -104,7 +104,7 @@ TEST(WaveletGenerationIndependent, ThreeDrawsPerWaveletAndTheLayoutTheyGive) {
         for (int& v : r) v = next_random(copy);
 
         const RandomGenerator before = rng;
-        synth1(rng, l.spec, l.settings, 0, l.set);
+        independent_layout(rng, l.spec, l.settings, 0, l.set);
         ASSERT_EQ(draws_between(before, rng), 15) << call;
 
         for (int i = 0; i < 5; ++i) {
@@ -126,9 +126,9 @@ TEST(WaveletGeneration, EveryWaveletFitsWithOddNhs) {
     RandomGenerator rng;
     for (int32_t t = 0; t < 400; ++t) {
         if (t % 2 == 0) {
-            synth3(rng, l.spec, l.settings, t, l.set);
+            chained_layout(rng, l.spec, l.settings, t, l.set);
         } else {
-            synth1(rng, l.spec, l.settings, t, l.set);
+            independent_layout(rng, l.spec, l.settings, t, l.set);
         }
         for (size_t i = 0; i < freqs.size(); ++i) {
             const int32_t nhs = l.set.nhs_row(t)[i];
@@ -152,7 +152,7 @@ TEST(WaveletGenerationChained, SingleWaveletEndsStrictlyBeforeDuration) {
     RandomGenerator rng;
     for (int call = 0; call < 50; ++call) {
         const RandomGenerator before = rng;
-        synth3(rng, l.spec, l.settings, 0, l.set);
+        chained_layout(rng, l.spec, l.settings, 0, l.set);
         EXPECT_EQ(draws_between(before, rng), 3);
         EXPECT_EQ(l.set.nhs_row(0)[0], 5);
         EXPECT_EQ(l.set.delay_row(0)[0], 0.0f);
@@ -175,7 +175,7 @@ TEST(WaveletGenerationChained, EarlyTrialsUseFixedSpacing) {
             const float expected = t < c.trials_fixed ? 2.0f / 3.0f : drawn;
             ASSERT_GT(std::fabs(drawn - 2.0f / 3.0f), 1e-3f);
             const RandomGenerator before = rng;
-            synth3(rng, l.spec, l.settings, t, l.set);
+            chained_layout(rng, l.spec, l.settings, t, l.set);
             EXPECT_EQ(draws_between(before, rng), 3);
             const float* d = l.set.delay_row(t);
             for (int i = 0; i < 4; ++i) {
@@ -207,9 +207,9 @@ TEST(WaveletGeneration, StrategyCycleAndDrawsBeforeTheRow) {
         }
         const bool independent = t % 6 == 5;
         if (independent) {
-            synth1(copy, reference.spec, reference.settings, t, reference.set);
+            independent_layout(copy, reference.spec, reference.settings, t, reference.set);
         } else {
-            synth3(copy, reference.spec, reference.settings, t, reference.set);
+            chained_layout(copy, reference.spec, reference.settings, t, reference.set);
         }
 
         EXPECT_EQ(generate_trial(rng, l.spec, l.settings, t, strategy, l.set), exponent) << t;
@@ -239,9 +239,9 @@ TEST(WaveletGeneration, NoLayoutFits) {
         const RandomGenerator before = rng;
         try {
             if (c.independent) {
-                synth1(rng, l.spec, l.settings, 0, l.set);
+                independent_layout(rng, l.spec, l.settings, 0, l.set);
             } else {
-                synth3(rng, l.spec, l.settings, 0, l.set);
+                chained_layout(rng, l.spec, l.settings, 0, l.set);
             }
             ADD_FAILURE() << "a layout was generated for f=" << c.freq;
         } catch (const QuorelError& error) {
@@ -254,7 +254,7 @@ TEST(WaveletGeneration, NoLayoutFits) {
     Layout l = make_layout({3.0f, 100.0f}, 0.4f, 1);
     RandomGenerator rng;
     try {
-        synth3(rng, l.spec, l.settings, 0, l.set);
+        chained_layout(rng, l.spec, l.settings, 0, l.set);
         ADD_FAILURE() << "a layout was generated";
     } catch (const QuorelError& error) {
         EXPECT_EQ(std::string(error.what()), message);
