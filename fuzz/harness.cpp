@@ -547,6 +547,10 @@ Outcome fuzz_record(const uint8_t* data, size_t size) {
     at_rate.sample_rate = 1000.0;
     const std::optional<Record> sampled = parse_or_refuse(text, at_rate);
     if (sampled) check_record(*sampled);
+    RecordOptions decimal_comma = at_rate;
+    decimal_comma.decimal_comma = true;
+    const std::optional<Record> with_comma = parse_or_refuse(text, decimal_comma);
+    if (with_comma) check_record(*with_comma);
 
     // The file reader, chunked and in two passes, decides alike.
     enter_clean_directory();
@@ -564,7 +568,7 @@ Outcome fuzz_record(const uint8_t* data, size_t size) {
                     from_file->column_names == plain->column_names,
                 "the file reads as the text in memory");
     }
-    return plain || sampled ? Outcome::completed : Outcome::refused;
+    return plain || sampled || with_comma ? Outcome::completed : Outcome::refused;
 }
 
 Outcome fuzz_acceptance(const uint8_t* data, size_t size) {

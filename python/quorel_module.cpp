@@ -517,12 +517,13 @@ CheckResult check(const py::object& accel, double sample_rate, const py::object&
         if (!pretrigger.is_none()) {
             const double seconds = py::float_(pretrigger).cast<double>();
             if (!(seconds > 0.0) || !std::isfinite(seconds)) refuse(format("pretrigger=%g is out of range: above 0", seconds));
-            count = pretrigger_samples(seconds, sample_rate);
-            if (count > static_cast<int64_t>(own.size())) {
+            const int64_t n = static_cast<int64_t>(own.size());
+            if (!pretrigger_within(seconds, sample_rate, n)) {
                 refuse(format("\n Error: %s: --pretrigger %g sec is longer than the record (%lld samples, %g sec) \n",
-                              name.c_str(), seconds, static_cast<long long>(own.size()),
-                              static_cast<double>(own.size()) / sample_rate));
+                              name.c_str(), seconds, static_cast<long long>(n),
+                              static_cast<double>(n - 1) / sample_rate));
             }
+            count = pretrigger_samples(seconds, sample_rate);
         }
         mean_removed = remove_mean(own, count);
     }

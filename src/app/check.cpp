@@ -120,7 +120,8 @@ CLI::App* add_check_command(CLI::App& app, CheckCommand& c, OptionWords& words) 
 Records: text, one sample per line, fields separated by commas, semicolons,
 tabs or blanks; header lines before the first line of numbers are skipped
 (at most 100, the last one names the columns).  The first column is the time
-when a line has two or more fields and --sample-rate is absent.  quorel's own
+when a line has two or more fields and --sample-rate is absent; with
+--sample-rate, lines of two or more fields need --column.  quorel's own
 accel_<n>.out and history_<n>.csv are records too.
 
 The grid is the synthesis's grid of the specification at --spacing (up to
@@ -176,7 +177,7 @@ Examples:
                 "english, metric or si", one_of({"english", "metric", "si"}));
     words.takes(check->add_option("--column", c.column,
                                   "The acceleration column: a 1-based number or a header name (default 2 with a time "
-                                  "column, 1 without)")
+                                  "column; needed with --sample-rate when a line holds more than one field)")
                     ->option_text("N|NAME"),
                 "a column number from 1 or a header name",
                 ValueRule{"1 to 2147483647", [](const std::string& text) {
@@ -189,6 +190,9 @@ Examples:
                                   "The records have no time column: every line is one sample, SR samples/sec")
                     ->option_text("SR"),
                 "a rate in samples/sec above 0", positive_number());
+    check->add_flag("--decimal-comma", c.decimal_comma,
+                    "The records' decimal separator is the comma; their fields are separated by semicolons, tabs or "
+                    "blanks");
     auto* mean = check->add_flag("--remove-mean", c.remove_mean, "Subtract the mean of the whole record first");
     auto* pretrigger = words.takes(check->add_option("--pretrigger", c.pretrigger,
                                                      "Subtract the mean of the record's first SEC seconds first")
@@ -359,6 +363,7 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
         }
     }
     if (!c.sample_rate.empty()) options.sample_rate = decimal_double(c.sample_rate);
+    options.decimal_comma = c.decimal_comma;
 
     using Clock = std::chrono::steady_clock;
     const Clock::time_point read_start = Clock::now();
@@ -370,14 +375,13 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
         if (c.remove_mean) l.mean_removed = remove_mean(samples, n);
         if (!c.pretrigger.empty()) {
             const double seconds = *decimal_double(c.pretrigger);
-            const int64_t count = pretrigger_samples(seconds, l.record.sample_rate);
-            if (count > n) {
+            if (!pretrigger_within(seconds, l.record.sample_rate, n)) {
                 throw QuorelError(format("\n Error: %s: --pretrigger %g sec is longer than the record (%lld samples, "
                                          "%g sec) \n",
                                          file.c_str(), seconds, static_cast<long long>(n),
-                                         static_cast<double>(n) / l.record.sample_rate));
+                                         static_cast<double>(n - 1) / l.record.sample_rate));
             }
-            l.mean_removed = remove_mean(samples, count);
+            l.mean_removed = remove_mean(samples, pretrigger_samples(seconds, l.record.sample_rate));
         }
         if (const std::optional<double> coarse = check_grid_rate(grid, l.record.sample_rate, file)) {
             err << format("\n Warning: %s: grid frequencies from %g Hz are above a tenth of its sample rate (%g "

@@ -30,6 +30,7 @@ struct CheckCommand {
     std::string units = "english";
     std::string column;
     std::string sample_rate;
+    bool decimal_comma = false;
     std::string pretrigger;
     std::string acceptance;
     std::string output_dir;

@@ -37,6 +37,10 @@ int64_t pretrigger_samples(double seconds, double sample_rate) {
     return static_cast<int64_t>(std::ceil(span));
 }
 
+bool pretrigger_within(double seconds, double sample_rate, int64_t n) {
+    return seconds * sample_rate <= static_cast<double>(n - 1) * (1.0 + 1e-9);
+}
+
 std::optional<double> check_grid_rate(const CheckGrid& grid, double sample_rate, const std::string& record_name) {
     std::optional<double> coarse;
     for (const float f : grid.freq) {

@@ -86,6 +86,11 @@ double remove_mean(std::span<double> samples, int64_t count);
 // Samples within the first `seconds` of a record: k / rate < seconds.
 int64_t pretrigger_samples(double seconds, double sample_rate);
 
+// Whether a pretrigger of `seconds` lies within a record of n samples: at most
+// its duration (n - 1) / rate, allowing for the rounding of a duration written
+// in decimal (far less than a sample).
+bool pretrigger_within(double seconds, double sample_rate, int64_t n);
+
 // The grid against a record's sample rate.  A frequency above rate / 4 throws
 // QuorelError naming the first such frequency and the record; the return is
 // the first frequency above rate / 10 (peaks between samples may be missed

@@ -49,49 +49,35 @@ NumberStatus parse_number(std::string_view field, double& value) {
 
 NumericLine read_numbers(std::string_view line, FieldSeparator separator, double* values, int32_t capacity) {
     NumericLine out;
+    if (is_blank_line(line)) return out;
     const char* p = line.data();
     const char* const end = p + line.size();
-    if (separator == FieldSeparator::blank) {
-        for (;;) {
-            while (p != end && is_field_blank(*p)) ++p;
-            if (p == end) return out;
-            double value = 0.0;
-            const std::from_chars_result result = from_chars_signed(p, end, value);
-            const char* field_end = result.ptr;
-            NumberStatus status = NumberStatus::not_a_number;
-            if (result.ec != std::errc::invalid_argument && (field_end == end || is_field_blank(*field_end))) {
-                status = status_of(result, p, field_end, value);
-            }
-            if (status != NumberStatus::finite) {
-                field_end = p;
-                while (field_end != end && !is_field_blank(*field_end)) ++field_end;
-                out.bad = out.count;
-                out.bad_status = status;
-                out.bad_text = std::string_view(p, static_cast<size_t>(field_end - p));
-                return out;
-            }
-            if (out.count < capacity) values[out.count] = value;
-            ++out.count;
-            p = field_end;
-        }
-    }
-
-    if (is_blank_line(line)) return out;
-    const char mark = separator_char(separator);
+    const bool blank = separator == FieldSeparator::blank;
+    const char mark = blank ? ' ' : separator_char(separator);
+    const auto ends_field = [&](const char* at) { return at == end || (blank ? is_field_blank(*at) : *at == mark); };
     for (;;) {
         while (p != end && is_field_blank(*p)) ++p;
+        if (blank && p == end) return out;
         const char* const start = p;
+        // A number, bare or in double quotes.
+        const bool quoted = p != end && *p == '"';
+        const char* const first = quoted ? p + 1 : p;
         double value = 0.0;
-        const std::from_chars_result result = from_chars_signed(p, end, value);
+        const std::from_chars_result result = from_chars_signed(first, end, value);
         const char* after = result.ptr;
-        while (after != end && is_field_blank(*after)) ++after;
-        NumberStatus status = NumberStatus::not_a_number;
-        if (result.ec != std::errc::invalid_argument && (after == end || *after == mark)) {
-            status = status_of(result, start, result.ptr, value);
+        bool whole = result.ec != std::errc::invalid_argument;
+        if (quoted) {
+            whole = whole && after != end && *after == '"';
+            if (whole) ++after;
         }
+        if (!blank) {
+            while (after != end && is_field_blank(*after)) ++after;
+        }
+        const NumberStatus status =
+            whole && ends_field(after) ? status_of(result, first, result.ptr, value) : NumberStatus::not_a_number;
         if (status != NumberStatus::finite) {
             const char* field_end = start;
-            while (field_end != end && *field_end != mark) ++field_end;
+            while (!ends_field(field_end)) ++field_end;
             while (field_end != start && is_field_blank(field_end[-1])) --field_end;
             out.bad = out.count;
             out.bad_status = status;
@@ -101,7 +87,9 @@ NumericLine read_numbers(std::string_view line, FieldSeparator separator, double
         if (out.count < capacity) values[out.count] = value;
         ++out.count;
         if (after == end) return out;
-        p = after + 1;   // past the separator: a field follows, possibly empty
+        p = after + 1;   // past the separator: a field follows, possibly empty ...
+        // ... unless the separator ends the line, as some exports write it.
+        if (!blank && is_blank_line(std::string_view(p, static_cast<size_t>(end - p)))) return out;
     }
 }
 

@@ -11,8 +11,9 @@ namespace quorel {
 
 // How the fields of a line are separated.  With `blank`, runs of blanks and
 // tabs separate fields and leading or trailing ones are ignored; with `comma`
-// and `semicolon`, blanks around a field are ignored and an empty field is a
-// field (one that is not a number).
+// and `semicolon`, blanks around a field are ignored, an empty field is a
+// field (one that is not a number), and one separator at the end of the line
+// ends it.  A number may stand in double quotes: "1.5".
 enum class FieldSeparator : uint8_t { blank, comma, semicolon };
 
 // Blank characters: space, tab, and the CR of a CRLF line end, form feed and

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -38,25 +39,90 @@ constexpr size_t chunk_bytes = size_t{1} << 20;
 
 [[noreturn]] void fail_binary(const std::string& name) { fail(name, "holds NUL bytes: a binary file, not a text record"); }
 
+[[noreturn]] void fail_utf16(const std::string& name) { fail(name, "is UTF-16 text: save it as UTF-8"); }
+
+// The first bytes of a file that is UTF-16 text: a UTF-16 byte order mark
+// (either order), or, without one, 16-bit units of which at least half are
+// printable ASCII or line-end characters (a NUL in every other byte, on one
+// side) and none is zero.  Such text would otherwise be refused as binary.
+constexpr size_t utf16_probe_bytes = 1024;
+
+bool is_utf16_text(std::string_view head) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(head[i]); };
+    if (head.size() >= 2 && ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF))) return true;
+    const size_t units = std::min(head.size(), utf16_probe_bytes) / 2;
+    if (units < 2) return false;
+    for (const size_t low : {size_t{0}, size_t{1}}) {   // little-endian, then big-endian
+        size_t ascii = 0;
+        bool text = true;
+        for (size_t k = 0; k < units && text; ++k) {
+            const unsigned char lo = byte(2 * k + low), hi = byte(2 * k + 1 - low);
+            if (hi != 0) continue;
+            text = (lo >= 0x20 && lo < 0x7F) || lo == '\t' || lo == '\n' || lo == '\r';
+            ++ascii;
+        }
+        if (text && 2 * ascii >= units) return true;
+    }
+    return false;
+}
+
 // The separator of a line of numbers: a semicolon wherever one appears (its
-// fields may then hold decimal commas, which are refused), else a comma, else
-// white space.
-FieldSeparator separator_of(std::string_view line) {
+// fields may then hold decimal commas), else a comma (unless the comma is the
+// decimal separator), else white space.
+FieldSeparator separator_of(std::string_view line, bool decimal_comma) {
     if (line.find(';') != std::string_view::npos) return FieldSeparator::semicolon;
-    if (line.find(',') != std::string_view::npos) return FieldSeparator::comma;
+    if (!decimal_comma && line.find(',') != std::string_view::npos) return FieldSeparator::comma;
     return FieldSeparator::blank;
+}
+
+// The line with its commas and points swapped, into `out`: numbers written
+// with a decimal comma then read with the point, and a point (a thousands
+// separator, perhaps) is refused.  Each byte keeps its place.
+std::string_view swapped_marks(std::string_view line, std::string& out) {
+    out.assign(line);
+    for (char& c : out) {
+        if (c == ',') {
+            c = '.';
+        } else if (c == '.') {
+            c = ',';
+        }
+    }
+    return out;
 }
 
 // True when the line reads as numbers once its commas are decimal points.
 bool has_decimal_commas(std::string_view line) {
     if (line.find(',') == std::string_view::npos) return false;
-    std::string dotted(line);
-    std::replace(dotted.begin(), dotted.end(), ',', '.');
+    std::string dotted;
     double values[1];
-    const FieldSeparator separator =
-        line.find(';') != std::string_view::npos ? FieldSeparator::semicolon : FieldSeparator::blank;
-    const NumericLine fields = read_numbers(dotted, separator, values, 0);
+    const NumericLine fields = read_numbers(swapped_marks(line, dotted), separator_of(line, true), values, 0);
     return fields.bad < 0 && fields.count > 0;
+}
+
+bool all_digits(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// True when the comma-separated fields of a line pair up as numbers written
+// with a decimal comma: "1,1087" or "-0,25,3,5", digits, a comma, digits.
+bool pairs_look_like_decimal_commas(std::string_view line) {
+    std::vector<std::string_view> pieces;
+    for (size_t start = 0;;) {
+        const size_t comma = line.find(',', start);
+        pieces.push_back(line.substr(start, comma == std::string_view::npos ? comma : comma - start));
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+    if (pieces.size() > 1 && is_blank_line(pieces.back())) pieces.pop_back();   // a trailing separator
+    if (pieces.size() % 2 != 0) return false;
+    for (size_t i = 0; i < pieces.size(); i += 2) {
+        std::string_view whole = pieces[i], fraction = pieces[i + 1];
+        while (!whole.empty() && is_field_blank(whole.front())) whole.remove_prefix(1);
+        while (!fraction.empty() && is_field_blank(fraction.back())) fraction.remove_suffix(1);
+        if (!whole.empty() && (whole.front() == '-' || whole.front() == '+')) whole.remove_prefix(1);
+        if (!all_digits(whole) || !all_digits(fraction)) return false;
+    }
+    return true;
 }
 
 std::string trimmed(std::string_view text) {
@@ -83,9 +149,11 @@ std::vector<std::string> column_names_of(std::string_view header, FieldSeparator
     for (;;) {
         const size_t end = header.find(mark, start);
         names.push_back(trimmed(header.substr(start, end == std::string_view::npos ? end : end - start)));
-        if (end == std::string_view::npos) return names;
+        if (end == std::string_view::npos) break;
         start = end + 1;
     }
+    if (names.size() > 1 && names.back().empty()) names.pop_back();   // a trailing separator
+    return names;
 }
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -108,9 +176,13 @@ std::string_view without_unit(std::string_view name) {
     return name;
 }
 
-std::string listed(const std::vector<std::string>& names) {
+// At most `most` names, quoted, then "..." for the rest.
+std::string listed(const std::vector<std::string>& names, size_t most = SIZE_MAX) {
     std::string list;
-    for (const std::string& name : names) list += (list.empty() ? "'" : ", '") + shown_field(name) + "'";
+    for (size_t i = 0; i < names.size() && i < most; ++i) {
+        list += (list.empty() ? "'" : ", '") + shown_field(names[i]) + "'";
+    }
+    if (names.size() > most) list += ", ...";
     return list;
 }
 
@@ -159,6 +231,7 @@ public:
         }
         if (options.column_number && options.column_name) fail(name, "needs its column by number or by name, not both");
         record_.samples.reserve(expected_lines);
+        if (options.decimal_comma) swapped_.reserve(max_line_bytes);
     }
 
     // One line, without its '\n'.
@@ -200,17 +273,24 @@ public:
     }
 
 private:
+    // The text whose numbers are read: the line itself, or with a decimal
+    // comma, the line with commas and points swapped.
+    std::string_view numbers_of(std::string_view text) {
+        return options_.decimal_comma ? swapped_marks(text, swapped_) : text;
+    }
+
     void header_or_first_data(std::string_view text) {
         const std::string& name = record_.file;
         if (!is_blank_line(text)) {
-            const FieldSeparator separator = separator_of(text);
-            const NumericLine fields = read_numbers(text, separator, values_.data(), max_fields);
+            const FieldSeparator separator = separator_of(text, options_.decimal_comma);
+            const NumericLine fields = read_numbers(numbers_of(text), separator, values_.data(), max_fields);
             if (fields.bad < 0) {
-                first_data(separator, fields.count);
+                first_data(text, separator, fields.count);
                 return;
             }
-            if (has_decimal_commas(text)) {
-                fail_at(name, line_number_, "holds numbers with a decimal comma: the decimal point must be '.'");
+            if (!options_.decimal_comma && has_decimal_commas(text)) {
+                fail_at(name, line_number_,
+                        "holds numbers with a decimal comma: the decimal point must be '.', or give --decimal-comma");
             }
             last_header_.assign(text);
         }
@@ -220,7 +300,7 @@ private:
         }
     }
 
-    void first_data(FieldSeparator separator, int32_t count) {
+    void first_data(std::string_view text, FieldSeparator separator, int32_t count) {
         const std::string& name = record_.file;
         separator_ = separator;
         fields_ = count;
@@ -231,6 +311,21 @@ private:
         has_time_ = !options_.sample_rate && count >= 2;
         if (!options_.sample_rate && count == 1) {
             fail(name, "has a single column and no time column: its sample rate must be given");
+        }
+        if (options_.sample_rate && count >= 2 && !options_.column_number && !options_.column_name) {
+            // No field is the sample by default: a time column, or a number
+            // split at its decimal comma, would be judged instead.
+            const std::string fields = listed(column_names_of(text, separator), 8);
+            if (separator == FieldSeparator::comma && pairs_look_like_decimal_commas(text)) {
+                fail_at(name, line_number_,
+                        format("holds %ld fields (%s) that look like numbers written with a decimal comma: give "
+                               "--decimal-comma (or --column to read one field)",
+                               static_cast<long>(count), fields.c_str()));
+            }
+            fail_at(name, line_number_,
+                    format("holds %ld fields (%s): with --sample-rate every line is one sample, so --column must "
+                           "say which field it is",
+                           static_cast<long>(count), fields.c_str()));
         }
         if (options_.column_number) {
             const int32_t c = *options_.column_number;
@@ -246,20 +341,28 @@ private:
                                   shown_field(*options_.column_name).c_str(), static_cast<long>(count)));
             }
         } else {
-            column_ = has_time_ ? 1 : 0;
+            column_ = has_time_ ? 1 : 0;   // without a time column, the only field
         }
         if (has_time_ && column_ == 0) fail(name, "has its times in column 1: the acceleration is another column");
         take(values_.data());
     }
 
     void data(std::string_view text) {
-        const NumericLine fields = read_numbers(text, separator_, values_.data(), fields_);
+        const std::string_view numbers = numbers_of(text);
+        const NumericLine fields = read_numbers(numbers, separator_, values_.data(), fields_);
         if (fields.bad >= 0) {
-            const std::string shown = shown_field(fields.bad_text);
+            // The field as written (the swapped text keeps every byte's place).
+            const std::string_view bad =
+                text.substr(static_cast<size_t>(fields.bad_text.data() - numbers.data()), fields.bad_text.size());
+            const std::string shown = shown_field(bad);
             const char* what = fields.bad_status == NumberStatus::not_finite ? "is not a finite number" : "is not a number";
             std::string message = format("'%s' %s", shown.c_str(), what);
-            if (fields.bad_status == NumberStatus::not_a_number && has_decimal_commas(fields.bad_text)) {
-                message += ": the decimal point must be '.', not a comma";
+            if (fields.bad_status == NumberStatus::not_a_number) {
+                if (options_.decimal_comma && bad.find('.') != std::string_view::npos) {
+                    message += ": with --decimal-comma the decimal separator is ','";
+                } else if (!options_.decimal_comma && has_decimal_commas(bad)) {
+                    message += ": the decimal point must be '.', not a comma (or give --decimal-comma)";
+                }
             }
             throw QuorelError(format("\n Error: %s line %lld, field %ld: %s \n", record_.file.c_str(),
                                      static_cast<long long>(line_number_), static_cast<long>(fields.bad + 1),
@@ -342,6 +445,7 @@ private:
     Record record_;
     std::vector<double> values_;        // one line's fields
     std::string last_header_;           // the last non-blank header line, until the first line of numbers
+    std::string swapped_;               // with a decimal comma: the line being read, commas and points swapped
     int64_t line_number_ = 0;
     int64_t first_data_line_ = 0;
     int32_t fields_ = 0;                // fields of every line of numbers; 0 before the first
@@ -435,6 +539,7 @@ private:
 }  // namespace
 
 Record parse_record(std::string_view text, const std::string& name, const RecordOptions& options) {
+    if (is_utf16_text(text.substr(0, utf16_probe_bytes))) fail_utf16(name);
     if (std::memchr(text.data(), '\0', text.size()) != nullptr) fail_binary(name);
     const size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
     RecordBuilder builder(name, options, lines);
@@ -467,7 +572,10 @@ Record read_record(const std::string& path, const RecordOptions& options) {
     size_t lines = 1;
     {
         LineSplitter splitter(path);
+        bool first = true;
         read_chunks(fd.get(), path, buffer, [&](std::string_view chunk) {
+            if (first && is_utf16_text(chunk.substr(0, utf16_probe_bytes))) fail_utf16(path);
+            first = false;
             if (std::memchr(chunk.data(), '\0', chunk.size()) != nullptr) fail_binary(path);
             splitter.feed(chunk, [&](std::string_view) { ++lines; });
         });

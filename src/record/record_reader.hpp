@@ -3,14 +3,21 @@
 // into its samples and its sample rate.
 //
 // Fields are separated by commas, semicolons or white space (blanks and tabs),
-// one kind per file, taken from the first line of numbers.  A UTF-8 byte order
-// mark and CRLF line ends are accepted; the decimal point is '.'.  Lines before
+// one kind per file, taken from the first line of numbers; a number may stand
+// in double quotes, and a separator may end each line.  A UTF-8 byte order
+// mark and CRLF line ends are accepted; UTF-16 text is refused as such.  The
+// decimal point is '.', or with `decimal_comma` the comma (fields are then
+// separated by semicolons or white space, and a '.' is refused).  Lines before
 // the first line of numbers are header lines (at most 100); the last of them
 // names the columns.  Every later non-blank line has as many fields as the
-// first, each a finite number.  With a time column (the first, when a line has
-// two or more fields and no sample rate is given) the times strictly increase
-// and each lies within half a step of t_first + k / rate, the rate being
-// (n - 1) / (t_last - t_first).  A record holds at least 2 samples.
+// first, each a finite number.
+//
+// Without a sample rate, a line of two or more fields starts with its time;
+// one field alone is refused.  The times strictly increase and, with the step
+// h = (t_last - t_first) / (n - 1), every t_k lies within h/2 of
+// t_first + k h and every step t_k - t_(k-1) lies within h/2 of h; the rate
+// is 1 / h.  With a sample rate, every line is one sample: a line of two or
+// more fields needs its column named.  A record holds at least 2 samples.
 //
 // Every refusal throws QuorelError with a message naming the file, and the line
 // and field where there is one.
@@ -26,6 +33,7 @@ struct RecordOptions {
     std::optional<int32_t> column_number;     // 1-based
     std::optional<std::string> column_name;   // a header field's name
     std::optional<double> sample_rate;        // no time column: every line is one sample (Hz)
+    bool decimal_comma = false;               // the comma is the decimal separator
 };
 
 struct Record {

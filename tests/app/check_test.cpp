@@ -179,6 +179,42 @@ TEST(CheckCommand, BadInputExitsOneAndWritesNothing) {
     }
 }
 
+// A one-column record written with decimal commas is refused as such, not
+// judged on its whole-number parts; with --decimal-comma it is the same
+// record as with points.
+TEST(CheckCommand, ADecimalCommaRecordIsReadWholeOrRefused) {
+    TempDir dir;
+    write_record("dot.txt");
+    std::string text = read_file("dot.txt");
+    std::replace(text.begin(), text.end(), '.', ',');
+    write_file("comma.txt", text);
+    const std::string args = " --sample-rate 10000 --frequencies 100:1000";
+    const CommandOutcome refused = run_command(words("check comma.txt" + args));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("comma.txt line 1: holds 2 fields ('0', '000000') that look like numbers written with "
+                               "a decimal comma: give --decimal-comma"),
+              std::string::npos)
+        << refused.err;
+    const json comma = check_json("comma.txt --decimal-comma" + args).at("records").at(0);
+    const json dot = check_json("dot.txt" + args).at("records").at(0);
+    EXPECT_EQ(comma.at("srs"), dot.at("srs"));
+    EXPECT_EQ(comma.at("record").at("peak_acceleration"), dot.at("record").at("peak_acceleration"));
+}
+
+// --pretrigger may reach the record's last sample, at its duration (n - 1) / rate, and no further.
+TEST(CheckCommand, APretriggerUpToTheRecordsDurationIsAccepted) {
+    TempDir dir;
+    write_record("r.txt", 4000);   // 0.3999 sec at 10 000 samples/sec
+    const std::string args = "check r.txt --sample-rate 10000 --frequencies 100:1000 --pretrigger ";
+    const CommandOutcome whole = run_command(words(args + "0.3999"));
+    EXPECT_EQ(whole.status, 0) << whole.err;
+    const CommandOutcome longer = run_command(words(args + "0.4"));
+    EXPECT_EQ(longer.status, 1);
+    EXPECT_NE(longer.err.find("r.txt: --pretrigger 0.4 sec is longer than the record (4000 samples, 0.3999 sec)"),
+              std::string::npos)
+        << longer.err;
+}
+
 TEST(CheckCommand, UsageErrorsExitTwo) {
     TempDir dir;
     write_record("r.txt");

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -95,8 +96,20 @@ TEST(RecordReader, WithASampleRateEveryLineIsOneSample) {
     EXPECT_EQ(single.sample_rate, 5000.0);
     EXPECT_EQ(single.start_time, 0.0);
     EXPECT_EQ(single.header_lines, 1);
-    // Two columns and a rate: no time column, column 1 by default.
-    EXPECT_EQ(parsed("7 1\n9 2\n", at_rate(10.0)).samples, (std::vector<double>{7, 9}));
+}
+
+// With a rate, no field of several is taken by default: neither a time
+// column nor a number split at its decimal comma is judged.
+TEST(RecordReader, WithASampleRateSeveralFieldsNeedAColumn) {
+    EXPECT_EQ(refusal("t,a\n0,1.5\n0.001,2\n", at_rate(1000.0)),
+              "\n Error: record.csv line 2: holds 2 fields ('0', '1.5'): with --sample-rate every line is one sample, so "
+              "--column must say which field it is \n");
+    EXPECT_EQ(refusal("1,1087\n-27,0876\n", at_rate(1000.0)),
+              "\n Error: record.csv line 1: holds 2 fields ('1', '1087') that look like numbers written with a decimal "
+              "comma: give --decimal-comma (or --column to read one field) \n");
+    RecordOptions column = at_rate(10.0);
+    column.column_number = 2;
+    EXPECT_EQ(parsed("7 1\n9 2\n", column).samples, (std::vector<double>{1, 2}));
 }
 
 TEST(RecordReader, ColumnByNumberOrByNameWithOrWithoutItsUnit) {
@@ -182,7 +195,7 @@ TEST(RecordReader, AFileReadInChunksEqualsTheSameTextInMemory) {
 
 TEST(RecordReader, ABadFieldNamesItsLineFieldAndText) {
     EXPECT_EQ(refusal("t,a\n0,1\n1,2\n2,abc\n"), "\n Error: record.csv line 4, field 2: 'abc' is not a number \n");
-    EXPECT_EQ(refusal("0,1\n1,\n"), "\n Error: record.csv line 2, field 2: '' is not a number \n");
+    EXPECT_EQ(refusal("0,1\n,1\n"), "\n Error: record.csv line 2, field 1: '' is not a number \n");
     EXPECT_EQ(refusal("0 1\n1 2x\n"), "\n Error: record.csv line 2, field 2: '2x' is not a number \n");
     EXPECT_EQ(refusal("0 1\n1 inf\n"), "\n Error: record.csv line 2, field 2: 'inf' is not a finite number \n");
     EXPECT_EQ(refusal("0 1\nnan 2\n"), "\n Error: record.csv line 2, field 1: 'nan' is not a finite number \n");
@@ -201,10 +214,59 @@ TEST(RecordReader, EveryLineHoldsAsManyFieldsAsTheFirstLineOfNumbers) {
 TEST(RecordReader, ADecimalCommaIsRefusedAsSuch) {
     for (const char* text : {"t;a\n0,0;1,5\n0,1;2,5\n", "0,0\t1,5\n0,1\t2,5\n", "0,0 1,5\n"}) {
         SCOPED_TRACE(text);
-        EXPECT_NE(refusal(text).find("decimal comma: the decimal point must be '.'"), std::string::npos) << refusal(text);
+        EXPECT_NE(refusal(text).find("decimal comma: the decimal point must be '.', or give --decimal-comma"),
+                  std::string::npos)
+            << refusal(text);
     }
-    EXPECT_EQ(refusal("0;1.5\n1;2,5\n"),
-              "\n Error: record.csv line 2, field 2: '2,5' is not a number: the decimal point must be '.', not a comma \n");
+    EXPECT_EQ(refusal("0;1.5\n1;2,5\n"), "\n Error: record.csv line 2, field 2: '2,5' is not a number: the decimal "
+                                        "point must be '.', not a comma (or give --decimal-comma) \n");
+}
+
+// The same record with points and with decimal commas reads to the same
+// samples, whatever separates its fields.
+TEST(RecordReader, WithADecimalCommaTheCommaIsTheDecimalSeparator) {
+    RecordOptions comma;
+    comma.decimal_comma = true;
+    const std::string dotted = "time (s);accel (G)\n0.5;1.1087\n0.501;-27.0876e-1\n0.502;+3\n";
+    for (const char* separator : {";", "\t", " ", " ; "}) {
+        SCOPED_TRACE(separator);
+        std::string text;
+        for (const char c : dotted) {
+            text += c == '.' ? std::string(",") : c == ';' ? std::string(separator) : std::string(1, c);
+        }
+        const Record r = parsed(text, comma);
+        EXPECT_EQ(r.samples, parsed(dotted).samples);
+        EXPECT_EQ(r.sample_rate, parsed(dotted).sample_rate);
+    }
+    RecordOptions one_column = at_rate(1000.0);
+    one_column.decimal_comma = true;
+    EXPECT_EQ(parsed("1,1087\n27,0876\n", one_column).samples, (std::vector<double>{1.1087, 27.0876}));
+    // A point then is no decimal separator (it may group thousands).
+    EXPECT_EQ(refusal("1,5\n1.234\n", one_column), "\n Error: record.csv line 2, field 1: '1.234' is not a number: "
+                                                  "with --decimal-comma the decimal separator is ',' \n");
+}
+
+TEST(RecordReader, QuotedNumbersAndATrailingSeparatorAreExportForms) {
+    const Record plain = parsed("time,accel\n0,1.5\n0.001,-2\n0.002,4\n");
+    for (const char* text : {"\"time\",\"accel\",\n\"0\",\"1.5\",\n\"0.001\",\"-2\",\n\"0.002\",\"4\",\n",
+                             "time;accel;\r\n0;1.5;\r\n0.001; -2 ;\r\n0.002;\"4\" ;\r\n",
+                             "\"time\" \"accel\"\n\"0\" \"1.5\"\n\"0.001\"\t\"-2\"\n0.002 \"4\"\n"}) {
+        SCOPED_TRACE(text);
+        const Record r = parsed(text);
+        EXPECT_EQ(r.samples, plain.samples);
+        EXPECT_EQ(r.sample_rate, plain.sample_rate);
+        EXPECT_EQ(r.column_names, plain.column_names);
+    }
+    // One trailing separator; not two, nor an unclosed quote.
+    EXPECT_EQ(refusal("0,1,\n1,2,,\n"), "\n Error: record.csv line 2, field 3: '' is not a number \n");
+    EXPECT_EQ(refusal("0,1\n1,\"2\n"), "\n Error: record.csv line 2, field 2: '\"2' is not a number \n");
+}
+
+TEST(RecordReader, AnUnderflowReadsAsZeroOrSubnormalAndAnOverflowIsRefused) {
+    const double tiny = parsed("0 1e-400\n1 4.9e-324\n").samples[0];
+    EXPECT_TRUE(tiny == 0.0 || std::fpclassify(tiny) == FP_SUBNORMAL) << tiny;
+    EXPECT_EQ(parsed("0 1e-400\n1 4.9e-324\n").samples[1], std::numeric_limits<double>::denorm_min());
+    EXPECT_EQ(refusal("0 1\n1 1e400\n"), "\n Error: record.csv line 2, field 2: '1e400' is not a finite number \n");
 }
 
 TEST(RecordReader, MoreThanAHundredHeaderLinesAreNotARecord) {
@@ -220,6 +282,23 @@ TEST(RecordReader, EmptyBlankAndOneSampleRecordsAreRefused) {
     EXPECT_EQ(refusal("\n \r\n\t\n"), "\n Error: record.csv is empty \n");
     EXPECT_EQ(refusal("t,a\n0,1\n"), "\n Error: record.csv holds 1 sample: a record needs at least 2 \n");
     EXPECT_EQ(refusal("5\n", at_rate(100.0)), "\n Error: record.csv holds 1 sample: a record needs at least 2 \n");
+}
+
+// UTF-16 text of either byte order, with or without its byte order mark,
+// from memory and from a file.
+TEST(RecordReader, Utf16TextIsRefusedAsSuchNotAsBinary) {
+    const std::string ascii = "time,accel\n0,1\n0.001,2\n";
+    TempDir dir;
+    for (const bool little : {true, false}) {
+        for (const bool mark : {true, false}) {
+            std::string text = mark ? (little ? "\xFF\xFE" : "\xFE\xFF") : "";
+            for (const char c : ascii) text += little ? std::string{c, '\0'} : std::string{'\0', c};
+            SCOPED_TRACE(format("little %d mark %d", little, mark));
+            EXPECT_EQ(refusal(text), "\n Error: record.csv is UTF-16 text: save it as UTF-8 \n");
+            write_file("wide.csv", text);
+            EXPECT_EQ(file_refusal("wide.csv"), "\n Error: wide.csv is UTF-16 text: save it as UTF-8 \n");
+        }
+    }
 }
 
 TEST(RecordReader, BinaryTextAndOverlongLinesAreRefusedAtOnce) {
