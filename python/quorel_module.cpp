@@ -651,8 +651,11 @@ Attributes:
     limits: dict of the shaker limits given (None for those not given).
     acceptance: the acceptance rules as summary.json holds them, or None.
     bounds: the least peaks any drive of the run's duration needs for the
-        specification (summary.json's "bounds"): acceleration, velocity,
-        displacement (each value and frequency), force, duration.
+        specification (summary.json's "bounds"): acceleration, velocity
+        (each value and frequency), displacement (value, frequency and
+        peak_velocity, the drive's peak velocity it holds within, None at
+        zero damping; None where no bound holds for every drive: with
+        damping and no max_velocity), force, duration.
     qualifying_trials: trials within the limits that pass the rules.
     optimum: None when no trial qualifies, else a dict with "displacement"
         and "acceleration", each a dict: trial, peak_acceleration,

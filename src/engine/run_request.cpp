@@ -50,10 +50,11 @@ PreparedRun prepare_run(const RunRequest& request, TextOutput& out) {
     if (const std::string error = duration_error(spec, settings); !error.empty()) throw QuorelError(error);
 
     // What no drive of this duration can do, before any trial tries.
-    const BoundedSpectrum bounded{spec.freq.data(), spec.accel.data(), spec.count, static_cast<double>(settings.damping),
-                                  settings.units, request.limits.moving_mass};
-    const FeasibilityBounds bounds =
-        feasibility_bounds(bounded, static_cast<double>(settings.nt) * static_cast<double>(settings.dt));
+    const BoundedSpectrum bounded = bounded_spectrum(spec, settings, request.limits.moving_mass);
+    const std::optional<double> velocity_limit =
+        request.limits.velocity ? std::optional<double>(*request.limits.velocity) : std::nullopt;
+    const FeasibilityBounds bounds = feasibility_bounds(
+        bounded, static_cast<double>(settings.nt) * static_cast<double>(settings.dt), velocity_limit);
     out.print(bounds_line(bounds, settings));
     out.print(impossible_limit_warnings(bounds, request.limits, bounded, settings, max_history_samples));
 

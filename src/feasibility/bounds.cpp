@@ -45,6 +45,13 @@ std::string three_figures(double x) {
     return format("%.*f", std::max(0, 2 - exponent), x);
 }
 
+void raise_to(PeakBound& bound, double value, float frequency) {
+    if (value > bound.value) {
+        bound.value = value;
+        bound.frequency = frequency;
+    }
+}
+
 const char* force_unit(int32_t units) { return units == 1 ? "lbf" : "N"; }
 
 struct PeakWords {
@@ -69,7 +76,7 @@ const PeakBound& bound_record(const FeasibilityBounds& bounds, BoundedPeak peak)
     switch (peak) {
         case BoundedPeak::acceleration: return bounds.acceleration;
         case BoundedPeak::velocity: return bounds.velocity;
-        case BoundedPeak::displacement: return bounds.displacement;
+        case BoundedPeak::displacement: return *bounds.displacement;
         case BoundedPeak::force: break;
     }
     return *bounds.force;
@@ -84,14 +91,25 @@ std::string duration_for_samples(int32_t samples, double dt) {
 
 }  // namespace
 
+DampedKernel second_order_kernel(double omega, double zeta, double b1, double b0) {
+    const double decay = zeta * omega;
+    const double omega_d = omega * undamped_sqrt(zeta);
+    return {decay, omega_d, b1, (b0 - b1 * decay) / omega_d};
+}
+
 DampedKernel acceleration_kernel(double omega, double zeta) {
-    const double root = undamped_sqrt(zeta);
-    return {zeta * omega, omega * root, 2.0 * zeta * omega, omega * (1.0 - 2.0 * zeta * zeta) / root};
+    return second_order_kernel(omega, zeta, 2.0 * zeta * omega, omega * omega);
 }
 
 DampedKernel velocity_kernel(double omega, double zeta) {
-    const double root = undamped_sqrt(zeta);
-    return {zeta * omega, omega * root, 1.0, -zeta / root};
+    const double w2 = omega * omega;
+    return second_order_kernel(omega, zeta, w2 * (1.0 - 4.0 * zeta * zeta), -2.0 * zeta * w2 * omega);
+}
+
+DampedKernel displacement_kernel(double omega, double zeta) {
+    const double w2 = omega * omega;
+    return second_order_kernel(omega, zeta, -4.0 * zeta * w2 * omega * (1.0 - 2.0 * zeta * zeta),
+                               -w2 * w2 * (1.0 - 4.0 * zeta * zeta));
 }
 
 // With s = decay, w = omega_d, psi = w x + phase, the antiderivative
@@ -141,25 +159,31 @@ double kernel_window_l1(const DampedKernel& h, double t) {
     return best;
 }
 
-FeasibilityBounds feasibility_bounds(const BoundedSpectrum& spectrum, double duration) {
+BoundedSpectrum bounded_spectrum(const SrsSpec& spec, const RunSettings& settings, std::optional<float> moving_mass) {
+    return {spec.freq.data(), spec.accel.data(), spec.count, static_cast<double>(settings.damping), settings.units,
+            moving_mass};
+}
+
+FeasibilityBounds feasibility_bounds(const BoundedSpectrum& spectrum, double duration,
+                                     std::optional<double> velocity_limit) {
     FeasibilityBounds bounds;
     bounds.duration = duration;
     const ReportingFactors factors = reporting_factors(spectrum.units);
-    auto raise = [](PeakBound& bound, double value, float frequency) {
-        if (value > bound.value) bound = {value, frequency};
-    };
+    const double zeta = spectrum.zeta;
     for (int32_t i = 0; i < spectrum.count; ++i) {
         const double level = spectrum.level[i];
         if (!(level > 0.0)) continue;
         const double omega = two_pi() * static_cast<double>(spectrum.freq[i]);
-        const DampedKernel ha = acceleration_kernel(omega, spectrum.zeta);
-        const double window_a = kernel_window_l1(ha, duration);
-        const double window_v = kernel_window_l1(velocity_kernel(omega, spectrum.zeta), duration);
-        const double displacement_norm = std::max(1.0 + kernel_l1(ha, duration), window_a);
-        const double relative = level / (omega * omega);   // the pseudo-SRS's relative displacement
-        raise(bounds.acceleration, level / window_a, spectrum.freq[i]);
-        raise(bounds.velocity, relative * factors.velocity / window_v, spectrum.freq[i]);
-        raise(bounds.displacement, relative * factors.displacement / displacement_norm, spectrum.freq[i]);
+        const DampedKernel k = velocity_kernel(omega, zeta);
+        // While the drive lasts, through the damper and k on [0, t]; after it, k alone.
+        const double velocity_norm =
+            std::max(2.0 * zeta * omega + kernel_l1(k, duration), kernel_window_l1(k, duration));
+        raise_to(bounds.acceleration, level / kernel_window_l1(acceleration_kernel(omega, zeta), duration),
+                 spectrum.freq[i]);
+        raise_to(bounds.velocity, level * factors.velocity / velocity_norm, spectrum.freq[i]);
+    }
+    if (zeta == 0.0 || velocity_limit) {
+        bounds.displacement = displacement_bound(spectrum, duration, velocity_limit.value_or(0.0));
     }
     if (spectrum.moving_mass) {
         bounds.force = PeakBound{static_cast<double>(*spectrum.moving_mass) * bounds.acceleration.value *
@@ -169,11 +193,36 @@ FeasibilityBounds feasibility_bounds(const BoundedSpectrum& spectrum, double dur
     return bounds;
 }
 
+DisplacementBound displacement_bound(const BoundedSpectrum& spectrum, double duration, double velocity) {
+    DisplacementBound bound;
+    const ReportingFactors factors = reporting_factors(spectrum.units);
+    const double zeta = spectrum.zeta;
+    if (zeta > 0.0) bound.velocity = velocity;
+    const double drive_velocity = velocity / factors.velocity;   // the acceleration unit x sec
+    for (int32_t i = 0; i < spectrum.count; ++i) {
+        const double level = spectrum.level[i];
+        if (!(level > 0.0)) continue;
+        const double omega = two_pi() * static_cast<double>(spectrum.freq[i]);
+        const DampedKernel r = displacement_kernel(omega, zeta);
+        // While the drive lasts the damper passes 2 zeta w V of the level, the
+        // spring w^2 (1 - 4 zeta^2) D and r on [0, t] the rest; after it, r alone.
+        const double damper = 2.0 * zeta * omega * drive_velocity;
+        const double spring = omega * omega * std::fabs(1.0 - 4.0 * zeta * zeta);
+        const double lasting = std::max(0.0, level - damper) / (spring + kernel_l1(r, duration));
+        const double after = level / kernel_window_l1(r, duration);
+        raise_to(bound, std::min(lasting, after) * factors.displacement, spectrum.freq[i]);
+    }
+    return bound;
+}
+
 double bound_of(const FeasibilityBounds& bounds, BoundedPeak peak) { return bound_record(bounds, peak).value; }
 
 std::optional<int32_t> shortest_sample_count(const BoundedSpectrum& spectrum, BoundedPeak peak, double limit,
-                                             double dt, int32_t from, int32_t most) {
-    auto meets = [&](int32_t samples) { return bound_of(feasibility_bounds(spectrum, samples * dt), peak) <= limit; };
+                                             double dt, int32_t from, int32_t most,
+                                             std::optional<double> velocity_limit) {
+    auto meets = [&](int32_t samples) {
+        return bound_of(feasibility_bounds(spectrum, samples * dt, velocity_limit), peak) <= limit;
+    };
     if (from > most || !meets(most)) return std::nullopt;
     int32_t above = from - 1;   // every count up to here misses the limit
     int32_t within = most;      // this one meets it
@@ -189,11 +238,17 @@ std::string bounds_line(const FeasibilityBounds& bounds, const RunSettings& sett
     const std::string damping = settings.damping_format != 1 ? format("Q = %g", static_cast<double>(settings.q))
                                 : zeta > 0.0                 ? format("Q = %.4g", 0.5 / zeta)
                                                              : std::string("no damping");
-    std::string line = format("\n Least peaks any drive of %.4g sec can have for this SRS (%s): %s %s, %s %s, %s %s",
+    std::string line = format("\n Least peaks any drive of %.4g sec can have for this SRS (%s): %s %s, %s %s",
                               bounds.duration, damping.c_str(), three_figures(bounds.acceleration.value).c_str(),
-                              settings.accel_unit, three_figures(bounds.velocity.value).c_str(), settings.velocity_unit,
-                              three_figures(bounds.displacement.value).c_str(), settings.displacement_unit);
+                              settings.accel_unit, three_figures(bounds.velocity.value).c_str(), settings.velocity_unit);
+    if (bounds.displacement) {
+        line += format(", %s %s", three_figures(bounds.displacement->value).c_str(), settings.displacement_unit);
+        if (bounds.displacement->velocity) {
+            line += format(" within %g %s", *bounds.displacement->velocity, settings.velocity_unit);
+        }
+    }
     if (bounds.force) line += format(", %s %s", three_figures(bounds.force->value).c_str(), force_unit(settings.units));
+    if (!bounds.displacement) line += "; the least displacement depends on the drive's peak velocity";
     return line + " \n";
 }
 
@@ -201,16 +256,23 @@ std::string impossible_limit_warnings(const FeasibilityBounds& bounds, const Dri
                                       const BoundedSpectrum& spectrum, const RunSettings& settings, int32_t most) {
     std::string text;
     const double dt = settings.dt;
+    const std::optional<double> velocity_limit =
+        limits.velocity ? std::optional<double>(*limits.velocity) : std::nullopt;
     for (const PeakWords& words : given_limits(limits, settings)) {
         if (words.peak == BoundedPeak::force && !bounds.force) continue;
+        if (words.peak == BoundedPeak::displacement && !bounds.displacement) continue;
         const PeakBound& bound = bound_record(bounds, words.peak);
         const double limit = static_cast<double>(*words.limit);
         if (!(bound.value > limit)) continue;
+        const std::string within = words.peak == BoundedPeak::displacement && bounds.displacement->velocity
+                                       ? format(" within %g %s", *bounds.displacement->velocity, settings.velocity_unit)
+                                       : std::string();
         text += format("\n Warning: no drive of %.4g sec can keep its peak %s within %g %s: the least possible is "
-                       "%s %s (set at %g Hz). \n",
+                       "%s %s%s (set at %g Hz). \n",
                        bounds.duration, words.name, limit, words.unit, three_figures(bound.value).c_str(), words.unit,
-                       static_cast<double>(bound.frequency));
-        const auto samples = shortest_sample_count(spectrum, words.peak, limit, dt, settings.nt + 1, most);
+                       within.c_str(), static_cast<double>(bound.frequency));
+        const auto samples =
+            shortest_sample_count(spectrum, words.peak, limit, dt, settings.nt + 1, most, velocity_limit);
         if (samples) {
             text += format(" The least possible falls to the limit at %ld samples: a duration of %s sec at this "
                            "sample rate. \n",
@@ -223,24 +285,31 @@ std::string impossible_limit_warnings(const FeasibilityBounds& bounds, const Dri
     return text;
 }
 
-BoundRatios bound_ratios(const FeasibilityBounds& bounds, double peak_accel, double peak_velocity,
-                         double peak_displacement) {
-    return {peak_accel / bounds.acceleration.value, peak_velocity / bounds.velocity.value,
-            peak_displacement / bounds.displacement.value};
+BoundRatios bound_ratios(const FeasibilityBounds& bounds, const BoundedSpectrum& spectrum, double peak_accel,
+                         double peak_velocity, double peak_displacement) {
+    BoundRatios ratios{peak_accel / bounds.acceleration.value, peak_velocity / bounds.velocity.value, std::nullopt};
+    const double least = displacement_bound(spectrum, bounds.duration, peak_velocity).value;
+    if (least > 0.0) ratios.displacement = peak_displacement / least;
+    return ratios;
 }
 
 std::string bound_ratios_text(const BoundRatios& ratios) {
-    return format("Peaks / least possible = %.2f accel, %.2f velox, %.2f disp", ratios.acceleration, ratios.velocity,
-                  ratios.displacement);
+    std::string text = format("Peaks / least possible = %.2f accel, %.2f velox", ratios.acceleration, ratios.velocity);
+    if (ratios.displacement) return text + format(", %.2f disp", *ratios.displacement);
+    return text + " (no least displacement at this peak velocity)";
 }
 
-std::string limit_and_bound_lines(const FeasibilityBounds& bounds, const DriveLimits& limits, int32_t units,
-                                  double peak_accel, double peak_velocity, double peak_displacement) {
-    const LimitRatios to_limits = limit_ratios(limits, units, peak_accel, peak_velocity, peak_displacement);
-    const BoundRatios to_bounds = bound_ratios(bounds, peak_accel, peak_velocity, peak_displacement);
+std::string limit_and_bound_lines(const FeasibilityBounds& bounds, const BoundedSpectrum& spectrum,
+                                  const DriveLimits& limits, double peak_accel, double peak_velocity,
+                                  double peak_displacement) {
+    const LimitRatios to_limits = limit_ratios(limits, spectrum.units, peak_accel, peak_velocity, peak_displacement);
+    const BoundRatios to_bounds = bound_ratios(bounds, spectrum, peak_accel, peak_velocity, peak_displacement);
     std::string text;
-    auto add = [&](const char* name, const std::optional<double>& to_limit, double to_bound) {
-        if (to_limit) text += format("   %s %.2f x the limit, %.1f x the least possible \n", name, *to_limit, to_bound);
+    auto add = [&](const char* name, const std::optional<double>& to_limit, const std::optional<double>& to_bound) {
+        if (!to_limit) return;
+        text += format("   %s %.2f x the limit, ", name, *to_limit);
+        text += to_bound ? format("%.1f x the least possible \n", *to_bound)
+                         : std::string("no least possible at its peak velocity \n");
     };
     add("acceleration", to_limits.acceleration, to_bounds.acceleration);
     add("velocity", to_limits.velocity, to_bounds.velocity);

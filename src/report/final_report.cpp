@@ -182,8 +182,9 @@ void write_report(TextOutput& out, const ReportContext& context, const RunReport
             out.print(format("\n   Max Error  = %12.3f dB \n\n", 20.0 * max_error));
         } else {
             out.print(format("\n   Max Error  = %12.3f dB ", 20.0 * max_error));
-            out.print(format("\n   %s \n\n", bound_ratios_text(bound_ratios(*context.bounds, accel, velocity_peak,
-                                                                                 displacement_peak)).c_str()));
+            const BoundRatios ratios =
+                bound_ratios(*context.bounds, bounded_spectrum(spec, settings), accel, velocity_peak, displacement_peak);
+            out.print(format("\n   %s \n\n", bound_ratios_text(ratios).c_str()));
         }
 
         write_accel_file(out, t, history.file_acceleration, settings, names);
@@ -212,7 +213,8 @@ void write_report(TextOutput& out, const ReportContext& context, const RunReport
                          ratios_text(ratios_of(table, *context.limits, settings.units, c)).c_str()));
         if (context.bounds != nullptr) {
             const size_t i = static_cast<size_t>(c);
-            out.print(limit_and_bound_lines(*context.bounds, *context.limits, settings.units, table.peak_accel[i],
+            out.print(limit_and_bound_lines(*context.bounds, bounded_spectrum(context.spec, settings), *context.limits,
+                                            table.peak_accel[i],
                                             table.peak_velocity[i], table.peak_displacement[i]));
         }
     } else {

@@ -85,11 +85,20 @@ Json bound_json(const PeakBound& bound) {
     return Json{{"value", bound.value}, {"frequency", static_cast<double>(bound.frequency)}};
 }
 
+// The displacement bound with the peak velocity of the drives it holds for
+// (null at zero damping, where it holds for every drive).
+Json displacement_bound_json(const std::optional<DisplacementBound>& bound) {
+    if (!bound) return nullptr;
+    Json json = bound_json(*bound);
+    json["peak_velocity"] = bound->velocity ? Json(*bound->velocity) : Json(nullptr);
+    return json;
+}
+
 Json bounds_json(const FeasibilityBounds* bounds) {
     if (bounds == nullptr) return nullptr;
     return Json{{"acceleration", bound_json(bounds->acceleration)},
                 {"velocity", bound_json(bounds->velocity)},
-                {"displacement", bound_json(bounds->displacement)},
+                {"displacement", displacement_bound_json(bounds->displacement)},
                 {"force", bounds->force ? bound_json(*bounds->force) : Json(nullptr)},
                 {"duration", bounds->duration}};
 }
@@ -98,9 +107,11 @@ Json bounds_json(const FeasibilityBounds* bounds) {
 Json bound_ratios_json(int32_t t, const SummaryInputs& in) {
     if (in.bounds == nullptr) return nullptr;
     const size_t i = static_cast<size_t>(t);
-    const BoundRatios r = bound_ratios(*in.bounds, in.table.peak_accel[i], in.table.peak_velocity[i],
-                                       in.table.peak_displacement[i]);
-    return Json{{"acceleration", r.acceleration}, {"velocity", r.velocity}, {"displacement", r.displacement}};
+    const BoundRatios r = bound_ratios(*in.bounds, bounded_spectrum(in.spec, in.settings), in.table.peak_accel[i],
+                                       in.table.peak_velocity[i], in.table.peak_displacement[i]);
+    return Json{{"acceleration", r.acceleration},
+                {"velocity", r.velocity},
+                {"displacement", r.displacement ? Json(*r.displacement) : Json(nullptr)}};
 }
 
 Json optimum(int32_t t, const std::optional<AcceptanceVerdict>& verdict, const SummaryInputs& in) {

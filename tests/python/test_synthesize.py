@@ -87,10 +87,13 @@ def test_without_output_dir_nothing_is_written(in_tmp):
 
 
 def test_no_qualifying_trial_gives_the_closest_without_raising(tmp_path):
-    status, _, _ = run_quorel([*CLI_ARGS[:-5], "--max-displacement", "0.5", "--quiet", "-o", tmp_path, SPEC])
+    # With damping the displacement bound holds within a velocity limit only.
+    status, _, _ = run_quorel([*CLI_ARGS[:-5], "--max-displacement", "0.5", "--max-velocity", "1", "--quiet", "-o",
+                               tmp_path, SPEC])
     assert status == 3
-    with pytest.warns(UserWarning, match="no drive of 0.5 sec can keep its peak displacement within 0.5 mm"):
-        result = quorel.synthesize(SPEC, **dict(KWARGS, max_displacement=0.5, acceptance=None))
+    with pytest.warns(UserWarning, match="no drive of 0.5 sec can keep its peak displacement within 0.5 mm: "
+                                         "the least possible is [0-9.]+ mm within 1 m/sec"):
+        result = quorel.synthesize(SPEC, **dict(KWARGS, max_displacement=0.5, max_velocity=1, acceptance=None))
     assert result.optimum is None
     assert result.closest == read_summary(tmp_path)["closest"]
     assert result.closest["limit_ratios"]["displacement"] > 1

@@ -45,10 +45,6 @@ inline constexpr double check_relative_tolerance = 1e-5;
 // cycle their peaks differ from the continuous oscillator's by up to about half
 // a percent.
 inline constexpr double kelly_richman_relative_tolerance = 1e-2;
-// The velocity and displacement bounds hold for the pseudo-acceleration SRS
-// w^2 max|z|; the absolute SRS of a light-damped oscillator (Q >= 10) exceeds
-// it by a few per cent at most.
-inline constexpr double pseudo_srs_relative_tolerance = 5e-2;
 // A synthesized sample against the wavelet sum evaluated in double: the phase
 // is rounded to float before the sines.
 inline constexpr double synthesis_relative_tolerance = 1e-4;
