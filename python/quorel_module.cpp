@@ -27,6 +27,7 @@
 #include "engine/time_grid.hpp"
 #include "long_call.hpp"
 #include "check/check.hpp"
+#include "record/record_reader.hpp"
 #include "report/result_files.hpp"
 #include "report/summary.hpp"
 #include "acceptance/acceptance.hpp"
@@ -193,7 +194,7 @@ std::optional<AcceptanceRules> acceptance_argument(const py::object& acceptance)
     if (!py::isinstance<py::dict>(acceptance)) refuse("acceptance: a file name or a dict is needed");
     std::ostringstream text;
     text << toml_table(py::reinterpret_borrow<py::dict>(acceptance), "");
-    return parse_acceptance("the acceptance dict", text.str());
+    return parse_acceptance("the acceptance dict", text.str(), false);
 }
 
 // --- results -----------------------------------------------------------------
@@ -392,9 +393,10 @@ RecordCheck check_record(const CheckInput& input, const CheckGrid& grid, CheckSe
 RecordCheck srs_of(const py::object& accel, double sample_rate, const py::object& frequencies, CheckSettings settings,
                    CheckGrid& grid) {
     const DoubleArray samples = vector_argument(accel, "accel");
+    const std::span<const double> values(samples.data(), static_cast<size_t>(samples.size()));
+    check_samples(values, "accel");
     grid = frequency_grid(frequencies);
-    const CheckInput input{std::span<const double>(samples.data(), static_cast<size_t>(samples.size())),
-                           sample_rate_argument(sample_rate), 0.0, "accel"};
+    const CheckInput input{values, sample_rate_argument(sample_rate), 0.0, "accel"};
     return check_record(input, grid, settings);
 }
 
@@ -508,6 +510,7 @@ CheckResult check(const py::object& accel, double sample_rate, const py::object&
 
     // The samples as given, or a copy the mean is taken from.
     DoubleArray samples = vector_argument(accel, "accel");
+    check_samples(std::span<const double>(samples.data(), static_cast<size_t>(samples.size())), name);
     std::optional<double> mean_removed;
     const bool copy = remove_mean_all || !pretrigger.is_none();
     std::vector<double> own;
@@ -579,6 +582,7 @@ SynthesisResult synthesize(const py::object& spec, int64_t trials, int64_t seed,
     request.units = units_of(units);
     request.seed = whole_in(seed, "seed", 1, 2147483647);
     request.sample_rate = positive_real(sample_rate, "sample_rate");
+    if (request.sample_rate) request.sample_rate_text = "sample_rate=" + py::repr(sample_rate).cast<std::string>();
     if (!points.is_none() && !duration.is_none()) refuse("points and duration: give one of them");
     if (!points.is_none()) {
         if (!py::isinstance<py::int_>(points)) throw py::type_error("points: an integer is needed");

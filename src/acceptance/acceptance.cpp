@@ -29,15 +29,24 @@ bool inside(const ToleranceBand& band, double margin) {
 
 namespace {
 
-// A fault of the file at a line, about a key.
-[[noreturn]] void fail(const std::string& file, long line, const std::string& key, const std::string& problem) {
-    throw QuorelError(format("\n Error: %s line %ld: %s: %s \n", file.c_str(), line, key.c_str(), problem.c_str()));
+// Where the rules come from: a file, whose faults are told by line, or rules
+// given as values (a dict of the Python module), whose lines mean nothing to
+// the user and whose faults are told by their key alone.
+struct RulesSource {
+    const std::string& name;
+    bool lines = true;
+};
+
+// A fault of the rules at a line, about a key.
+[[noreturn]] void fail(const RulesSource& source, long line, const std::string& key, const std::string& problem) {
+    const std::string where = source.lines ? format("%s line %ld", source.name.c_str(), line) : source.name;
+    throw QuorelError(format("\n Error: %s: %s: %s \n", where.c_str(), key.c_str(), problem.c_str()));
 }
 
 long line_of(const toml::node& node) { return static_cast<long>(node.source().begin.line); }
 
 // A finite number, integer or not.
-double number(const std::string& file, const toml::node& node, const std::string& key) {
+double number(const RulesSource& file, const toml::node& node, const std::string& key) {
     double value = 0.0;
     if (const auto* i = node.as_integer()) {
         value = static_cast<double>(i->get());
@@ -50,7 +59,7 @@ double number(const std::string& file, const toml::node& node, const std::string
     return value;
 }
 
-double share(const std::string& file, const toml::node& node, const std::string& key) {
+double share(const RulesSource& file, const toml::node& node, const std::string& key) {
     const double value = number(file, node, key);
     if (!(value > 0.0 && value <= 1.0)) {
         fail(file, line_of(node), key, format("must be above 0 and at most 1, not %g", value));
@@ -58,7 +67,7 @@ double share(const std::string& file, const toml::node& node, const std::string&
     return value;
 }
 
-ToleranceBand parse_band(const std::string& file, const toml::table& table, const std::string& where) {
+ToleranceBand parse_band(const RulesSource& file, const toml::table& table, const std::string& where) {
     ToleranceBand band;
     const toml::node* low = nullptr;
     const toml::node* high = nullptr;
@@ -105,9 +114,10 @@ ToleranceBand parse_band(const std::string& file, const toml::table& table, cons
 
 }  // namespace
 
-AcceptanceRules parse_acceptance(const std::string& name, std::string_view text) {
+AcceptanceRules parse_acceptance(const std::string& name, std::string_view text, bool numbered_lines) {
     AcceptanceRules rules;
     rules.name = name;
+    const RulesSource source{name, numbered_lines};
     toml::table root;
     try {
         root = toml::parse(text, name);
@@ -120,32 +130,32 @@ AcceptanceRules parse_acceptance(const std::string& name, std::string_view text)
         if (k == "srs") {
             const auto* value = node.as_string();
             if (value == nullptr || (value->get() != "maximax" && value->get() != "each")) {
-                fail(name, line_of(node), k, "must be \"maximax\" or \"each\"");
+                fail(source, line_of(node), k, "must be \"maximax\" or \"each\"");
             }
             rules.points = value->get() == "each" ? SrsPoints::each : SrsPoints::maximax;
         } else if (k == "band") {
             const auto* bands = node.as_array();
             if (bands == nullptr || !bands->is_array_of_tables()) {
-                fail(name, line_of(node), k, "must be tables, each headed [[band]]");
+                fail(source, line_of(node), k, "must be tables, each headed [[band]]");
             }
             for (const toml::node& band : *bands) {
                 const std::string where = format("band[%zu]", rules.bands.size() + 1);
-                rules.bands.push_back(parse_band(name, *band.as_table(), where));
+                rules.bands.push_back(parse_band(source, *band.as_table(), where));
             }
         } else if (k == "above_nominal") {
             const auto* table = node.as_table();
-            if (table == nullptr) fail(name, line_of(node), k, "must be a table headed [above_nominal]");
+            if (table == nullptr) fail(source, line_of(node), k, "must be a table headed [above_nominal]");
             for (auto&& [inner, value] : *table) {
                 const std::string where = k + "." + std::string(inner.str());
                 if (inner.str() != "min_share") {
-                    fail(name, static_cast<long>(inner.source().begin.line), where,
+                    fail(source, static_cast<long>(inner.source().begin.line), where,
                          "unknown key (above_nominal has min_share)");
                 }
-                rules.above_nominal_share = share(name, value, where);
+                rules.above_nominal_share = share(source, value, where);
             }
-            if (!rules.above_nominal_share) fail(name, line_of(*table), k, "min_share is missing");
+            if (!rules.above_nominal_share) fail(source, line_of(*table), k, "min_share is missing");
         } else {
-            fail(name, static_cast<long>(key.source().begin.line), k,
+            fail(source, static_cast<long>(key.source().begin.line), k,
                  "unknown key (the file has srs, [[band]] and [above_nominal])");
         }
     }

@@ -73,8 +73,9 @@ inline bool at_or_above(double margin) { return margin >= -band_edge_tolerance_d
 // QuorelError naming the file, the line and the key: a syntax error, an
 // unknown key, a value of the wrong type or out of range, a band with
 // low >= high, a frequency range with from_hz > to_hz, and a file with
-// nothing to judge.
-AcceptanceRules parse_acceptance(const std::string& name, std::string_view text);
+// nothing to judge.  Without `numbered_lines` (rules that were never a file
+// the user wrote) a fault names `name` and the key alone.
+AcceptanceRules parse_acceptance(const std::string& name, std::string_view text, bool numbered_lines = true);
 
 // Reads and parses the file (a regular file of at most 1 MiB).
 AcceptanceRules read_acceptance_file(const std::string& name);

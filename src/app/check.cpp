@@ -17,6 +17,7 @@
 #include "base/guarded.hpp"
 #include "base/output_file.hpp"
 #include "base/run_settings.hpp"
+#include "base/stop_request.hpp"
 #include "plot/gnuplot_process.hpp"
 #include "plot/gnuplot_script.hpp"
 #include "plot/pvss.hpp"
@@ -135,8 +136,9 @@ With -o DIR, per record (<stem>: its file name without the extension):
 and the .gp script of each picture.
 
 Exit status: 0 every record checked, whether it passes or fails; 1 a bad
-record, specification, acceptance file or output; 2 a wrong command line;
-3 with --require-pass and a record that fails.
+record, specification, acceptance file or output (a folder in use by another
+run among them); 2 a wrong command line; 3 with --require-pass and a record
+that fails; 128 + N signal N (SIGINT, SIGTERM, SIGHUP) stopped the check.
 
 Examples:
   quorel check shock.csv --spec spec.txt
@@ -269,11 +271,20 @@ std::string q_text(const std::optional<double>& q, double damping) {
 
 // The pictures of one record.
 void draw_record(const CheckCommand& c, const CheckDescription& d, const RecordCheck& check, const std::string& stem,
-                 const std::vector<SpecPoint>& spec, const AcceptanceRules& rules, const RunSettings& labels) {
+                 const std::vector<SpecPoint>& spec, const AcceptanceRules& rules, const RunSettings& labels,
+                 const std::atomic<int>* stop) {
     const std::string damping = q_text(d.q, d.damping_ratio);
     const std::string against = c.spec_file.empty() ? "" : ", against " + c.spec_file;
     auto drawn = [&](const plot::PictureNames& names, const std::string& script) {
-        if (!plot::draw_picture(c.output_dir, names, script)) {
+        check_stop(stop);
+        bool found = false;
+        try {
+            found = plot::draw_picture(c.output_dir, names, script);
+        } catch (const QuorelError&) {
+            check_stop(stop);   // a gnuplot that the same signal ended
+            throw;
+        }
+        if (!found) {
             throw QuorelError("\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n");
         }
     };
@@ -321,7 +332,12 @@ void draw_record(const CheckCommand& c, const CheckDescription& d, const RecordC
     }
 }
 
-int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
+int check(const CheckCommand& c, std::ostream& out, std::ostream& err, StopRequest* stop_request) {
+    // Nothing is written before the output folder is locked, and every file
+    // after it under a temporary name: a signal at any point ends the run as
+    // a failed one, with no temporary file left.
+    const CatchingStops catching(stop_request);
+    const std::atomic<int>* stop = stop_request != nullptr ? &stop_request->signal : nullptr;
     if (c.spec_file.empty() == c.frequencies.empty()) {
         err << "quorel check: give the specification (--spec FILE) or a frequency range (--frequencies LOW:HIGH)\n"
                "Run 'quorel check --help' for usage.\n";
@@ -369,6 +385,7 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
     const Clock::time_point read_start = Clock::now();
     std::vector<LoadedRecord> loaded;
     for (const std::string& file : c.records) {
+        check_stop(stop);
         LoadedRecord l{read_record(file, options), fs::path(file).stem().string(), std::nullopt};
         std::vector<double>& samples = l.record.samples;
         const int64_t n = static_cast<int64_t>(samples.size());
@@ -411,6 +428,10 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
             throw QuorelError("\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n");
         }
     }
+    // Held to the end: a folder that cannot be written, or that another run
+    // is writing, is refused before anything is computed or printed.
+    std::optional<FolderLock> folder;
+    if (!c.output_dir.empty()) folder.emplace(c.output_dir);
 
     CheckSettings check_settings;
     check_settings.algorithm = settings.algorithm;
@@ -421,6 +442,7 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
                                                : static_cast<int32_t>(*decimal_integer(c.threads));
     check_settings.rules = rules;
     check_settings.envelope_groups = c.plot ? plot::history_envelope_groups : 0;
+    check_settings.stop = stop;
     std::vector<CheckInput> inputs;
     for (size_t r = 0; r < loaded.size(); ++r) {
         const Record& record = loaded[r].record;
@@ -455,6 +477,7 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
         descriptions.push_back(d);
     }
 
+    check_stop(stop);
     long failed = 0;
     std::string failing;
     for (size_t r = 0; r < checks.size(); ++r) {
@@ -477,23 +500,18 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
     }
     out.flush();
 
-    if (!c.output_dir.empty()) {
-        std::error_code error;
-        fs::create_directories(c.output_dir, error);
-        if (error) {
-            throw QuorelError(format("\n Error: cannot create the output folder %s: %s \n", c.output_dir.c_str(),
-                                     error.message().c_str()));
-        }
+    if (folder) {
         for (size_t r = 0; r < checks.size(); ++r) {
             const std::string base = (fs::path(c.output_dir) / loaded[r].stem).string();
             // Each file is written under a temporary name and takes its own once complete.
             for (const auto& [name, text] : {std::pair{base + ".json", check_json(descriptions[r], checks[r])},
                                              std::pair{base + "_srs.csv", check_csv(checks[r], settings.units)}}) {
+                check_stop(stop);
                 OutputFile file(name);
                 file.write(text);
                 file.close();
             }
-            draw_record(c, descriptions[r], checks[r], loaded[r].stem, spec_points, rules, settings);
+            draw_record(c, descriptions[r], checks[r], loaded[r].stem, spec_points, rules, settings, stop);
         }
     }
     return failed > 0 && c.require_pass ? exit_not_met : exit_success;
@@ -501,8 +519,8 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
 
 }  // namespace
 
-int run_check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
-    return guarded_status(out, err, [&] { return check(c, out, err); });
+int run_check(const CheckCommand& c, std::ostream& out, std::ostream& err, StopRequest* stop) {
+    return guarded_status(out, err, [&] { return check(c, out, err, stop); });
 }
 
 }  // namespace quorel

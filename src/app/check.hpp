@@ -5,8 +5,9 @@
 //
 //   quorel check RECORD... [OPTIONS]
 //
-// Every record, the specification and the rules are read and validated before
-// anything is written.  Exit status: 0 every record checked (a FAIL is a
+// Every record, the specification and the rules are read and validated, and the
+// output folder created, proved writable and locked, before anything is
+// computed or written.  Exit status: 0 every record checked (a FAIL is a
 // result), 3 with --require-pass and a FAIL, 1 a bad record, specification,
 // rules file or output, 2 a wrong command line.
 #include <CLI/CLI.hpp>
@@ -58,8 +59,12 @@ float check_octave_fraction(const std::string& spacing);
 // `with_spec`.
 CheckGrid check_grid(const SrsSpec& points, float fraction, const std::string& spacing, bool with_spec);
 
+struct StopRequest;
+
 // Runs a parsed check command; returns the exit status.  Tables and the JSON
-// document go to `out`, warnings and errors to `err`.
-int run_check(const CheckCommand& c, std::ostream& out, std::ostream& err);
+// document go to `out`, warnings and errors to `err`.  With `stop`, a signal
+// it routes ends the run as a failed one (exit_run_error, no temporary file
+// left); the caller turns that into the signal's status.
+int run_check(const CheckCommand& c, std::ostream& out, std::ostream& err, StopRequest* stop = nullptr);
 
 }  // namespace quorel

@@ -108,6 +108,8 @@ struct CommandLine {
     bool baseline = false;
 };
 
+const std::string version_line = std::string("quorel ") + quorel_version + "\n";
+
 void define_options(CLI::App& app, CommandLine& c, OptionWords& words) {
     app.description("quorel - SRS synthesis by wavelets: a shock time history whose shock response spectrum meets a specification.");
     app.set_version_flag("--version", std::string("quorel ") + quorel_version);
@@ -290,7 +292,7 @@ RunRequest request_of(const CommandLine& c) {
     request.units = c.units == "english" ? 1 : (c.units == "metric" ? 2 : 3);
     request.seed = static_cast<int32_t>(*decimal_integer(c.seed));
     if (!c.sample_rate.empty()) request.sample_rate = decimal_real(c.sample_rate);
-    request.sample_rate_text = c.sample_rate;
+    if (!c.sample_rate.empty()) request.sample_rate_text = "--sample-rate " + c.sample_rate;
     if (!c.points.empty()) request.points = static_cast<int32_t>(*decimal_integer(c.points));
     if (!c.duration.empty()) request.duration = decimal_real(c.duration);
     request.output_dir = c.output_dir;
@@ -351,9 +353,11 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
     CLI::App app{"", "quorel"};
     CommandLine c;
     OptionWords words;
+    app.formatter(std::make_shared<HelpFormatter>());   // before the subcommand, which takes it over
     define_options(app, c, words);
     CheckCommand check_command;
     CLI::App* check = add_check_command(app, check_command, words);
+    check->set_version_flag("--version", std::string("quorel ") + quorel_version);
     app.require_subcommand(0, 1);
     try {
         // CLI11 takes the arguments last first.
@@ -371,11 +375,10 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
             return exit_usage_error;
         }
     } catch (const CLI::CallForHelp&) {
-        out << app.help();
-        return exit_success;
+        // A help that cannot be written fails, as any output does.
+        return guarded_status(out, err, [&] { return print_all(out, app.help()), exit_success; });
     } catch (const CLI::CallForVersion&) {
-        out << "quorel " << quorel_version << "\n";
-        return exit_success;
+        return guarded_status(out, err, [&] { return print_all(out, version_line), exit_success; });
     } catch (const CLI::ParseError& error) {
         if (check->parsed()) {
             err << "quorel check: " << words.message(*check, error) << "\nRun 'quorel check --help' for usage.\n";
@@ -384,9 +387,8 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
         }
         return exit_usage_error;
     }
-    if (check->parsed()) return run_check(check_command, out, err);
-
-    int status = guarded_status(out, err, [&] { return run(c, out, err, err_is_terminal, stop); });
+    int status = check->parsed() ? run_check(check_command, out, err, stop)
+                                 : guarded_status(out, err, [&] { return run(c, out, err, err_is_terminal, stop); });
     // A run that failed because a signal stopped it.
     if (status == exit_run_error && stop != nullptr && stop->signal.load() != 0) {
         status = interrupted_status(stop->signal.load());

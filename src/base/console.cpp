@@ -33,6 +33,13 @@ void check_output(const std::ostream& out) {
     throw QuorelError(format("\n Error: cannot write to standard output: %s \n", std::strerror(error_number)));
 }
 
+void print_all(std::ostream& out, std::string_view text) {
+    errno = 0;
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.flush();
+    check_output(out);
+}
+
 bool parse_int_token(std::string_view token, int32_t& value) {
     size_t pos = 0;
     bool negative = false;

@@ -38,6 +38,9 @@ public:
 // never carries on, or reports success, with text that nobody received.
 void check_output(const std::ostream& out);
 
+// Writes `text` to `out` and flushes it; a failure throws as check_output.
+void print_all(std::ostream& out, std::string_view text);
+
 // Reads the final key press (the key itself does not matter).
 using KeyReader = std::function<int()>;
 

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <set>
 #include <system_error>
 
 #include "base/console.hpp"
@@ -21,6 +22,25 @@ std::optional<int64_t> decimal_integer(const std::string& text) {
     const auto [stop, error] = std::from_chars(begin, end, value, 10);
     if (error != std::errc() || stop != end) return std::nullopt;
     return value;
+}
+
+std::string HelpFormatter::make_option_opts(const CLI::Option* option) const {
+    const std::string opts = CLI::Formatter::make_option_opts(option);
+    if (!option->get_option_text().empty()) return opts;
+    return opts.substr(0, std::min(opts.find(" Needs:"), opts.find(" Excludes:")));
+}
+
+std::string HelpFormatter::make_option_desc(const CLI::Option* option) const {
+    std::string description = CLI::Formatter::make_option_desc(option);
+    if (!option->get_option_text().empty()) return description;
+    auto line = [&](const char* label, const std::set<CLI::Option*>& others) {
+        if (others.empty()) return;
+        description += (description.empty() ? "" : "\n") + std::string(label) + ":";
+        for (const CLI::Option* other : others) description += " " + other->get_name();
+    };
+    line("Needs", option->get_needs());
+    line("Excludes", option->get_excludes());
+    return description;
 }
 
 ValueRule whole_number_in(int64_t low, int64_t high) {

@@ -40,6 +40,14 @@ ValueRule real_where(std::function<bool(float)> accept, std::string range);
 // One of the words given.
 ValueRule one_of(std::vector<std::string> choices);
 
+// CLI11's help, with an option's "Needs:" and "Excludes:" each on a line of
+// its own below the option's description rather than after its name.
+class HelpFormatter : public CLI::Formatter {
+public:
+    std::string make_option_opts(const CLI::Option* option) const override;
+    std::string make_option_desc(const CLI::Option* option) const override;
+};
+
 class OptionWords {
 public:
     OptionWords() = default;

@@ -16,6 +16,10 @@
 // close(), it keeps the lines written, which stay true as far as they go, and
 // ends with the message of the failure (abandon_with).
 //
+// A folder that `quorel check` writes into is locked the same way, by its
+// own descriptor, for the whole run: a second run there ends with "<folder>
+// is in use by another quorel run" before it computes anything.
+//
 // Failing to create a file, or any write error found when it is flushed or
 // closed (disk full, I/O error), ends the run with
 // "\n Error: <path>: <reason> \n", the reason being the system's text for the
@@ -98,6 +102,21 @@ private:
     bool commit_on_close_ = true;
     std::FILE* file_ = nullptr;
     int error_number_ = 0;   // errno of the first failed write
+};
+
+// An output folder held for one run: created with its parents when missing,
+// proved writable (a folder that is a file, unwritable or on a read-only file
+// system is refused, naming it and the reason) and locked as the trial log
+// is, never waiting.  The lock goes with the object.
+class FolderLock {
+public:
+    explicit FolderLock(const std::string& folder);
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    ~FolderLock();
+
+private:
+    int fd_ = -1;
 };
 
 // "\n Error: <path>: <strerror(error_number)> \n"

@@ -32,7 +32,7 @@ struct RunRequest {
     int32_t units = 1;                       // 1 english, 2 metric, 3 si
     int32_t seed = 1;
     std::optional<float> sample_rate;        // default: 10 x the top grid frequency
-    std::string sample_rate_text;            // the rate as given, for the message of a low one
+    std::string sample_rate_text;            // the rate as given, with its option's name, for the message of a low one
     std::optional<int32_t> points;           // or
     std::optional<float> duration;           // default: 2 / lowest frequency
     // The folder for every file (the run creates it); none: nothing is

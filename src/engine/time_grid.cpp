@@ -17,7 +17,7 @@ void check_sample_rate(const SrsSpec& spec, float sample_rate, const std::string
     const double top = top_grid_frequency(spec);
     if (static_cast<double>(sample_rate) >= 4.0 * top) return;
     if (given.empty()) throw QuorelError("\n Error: sample rate is too low \n");
-    throw QuorelError(format("\n Error: sample rate is too low: --sample-rate %s is below the minimum of %.9g "
+    throw QuorelError(format("\n Error: sample rate is too low: %s is below the minimum of %.9g "
                              "samples/sec (4 x the top grid frequency, %.9g Hz) \n",
                              given.c_str(), 4.0 * top, top));
 }

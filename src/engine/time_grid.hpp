@@ -16,8 +16,8 @@ float top_grid_frequency(const SrsSpec& spec);
 float recommended_sample_rate(const SrsSpec& spec);
 
 // Ends the run ("sample rate is too low") below 4 x the top grid frequency.
-// `given`, the rate as the command line gave it, adds the minimum to the
-// message.
+// `given`, the rate as a front end was given it ("--sample-rate 159",
+// "sample_rate=159"), adds the minimum to the message.
 void check_sample_rate(const SrsSpec& spec, float sample_rate, const std::string& given = {});
 
 // Sets the sample rate with dt = 1 / rate and half_dt = dt / 2, as floats.

@@ -3,11 +3,15 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "base/error.hpp"
@@ -72,6 +76,30 @@ GnuplotRun spawn_gnuplot(std::vector<std::string> args, const std::string& direc
     return run;
 }
 
+// Why the SVG picture `path` is incomplete, or nothing when it ends with the
+// closing tag (blanks may follow).  gnuplot exits 0 even when its writes fail,
+// so a picture cut short by a full disk is known only by its end.
+std::optional<std::string> incomplete_svg(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return format("gnuplot wrote no picture (%s)", std::strerror(errno));
+    struct stat info {};
+    char tail[256] = {};
+    ssize_t got = -1;
+    if (::fstat(fd, &info) == 0) {
+        const off_t start = info.st_size > static_cast<off_t>(sizeof tail) ? info.st_size - static_cast<off_t>(sizeof tail) : 0;
+        got = ::pread(fd, tail, sizeof tail, start);
+    }
+    const int error_number = errno;
+    ::close(fd);
+    if (got < 0) return format("it cannot be read back (%s)", std::strerror(error_number));
+    std::string_view text(tail, static_cast<size_t>(got));
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+    constexpr std::string_view closing = "</svg>";
+    if (text.size() >= closing.size() && text.substr(text.size() - closing.size()) == closing) return std::nullopt;
+    return format("gnuplot's file of %lld bytes ends before the closing </svg> (a full disk?)",
+                  static_cast<long long>(info.st_size));
+}
+
 }  // namespace
 
 GnuplotRun run_gnuplot(const std::string& directory, const std::string& output, const std::string& script) {
@@ -97,6 +125,9 @@ bool draw_picture(const std::string& directory, const PictureNames& names, const
     if (!run.success) {
         throw QuorelError(format("\n Error: gnuplot failed on %s (%s): %s not drawn \n", path(names.script).c_str(),
                                  run.detail.c_str(), path(names.picture).c_str()));
+    }
+    if (const std::optional<std::string> fault = incomplete_svg(picture_file.temporary())) {
+        throw QuorelError(format("\n Error: %s not drawn: %s \n", path(names.picture).c_str(), fault->c_str()));
     }
     picture_file.commit();
     script_file.commit();

@@ -23,9 +23,10 @@ GnuplotRun try_gnuplot();
 
 // Writes `script` as <names.script>.part in `directory`, runs gnuplot on it
 // into <names.picture>.part, and gives both their own names once gnuplot has
-// succeeded; otherwise neither is left.  Returns false when there is no
-// gnuplot to run; a failed gnuplot run throws QuorelError naming the script
-// and the picture by their paths.
+// exited 0 and the picture is complete (it ends with the SVG's closing tag);
+// otherwise neither is left.  Returns false when there is no gnuplot to run;
+// a failed gnuplot run or an incomplete picture throws QuorelError naming the
+// picture by its path and the reason.
 bool draw_picture(const std::string& directory, const PictureNames& names, const std::string& script);
 
 }  // namespace quorel::plot

@@ -409,7 +409,7 @@ int run_plot_program(const std::vector<std::string>& args, std::ostream& out, st
     Arguments a;
     const int status = guarded_status(out, err, [&] {
         a = parse_arguments(args);
-        out << a.help;
+        print_all(out, a.help);
         return exit_success;
     });
     if (status != exit_success || !a.help.empty()) return status;

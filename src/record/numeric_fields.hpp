@@ -40,6 +40,11 @@ struct NumericLine {
     std::string_view bad_text;      // that field, without the blanks around it
 };
 
+// How a value that is a number but not a finite one is refused, by every
+// reader of numbers that stand for measurements: "'inf' is not a finite
+// number", "sample 101 is not a finite number".
+inline constexpr const char* not_finite_words = "is not a finite number";
+
 // Reads the fields of `line` left to right, stopping at the first that is not
 // a finite number.  values[i] receives field i for i < capacity.  A blank line
 // has 0 fields.

@@ -253,7 +253,7 @@ public:
             fail(name, "holds no line of numbers");
         }
         const size_t n = record_.samples.size();
-        if (n < 2) fail(name, "holds 1 sample: a record needs at least 2");
+        if (n < min_record_samples) fail(name, too_few_samples(n));
         if (!has_time_) {
             record_.sample_rate = *options_.sample_rate;
             return std::move(record_);
@@ -355,7 +355,7 @@ private:
             const std::string_view bad =
                 text.substr(static_cast<size_t>(fields.bad_text.data() - numbers.data()), fields.bad_text.size());
             const std::string shown = shown_field(bad);
-            const char* what = fields.bad_status == NumberStatus::not_finite ? "is not a finite number" : "is not a number";
+            const char* what = fields.bad_status == NumberStatus::not_finite ? not_finite_words : "is not a number";
             std::string message = format("'%s' %s", shown.c_str(), what);
             if (fields.bad_status == NumberStatus::not_a_number) {
                 if (options_.decimal_comma && bad.find('.') != std::string_view::npos) {
@@ -550,6 +550,17 @@ Record parse_record(std::string_view text, const std::string& name, const Record
         text.remove_prefix(found == nullptr ? length : length + 1);
     }
     return builder.finish();
+}
+
+std::string too_few_samples(size_t count) {
+    return format("holds %zu sample%s: a record needs at least %zu", count, count == 1 ? "" : "s", min_record_samples);
+}
+
+void check_samples(std::span<const double> samples, const std::string& name) {
+    if (samples.size() < min_record_samples) fail(name, too_few_samples(samples.size()));
+    for (size_t k = 0; k < samples.size(); ++k) {
+        if (!std::isfinite(samples[k])) fail(name + ":", format("sample %zu %s", k, not_finite_words));
+    }
 }
 
 // Two passes over the file, both in bounded chunks: the first refuses a

@@ -23,6 +23,7 @@
 // and field where there is one.
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,5 +52,18 @@ Record read_record(const std::string& path, const RecordOptions& options);
 
 // The same rules on text in memory; `name` stands for the file in messages.
 Record parse_record(std::string_view text, const std::string& name, const RecordOptions& options);
+
+// The fewest samples a record may hold.
+inline constexpr size_t min_record_samples = 2;
+
+// "holds 1 sample: a record needs at least 2"
+std::string too_few_samples(size_t count);
+
+// The rules of a record's values for samples given as numbers rather than
+// read from a file: at least min_record_samples, every one finite.  A
+// refusal names the record `name` as the reader names a file:
+//   "accel holds 0 samples: a record needs at least 2"
+//   "accel: sample 101 is not a finite number" (counted from 0)
+void check_samples(std::span<const double> samples, const std::string& name);
 
 }  // namespace quorel

@@ -81,6 +81,13 @@ QuorelError not_a_number(const std::string& file_name, long line, const std::str
     return QuorelError(format("\n Error: %s line %ld: '%s' is not a number \n", file_name.c_str(), line, shown.c_str()));
 }
 
+// "bad point 1 in spec.txt: frequency 5 Hz is not above the one before it, 10 Hz";
+// the points are counted from 0.
+QuorelError bad_point(const std::string& file_name, int32_t point, const std::string& fault) {
+    return QuorelError(
+        format("\n Error: bad point %ld in %s: %s \n", static_cast<long>(point), file_name.c_str(), fault.c_str()));
+}
+
 QuorelError too_many_points(const std::string& file_name) {
     return QuorelError(format("\n Error: more than 125 points in %s \n", file_name.c_str()));
 }
@@ -95,10 +102,18 @@ void check_spec_points(const std::string& file_name, SrsSpec& spec) {
 
     // Logarithmic interpolation needs positive values in ascending frequency.
     for (int32_t p = 0; p < count; ++p) {
-        const bool ascending = p == 0 || spec.input_freq[p] > spec.input_freq[p - 1];
-        if (!positive_finite(spec.input_freq[p]) || !positive_finite(spec.input_accel[p]) || !ascending) {
-            throw QuorelError(format("\n Error: bad point %ld in %s \n", static_cast<long>(p), file_name.c_str()));
+        const double f = spec.input_freq[p];
+        const double a = spec.input_accel[p];
+        std::string fault;
+        if (!positive_finite(spec.input_freq[p])) {
+            fault = format("frequency %g is not a finite number above 0", f);
+        } else if (p > 0 && !(spec.input_freq[p] > spec.input_freq[p - 1])) {
+            fault = format("frequency %g Hz is not above the one before it, %g Hz", f,
+                           static_cast<double>(spec.input_freq[p - 1]));
+        } else if (!positive_finite(spec.input_accel[p])) {
+            fault = format("acceleration %g is not a finite number above 0", a);
         }
+        if (!fault.empty()) throw bad_point(file_name, p, fault);
     }
 
     // The synthesis needs omega_0 = 2 pi f_0, as a float, above 3 rad/sec.
@@ -156,6 +171,13 @@ void load_spec_points(TextOutput& out, const std::string& file_name, SrsSpec& sp
         expect_frequency = !expect_frequency;
     }
     if (std::ferror(f)) throw QuorelError(format("\n Error: cannot read %s \n", file_name.c_str()));
+    if (!expect_frequency) {
+        // The points before it are judged first: the first bad one is named.
+        spec.input_count = count - 1;
+        if (count > 1) check_spec_points(file_name, spec);
+        throw bad_point(file_name, count - 1,
+                        format("frequency %g Hz has no acceleration after it", static_cast<double>(spec.input_freq[count - 1])));
+    }
     spec.input_count = count;
     check_spec_points(file_name, spec);
 }

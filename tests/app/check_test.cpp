@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/format.hpp"
+#include "base/output_file.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {
@@ -42,6 +46,23 @@ void write_record(const std::string& name, int samples = 4000) {
     }
     write_file(name, text);
 }
+
+// A gnuplot stand-in in bin/, whose drawing part is `draws` (sh, with the
+// picture's temporary name in $outfile); --version succeeds.  PATH leads to
+// it while the object lives.
+class FakeGnuplot {
+public:
+    explicit FakeGnuplot(const std::string& draws) : saved_(std::getenv("PATH") != nullptr ? std::getenv("PATH") : "") {
+        fs::create_directories("bin");
+        write_file("bin/gnuplot", "#!/bin/sh\n[ \"$1\" = --version ] && exit 0\neval \"$2\"\n" + draws);
+        fs::permissions("bin/gnuplot", fs::perms::owner_all);
+        setenv("PATH", ((fs::current_path() / "bin").string() + ":/usr/bin:/bin").c_str(), 1);
+    }
+    ~FakeGnuplot() { setenv("PATH", saved_.c_str(), 1); }
+
+private:
+    std::string saved_;
+};
 
 json check_json(const std::string& args) {
     const CommandOutcome o = run_command(words("check " + args + " --json"));
@@ -272,6 +293,119 @@ TEST(CheckCommand, PlotsQuoteHostileNamesAndLeaveOnlyCompleteFiles) {
         EXPECT_EQ(std::system(("cd out && gnuplot -e \"outfile='again.svg'\" " + word + "'").c_str()), 0) << picture;
     }
     EXPECT_FALSE(fs::exists("RAN") || fs::exists("out/RAN"));
+}
+
+// gnuplot exits 0 even when its writes fail: a picture cut short (a full disk)
+// is refused by its missing closing tag, named with the reason, and leaves
+// neither it nor its script; the pictures before it are whole.
+TEST(CheckCommand, APictureCutShortIsNamedAndRemoved) {
+    TempDir dir;
+    write_record("rec.txt");
+    write_file("spec.txt", "100 10\n400 40\n");
+    const FakeGnuplot gnuplot("case \"$outfile\" in\n"
+                              "  *_history.svg.part) printf '<svg>\\n<path d=\"M 0 1' > \"$outfile\" ;;\n"
+                              "  *) printf '<svg>\\n</svg>\\n\\n' > \"$outfile\" ;;\n"
+                              "esac\n");
+    const CommandOutcome o =
+        run_command(words("check rec.txt --sample-rate 10000 --spec spec.txt -o out --plot --pvss"));
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err.substr(o.err.find("\n Error:")),
+              "\n Error: out/rec_history.svg not drawn: gnuplot's file of 20 bytes ends before the closing </svg> "
+              "(a full disk?) \n");
+    EXPECT_EQ(read_file("out/rec_srs.svg"), "<svg>\n</svg>\n\n");
+    for (const char* name : {"rec_history.svg", "rec_history.gp", "rec_pvss.svg"}) {
+        EXPECT_FALSE(fs::exists(fs::path("out") / name)) << name;
+    }
+    EXPECT_TRUE(testing::files_ending({".part"}, "out").empty());
+}
+
+// SIGINT, SIGTERM and SIGHUP end a check as a failed run: status 128 + the
+// signal, "Interrupted." and no temporary file, whether it is computing,
+// printing (here held by a full pipe) or drawing (held by a gnuplot that waits
+// for the test).
+TEST(CheckCommand, ASignalEndsTheCheckWithItsStatusAndNoTemporaryFile) {
+    TempDir dir;
+    write_record("rec.txt");
+    const FakeGnuplot gnuplot("printf '<svg>\\n</svg>\\n' > \"$outfile\"\n"
+                              ": > ../drawing\n"
+                              "while [ ! -e ../go ]; do sleep 0.01; done\n");
+    const std::vector<std::string> args = words("check rec.txt --sample-rate 10000 --frequencies 10:2500 --spacing 1/24 -o out");
+    const int null_out = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(null_out, 0);
+    for (const bool plot : {false, true}) {
+        for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+            SCOPED_TRACE(format("%s, signal %d", plot ? "drawing" : "printing", signal_number));
+            fs::remove_all("out");
+            fs::remove("drawing");
+            fs::remove("go");
+            std::vector<std::string> line = args;
+            if (plot) line.push_back("--plot");
+            testing::SmallPipe pipe;
+            const int pid = testing::start_program(line, plot ? null_out : pipe.write_end(), "err.txt");
+            ASSERT_GT(pid, 0);
+            // The folder is locked once the run catches signals; its table
+            // is longer than the pipe holds.
+            ASSERT_TRUE(testing::wait_for_path(plot ? "drawing" : "out"));
+            ::kill(pid, signal_number);
+            write_file("go", "");
+            pipe.drain();
+            const testing::ProgramEnd end = testing::wait_program(pid);
+            EXPECT_EQ(end.signal, 0);
+            EXPECT_EQ(end.status, 128 + signal_number);
+            const std::string err = read_file("err.txt");
+            EXPECT_EQ(err.substr(err.find("\n Interrupted.")), "\n Interrupted. \n");
+            EXPECT_TRUE(testing::files_ending({".part"}, "out").empty());
+            if (!plot) {
+                EXPECT_TRUE(fs::is_empty("out"));
+            }
+        }
+    }
+    ::close(null_out);
+}
+
+// -o that names a file, or a folder nothing can be created in, is refused
+// before anything is computed or printed.
+TEST(CheckCommand, AnOutputFolderThatCannotBeWrittenIsRefusedFirst) {
+    TempDir dir;
+    write_record("rec.txt");
+    write_file("afile", "keep\n");
+    // A folder this process cannot write in, whoever runs the tests.
+    std::string locked = "/proc/self";
+    if (::geteuid() != 0) {
+        fs::create_directory("locked");
+        fs::permissions("locked", fs::perms::owner_read | fs::perms::owner_exec);
+        locked = "locked";
+    }
+    struct Case {
+        std::string folder, message;
+    };
+    for (const Case& c : {Case{"afile", "\n Error: the output folder afile is a file, not a folder \n"},
+                          Case{"afile/out", "\n Error: cannot create the output folder afile/out: Not a directory \n"},
+                          Case{locked, "\n Error: cannot write in the output folder " + locked + ": "}}) {
+        const CommandOutcome o = run_command(words("check rec.txt --sample-rate 10000 --frequencies 100:300 -o " + c.folder));
+        EXPECT_EQ(o.status, 1) << c.folder;
+        EXPECT_EQ(o.err.substr(0, c.message.size()), c.message) << o.err;
+        EXPECT_EQ(o.out, "") << c.folder;
+    }
+    EXPECT_EQ(read_file("afile"), "keep\n");
+}
+
+// A second run into a folder that a run is writing is refused, before it
+// computes, prints or writes anything.
+TEST(CheckCommand, ASecondRunIntoAFolderInUseIsRefused) {
+    TempDir dir;
+    write_record("rec.txt");
+    const std::string args = "check rec.txt --sample-rate 10000 --frequencies 100:300 -o out";
+    {
+        const FolderLock first("out");
+        const CommandOutcome second = run_command(words(args));
+        EXPECT_EQ(second.status, 1);
+        EXPECT_EQ(second.err, "\n Error: out is in use by another quorel run \n");
+        EXPECT_EQ(second.out, "");
+        EXPECT_TRUE(fs::is_empty("out"));
+    }
+    EXPECT_EQ(run_command(words(args)).status, 0);   // free again
+    EXPECT_TRUE(fs::exists("out/rec.json"));
 }
 
 }  // namespace

@@ -302,6 +302,37 @@ TEST(CommandLine, HelpDocumentsEveryOptionAndVersionNamesTheProgram) {
     const CommandOutcome version = run_command({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("quorel ", 0), 0u);
+    EXPECT_EQ(run_command({"check", "--version"}).out, version.out);
+    // What an option needs or excludes stands on a line of its own, below its
+    // description, never glued to the option's name.
+    const CommandOutcome check_help = run_command({"check", "--help"});
+    for (const std::string& text : {help.out, check_help.out}) {
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) {
+            for (const char* label : {"Needs:", "Excludes:"}) {
+                const size_t at = line.find(label);
+                if (at != std::string::npos) {
+                    EXPECT_EQ(line.find_first_not_of(' '), at) << line;
+                }
+            }
+        }
+    }
+    EXPECT_NE(check_help.out.find("first\n                              Excludes: --pretrigger\n"), std::string::npos)
+        << check_help.out;
+}
+
+// A help or a version that cannot be written fails, as any output does.
+TEST(CommandLine, HelpAndVersionIntoAFullOutputFail) {
+    TempDir dir;
+    const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(full, 0);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--help"}, {"--version"}, {"check", "--help"}, {"check", "--version"}}) {
+        const testing::ProgramEnd end = testing::wait_program(testing::start_program(args, full, "err.txt"));
+        EXPECT_EQ(end.status, 1) << args.back();
+        EXPECT_EQ(read_file("err.txt"), "\n Error: cannot write to standard output: No space left on device \n");
+    }
+    ::close(full);
 }
 
 // --plot draws the two optima in the output folder after the run, their
@@ -391,6 +422,35 @@ TEST(CommandLine, ASignalStopsTheRunLeavingNoFileThatPassesForComplete) {
         EXPECT_TRUE(testing::files_ending({".part"}, "run").empty());
     }
     ::close(null_out);
+}
+
+// A run started with SIGHUP ignored (nohup) keeps it ignored: a hangup while
+// it runs (here while it waits for the test to read its trial lines) changes
+// nothing, and the run finishes with every file.
+TEST(CommandLine, ARunUnderNohupFinishesThroughAHangup) {
+    TempDir dir;
+    write_file("spec.txt", "100 10\n400 40\n");
+    testing::SmallPipe pipe;
+    struct sigaction ignore {}, saved {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGHUP, &ignore, &saved);
+    const int pid =
+        testing::start_program({"-n", "200", "-p", "2000", "-r", "8000", "-o", "run", "spec.txt"}, pipe.write_end(), "err.txt");
+    ::sigaction(SIGHUP, &saved, nullptr);
+    ASSERT_GT(pid, 0);
+    // Once the trial log has its headers the run has set its signals up, and
+    // its 200 trial lines are more than the pipe holds.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (read_lines("run/trials.out").size() < 4 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ::kill(pid, SIGHUP);
+    const std::string out = pipe.drain();
+    const testing::ProgramEnd end = testing::wait_program(pid);
+    EXPECT_EQ(end.signal, 0);
+    EXPECT_EQ(end.status, 0) << read_file("err.txt");
+    EXPECT_NE(out.find("Optimum case for acceleration"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists("run/summary.json"));
 }
 
 // Standard output that cannot be written (a closed pipe, a full disk) fails

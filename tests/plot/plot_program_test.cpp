@@ -215,7 +215,8 @@ TEST(PlotProgram, ReadsEverySpecificationTheRunReads) {
         const char* message;
     } refused[] = {
         {"100 10\r\n250 60\r\n500 x\r\n", "\n Error: form.txt line 3: 'x' is not a number \n"},
-        {"100 10\n250 60\n250 60\n", "\n Error: bad point 2 in form.txt \n"},
+        {"100 10\n250 60\n250 60\n", "\n Error: bad point 2 in form.txt: frequency 250 Hz is not above the one "
+                                        "before it, 250 Hz \n"},
         {" \n", "\n Error: no points in form.txt \n"},
     };
     for (const auto& r : refused) {
@@ -240,6 +241,27 @@ TEST(PlotProgram, FailedGnuplotLeavesNoPicture) {
               std::string::npos)
         << o.err;
     EXPECT_TRUE(files_ending({".svg", ".gp", ".part"}).empty());
+}
+
+// gnuplot exits 0 when its writes fail: a picture that ends before its closing
+// tag (a full disk) is named with the reason, and neither it nor its script
+// is left, while the complete picture before it keeps its name.
+TEST(PlotProgram, APictureCutShortIsNamedAndRemoved) {
+    TempDir dir;
+    const long t = optima(finished_run())[0].trial;
+    std::filesystem::create_directory("bin");
+    write_file("bin/gnuplot", "#!/bin/sh\neval \"$2\"\ncase \"$outfile\" in\n"
+                              "  history_*) head -c 24576 /dev/zero > \"$outfile\" ;;\n"
+                              "  *) printf '<svg>\\n</svg>  \\n' > \"$outfile\" ;;\nesac\n");
+    std::filesystem::permissions("bin/gnuplot", std::filesystem::perms::owner_all);
+    const Outcome o = plot(format("spec.txt %ld", t), "PATH=\"$PWD/bin:/usr/bin:/bin\"");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, format("\n Error: history_%ld.svg not drawn: gnuplot's file of 24576 bytes ends before the "
+                            "closing </svg> (a full disk?) \n",
+                            t));
+    EXPECT_EQ(read_file(format("srs_%ld.svg", t)), "<svg>\n</svg>  \n");
+    EXPECT_EQ(files_ending({".svg", ".gp"}).size(), 2u);   // srs_<t>.svg and .gp
+    EXPECT_TRUE(files_ending({".part"}).empty());
 }
 
 TEST(PlotProgram, BadInputNamesTheFileAndLeavesNothing) {

@@ -71,3 +71,43 @@ def test_bad_records_and_grids_raise_quorel_errors():
         quorel.srs(accel, RATE, [100.0, 12000.0])
     with pytest.raises(quorel.QuorelError, match="never crosses zero"):
         quorel.srs(np.ones(10), RATE, [100.0])
+
+
+def test_samples_that_are_no_record_are_refused_in_the_command_lines_words(tmp_path):
+    # The command line's words for a value that is not finite.
+    record = tmp_path / "rec.txt"
+    record.write_text("1.0\n-inf\n2.0\n")
+    status, _, err = run_quorel(["check", record, "--sample-rate", "1000", "--frequencies", "10:100"])
+    assert status == 1 and "line 2, field 1: '-inf' is not a finite number" in err
+    spec = ([10.0, 100.0], [1.0, 1.0])
+    calls = (lambda a: quorel.srs(a, RATE, [100.0]), lambda a: quorel.pvss(a, RATE, [100.0]),
+             lambda a: quorel.check(a, RATE, spec, name="accel"))
+    for bad in (np.nan, np.inf, -np.inf):
+        accel = half_sine(RATE)
+        accel[101] = bad
+        for call in calls:
+            with pytest.raises(quorel.QuorelError, match=r"^Error: accel: sample 101 is not a finite number$"):
+                call(accel)
+    for call in calls:
+        with pytest.raises(quorel.QuorelError, match=r"^Error: accel holds 0 samples: a record needs at least 2$"):
+            call(np.array([]))
+
+
+def test_an_srs_failure_tells_the_reason_without_the_kernels_lines():
+    for accel in (np.ones(10), np.full(100, 1e30)):
+        try:
+            quorel.srs(accel, RATE, [100.0])
+        except quorel.QuorelError as error:
+            assert "Error SRS" not in str(error) and "xmax" not in str(error) and "f[j]" not in str(error)
+
+
+def test_an_acceptance_dicts_fault_names_the_key_not_a_line():
+    accel = half_sine(RATE)
+    spec = ([100.0, 1000.0], [10.0, 10.0])
+    for rules, message in (({"band": [{"low": -3, "hihg": 3}]}, "band[1].hihg: unknown key"),
+                           ({"band": [{"low": 3, "high": -3}]}, "band[1].high: must be above low"),
+                           ({"above_nominal": {"min_share": 2}}, "above_nominal.min_share: must be above 0")):
+        with pytest.raises(quorel.QuorelError) as raised:
+            quorel.check(accel, RATE, spec, acceptance=rules)
+        assert str(raised.value).startswith("Error: the acceptance dict: " + message), str(raised.value)
+        assert " line " not in str(raised.value)

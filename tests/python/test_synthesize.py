@@ -131,6 +131,11 @@ def test_errors_are_quorel_errors_with_the_command_lines_message(tmp_path):
         assert str(raised.value) == err.strip()
     with pytest.raises(quorel.QuorelError, match="trials=0 is out of range: 1 to 2000"):
         quorel.synthesize(SPEC, trials=0)
+    # The least sample rate, in the argument's own words.
+    with pytest.raises(quorel.QuorelError,
+                       match=r"^Error: sample rate is too low: sample_rate=159 is below the minimum of 160 samples/sec "
+                             r"\(4 x the top grid frequency, 40 Hz\)$"):
+        quorel.synthesize(([10.0, 40.0], [1.0, 1.0]), sample_rate=159)
     with pytest.raises(quorel.QuorelError, match="band"):
         quorel.synthesize(SPEC, acceptance={"band": [{"low": 3, "high": 1}]})
 

@@ -103,17 +103,28 @@ TEST(SpecReader, LowestFrequencyTheSynthesisCannotRunIsRefused) {
     EXPECT_EQ(load("0.4775 1\n10 1\n").error, "");
 }
 
-TEST(SpecReader, BadPointIsReportedByItsIndex) {
+// A bad point is named by its index from 0 and what is wrong with it.
+TEST(SpecReader, BadPointIsReportedByItsIndexAndItsFault) {
     TempDir dir;
     struct Case {
         const char* content;
-        long index;
+        const char* fault;
     };
-    for (const Case& c : {Case{"0 1\n10 1\n", 0}, Case{"-10 1\n20 1\n", 0}, Case{"10 1\n20 0\n", 1},
-                          Case{"10 1\n20 1\n30 -2\n", 2}, Case{"10 1\n20 1\n20 1\n", 2}, Case{"10 1\n20 1\n15 1\n", 2},
-                          Case{"10 1\ninf 1\n", 1}, Case{"10 nan\n20 1\n", 0}, Case{"10 1\n1e50 1\n", 1},
-                          Case{"10 1\n20 1\n30 1\n40\n", 3}}) {  // a lone final frequency has acceleration 0
-        EXPECT_EQ(load(c.content).error, "\n Error: bad point " + std::to_string(c.index) + " in spec.txt \n")
+    for (const Case& c : {Case{"0 1\n10 1\n", "0: frequency 0 is not a finite number above 0"},
+                          Case{"-10 1\n20 1\n", "0: frequency -10 is not a finite number above 0"},
+                          Case{"10 1\n20 0\n", "1: acceleration 0 is not a finite number above 0"},
+                          Case{"10 1\n20 1\n30 -2\n", "2: acceleration -2 is not a finite number above 0"},
+                          Case{"10 1\n20 1\n20 1\n", "2: frequency 20 Hz is not above the one before it, 20 Hz"},
+                          Case{"10 1\n20 1\n15 1\n", "2: frequency 15 Hz is not above the one before it, 20 Hz"},
+                          Case{"10 1\ninf 1\n", "1: frequency inf is not a finite number above 0"},
+                          Case{"10 nan\n20 1\n", "0: acceleration nan is not a finite number above 0"},
+                          Case{"10 1\n1e50 1\n", "1: frequency inf is not a finite number above 0"},
+                          Case{"10 1\n20 1\n30 1\n40\n", "3: frequency 40 Hz has no acceleration after it"},
+                          Case{"10 1\n5 1\n30 1\n40\n", "1: frequency 5 Hz is not above the one before it, 10 Hz"}}) {
+        const std::string fault = c.fault;
+        const std::string index = fault.substr(0, fault.find(':'));
+        EXPECT_EQ(load(c.content).error,
+                  "\n Error: bad point " + index + " in spec.txt" + fault.substr(index.size()) + " \n")
             << c.content;
     }
 }
@@ -131,7 +142,8 @@ TEST(SpecReader, FileErrorsEndTheRunBeforeTheOctaveQuestion) {
     for (const Case& c : {Case{"missing.txt", " Failed to open file: missing.txt (No such file or directory) \n"},
                           Case{long_name, "\n Error: file name too long \n"},
                           Case{longest_name, " Failed to open file: " + longest_name + " (File name too long) \n"},
-                          Case{"bad.txt", " File: bad.txt opened. \n\n Error: bad point 1 in bad.txt \n"}}) {
+                          Case{"bad.txt", " File: bad.txt opened. \n\n Error: bad point 1 in bad.txt: frequency 5 Hz is not above "
+                                     "the one before it, 10 Hz \n"}}) {
         const auto outcome = run_script("1 " + c.name + " 1 1 0.05 1 1 1\n");
         EXPECT_EQ(outcome.status, 1) << c.name;
         ASSERT_GE(outcome.output.size(), c.message.size());

@@ -1,6 +1,7 @@
 #include "support/test_support.hpp"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <thread>
@@ -88,6 +89,41 @@ ProgramEnd wait_program(int pid, double timeout_seconds) {
     if (WIFEXITED(raw)) end.status = WEXITSTATUS(raw);
     if (WIFSIGNALED(raw)) end.signal = WTERMSIG(raw);
     return end;
+}
+
+SmallPipe::SmallPipe() {
+    if (::pipe2(ends_, O_CLOEXEC) == 0) ::fcntl(ends_[1], F_SETPIPE_SZ, 4096);
+}
+
+SmallPipe::~SmallPipe() {
+    for (int& end : ends_) {
+        if (end >= 0) ::close(end);
+        end = -1;
+    }
+}
+
+std::string SmallPipe::drain() {
+    if (ends_[1] >= 0) ::close(ends_[1]);
+    ends_[1] = -1;
+    std::string text;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(ends_[0], buffer, sizeof buffer)) != 0;) {
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    return text;
+}
+
+bool wait_for_path(const std::string& path, double timeout_seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_seconds);
+    while (!std::filesystem::exists(path)) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 std::vector<std::string> files_ending(std::initializer_list<const char*> suffixes, const std::string& folder) {

@@ -102,6 +102,25 @@ struct ProgramEnd {
 };
 // Waits at most `timeout_seconds`, then kills it (SIGKILL) and reports that.
 ProgramEnd wait_program(int pid, double timeout_seconds = 30.0);
+// A pipe that holds one page: a program writing more than that to its write
+// end waits until the test reads it, so that it is certainly still running
+// when a signal is sent.  Both ends close with the object.
+class SmallPipe {
+public:
+    SmallPipe();
+    ~SmallPipe();
+    SmallPipe(const SmallPipe&) = delete;
+    SmallPipe& operator=(const SmallPipe&) = delete;
+    int write_end() const { return ends_[1]; }
+    // Closes the test's write end (once the program holds its own), then
+    // reads until every writer has closed; returns what was read.
+    std::string drain();
+
+private:
+    int ends_[2] = {-1, -1};
+};
+// Waits until `path` exists, at most `timeout_seconds`; whether it does.
+bool wait_for_path(const std::string& path, double timeout_seconds = 30.0);
 // The names in `folder` ending in any of `suffixes`.
 std::vector<std::string> files_ending(std::initializer_list<const char*> suffixes, const std::string& folder = ".");
 
