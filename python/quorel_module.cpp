@@ -230,12 +230,17 @@ py::object python_value(const Json& value) {
 }
 
 // A list of objects as one array per key.
+// kind 'i' int32, 'b' bool, 'd' float64, 'm' a margin in dB: float64 with
+// null (the margin of a peak 0) as -inf.
 py::dict columns(const Json& rows, std::initializer_list<std::pair<const char*, char>> keys) {
     py::dict table;
     const size_t n = rows.size();
     for (const auto& [key, kind] : keys) {
-        if (n > 0 && rows[0][key].is_null()) {
+        if (n > 0 && rows[0][key].is_null() && kind != 'm') {
             table[key] = py::none();
+        } else if (kind == 'm') {
+            table[key] = array_of<double>(
+                n, [&](size_t i) { return rows[i][key].is_null() ? -HUGE_VAL : rows[i][key].get<double>(); });
         } else if (kind == 'i') {
             table[key] = array_of<int32_t>(n, [&](size_t i) { return rows[i][key].get<int32_t>(); });
         } else if (kind == 'b') {
@@ -456,9 +461,9 @@ py::tuple srs(const py::object& accel, double sample_rate, const py::object& fre
               const py::object& damping, const std::string& algorithm, bool residual, int64_t threads) {
     std::optional<double> q_value;
     CheckGrid grid;
-    const RecordCheck check =
-        srs_of(accel, sample_rate, frequencies, check_settings(q, damping, algorithm, "english", residual, threads, q_value),
-               grid);
+    CheckSettings settings = check_settings(q, damping, algorithm, "english", residual, threads, q_value);
+    settings.pseudo_velocity = false;
+    const RecordCheck check = srs_of(accel, sample_rate, frequencies, settings, grid);
     const size_t n = check.srs.size();
     return py::make_tuple(array_of<double>(n, [&](size_t j) { return check.srs[j].positive; }),
                           array_of<double>(n, [&](size_t j) { return check.srs[j].negative; }));
@@ -471,11 +476,9 @@ py::tuple pvss(const py::object& accel, double sample_rate, const py::object& fr
     CheckGrid grid;
     const CheckSettings settings = check_settings(q, damping, algorithm, units, residual, threads, q_value);
     const RecordCheck check = srs_of(accel, sample_rate, frequencies, settings, grid);
-    const double factor = reporting_factors(settings.units).velocity;
-    const size_t n = check.srs.size();
-    return py::make_tuple(
-        array_of<double>(n, [&](size_t j) { return pseudo_velocity(check.srs[j].positive, check.srs[j].freq, factor); }),
-        array_of<double>(n, [&](size_t j) { return pseudo_velocity(check.srs[j].negative, check.srs[j].freq, factor); }));
+    const size_t n = check.pvss.size();
+    return py::make_tuple(array_of<double>(n, [&](size_t j) { return check.pvss[j].positive; }),
+                          array_of<double>(n, [&](size_t j) { return check.pvss[j].negative; }));
 }
 
 struct CheckResult {
@@ -552,8 +555,8 @@ CheckResult check(const py::object& accel, double sample_rate, const py::object&
                                            {"negative", 'd'},
                                            {"maximax", 'd'},
                                            {"pseudo_velocity", 'd'},
-                                           {"margin_positive_db", 'd'},
-                                           {"margin_negative_db", 'd'}});
+                                           {"margin_positive_db", 'm'},
+                                           {"margin_negative_db", 'm'}});
     out["verdict"] = python_value(document["verdict"]);
     return CheckResult{out["record"], out["settings"], out["units"], out["srs"], out["verdict"]};
 }
@@ -709,8 +712,10 @@ Attributes:
         mean_removed (the mean subtracted, or None).
     units: dict of the unit labels: acceleration, velocity, displacement.
     srs: dict of arrays at every grid frequency: frequency (Hz), spec,
-        positive, negative, maximax (acceleration unit), pseudo_velocity
-        (velocity unit), margin_positive_db, margin_negative_db.
+        positive, negative, maximax (acceleration unit; a polarity the
+        response never reaches is 0), pseudo_velocity (velocity unit, as
+        quorel.pvss), margin_positive_db, margin_negative_db (-inf for a
+        peak 0, null in the JSON document).
     verdict: dict: pass, bands (inside, points, share, min_share, pass per
         band), above_nominal (the same, or None).)")
         .def_readonly("record", &CheckResult::record)
@@ -731,7 +736,8 @@ Attributes:
 Every frequency's oscillator runs over the samples (double coefficients and
 state, one fused multiply-add chain per step), then, with residual, for one
 period of its own frequency with zero input; each peak is rounded to float
-once.
+once.  A polarity the response never reaches has the peak 0; a record whose
+every sample is zero raises QuorelError.
 
 Args:
     accel: the acceleration samples (any unit), uniform in time; a float64
@@ -754,12 +760,17 @@ Returns:
           py::arg("algorithm") = "smallwood", py::arg("residual") = true, py::arg("threads") = 0,
           R"(The pseudo-velocity shock spectrum of an acceleration history.
 
-PV = SRS x g / (2 pi f) of each polarity of quorel.srs: in/sec for accel in
-G with units="english", m/sec for G with "metric" and for m/sec^2 with "si".
-The other arguments are those of quorel.srs.
+PV = 2 pi f max|z|, z the displacement of each oscillator relative to its
+base (z'' + 2 zeta w z' + w^2 z = -accel), computed by the ramp-invariant
+recursion (exact for samples joined by straight lines) over the samples and,
+with residual, one period of each frequency at rest; each peak is rounded to
+float once.  In in/sec for accel in G with units="english", m/sec for G with
+"metric" and for m/sec^2 with "si".  The algorithm does not change it; the
+other arguments are those of quorel.srs.
 
 Returns:
-    (positive, negative): float64 arrays of pseudo velocity.)");
+    (positive, negative): float64 arrays, 2 pi f max(-z) (the polarity of
+    the positive SRS) and 2 pi f max(z); PV is the larger of the two.)");
 
     m.def("check", &check, py::arg("accel"), py::arg("sample_rate"), py::arg("spec"), py::kw_only(),
           py::arg("acceptance") = py::none(), py::arg_v("q", py::none(), "10"), py::arg("damping") = py::none(),

@@ -3,7 +3,7 @@ cmake_minimum_required(VERSION 3.25)
 # the folders listed for it, nothing above.  From the ground up:
 #   base; specification; acceptance; record (measured records, on base alone);
 #   srs; wavelet; feasibility; report; engine; check (judging records);
-#   plot (drawing); app (the front ends).
+#   plot (drawing, on srs for the pseudo-velocity); app (the front ends).
 set(allowed_base base)
 set(allowed_specification base specification)
 set(allowed_acceptance base specification acceptance)
@@ -14,7 +14,7 @@ set(allowed_feasibility base specification acceptance srs wavelet feasibility)
 set(allowed_report base specification acceptance record srs wavelet feasibility report)
 set(allowed_engine base specification acceptance record srs wavelet feasibility report engine)
 set(allowed_check base specification acceptance record srs wavelet feasibility report check)
-set(allowed_plot base specification acceptance record plot)
+set(allowed_plot base specification acceptance record srs plot)
 set(allowed_app base specification acceptance record srs wavelet feasibility report engine check plot app)
 set(folders base specification acceptance record srs wavelet feasibility report engine check plot app)
 set(failures "")

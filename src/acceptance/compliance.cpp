@@ -101,11 +101,6 @@ Compliance assess_rows(std::vector<ComplianceRow> rows, const AcceptanceRules& r
     return c;
 }
 
-double pseudo_velocity(double accel, double freq, double accel_factor) {
-    constexpr double two_pi = 6.283185307179586;
-    return accel * accel_factor / (two_pi * freq);
-}
-
 namespace {
 
 // "--" beyond the band's range, "ok" when every point of the frequency is

@@ -80,10 +80,4 @@ Compliance assess_rows(std::vector<ComplianceRow> rows, const AcceptanceRules& r
 std::string compliance_table(const std::string& subject, const std::string& spec_name, const std::string& accel_unit,
                              const Compliance& compliance);
 
-// The pseudo velocity of a peak acceleration at natural frequency f:
-//   PV = A accel_factor / (2 pi f)
-// in the velocity unit, accel_factor being the velocity unit per second in one
-// acceleration unit (386 in/sec^2 per G, 9.81 m/sec^2 per G, 1 for m/sec^2).
-double pseudo_velocity(double accel, double freq, double accel_factor);
-
 }  // namespace quorel

@@ -327,7 +327,7 @@ void draw_record(const CheckCommand& c, const CheckDescription& d, const RecordC
                                                     : plot::RunUnits{"m/sec^2", "m/sec", "mm"};
         pvss.units = *plot::pvss_units(units);
         pvss.spec = spec;
-        pvss.srs = check.srs;
+        pvss.pvss = check.pvss;
         drawn(pvss.names, plot::pvss_script(pvss));
     }
 }

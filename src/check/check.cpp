@@ -15,6 +15,7 @@
 #include "base/stop_request.hpp"
 #include "report/json_values.hpp"
 #include "srs/filter_bank.hpp"
+#include "srs/pseudo_velocity.hpp"
 #include "srs/srs.hpp"
 #include "wavelet/velocity_displacement.hpp"
 
@@ -182,10 +183,19 @@ std::vector<std::pair<int32_t, int32_t>> frequency_ranges(int32_t count, int32_t
 
 std::vector<RecordCheck> check_records(const std::vector<CheckInput>& inputs, const CheckGrid& grid,
                                        const CheckSettings& settings) {
+    for (const CheckInput& input : inputs) {
+        if (std::all_of(input.samples.begin(), input.samples.end(), [](double a) { return a == 0.0; })) {
+            throw QuorelError(format("\n Error: %s: every sample is zero: there is no shock to check \n",
+                                     input.name.c_str()));
+        }
+    }
     const int32_t count = static_cast<int32_t>(grid.freq.size());
     std::vector<RecordCheck> checks(inputs.size());
-    std::vector<SrsFilterBank> banks(inputs.size());
+    // Per record: the SRS filters and the pseudo-velocity filters, and the
+    // peaks of each.
+    std::vector<SrsFilterBank> banks(inputs.size()), pv_banks(inputs.size());
     std::vector<std::vector<double>> positive(inputs.size()), negative(inputs.size());
+    std::vector<std::vector<double>> pv_positive(inputs.size()), pv_negative(inputs.size());
 
     // With fewer records than threads each record's grid is shared out in
     // frequency ranges as well, four per thread, so that the threads finish
@@ -204,8 +214,13 @@ std::vector<RecordCheck> check_records(const std::vector<CheckInput>& inputs, co
         const float dt = static_cast<float>(1.0 / inputs[r].sample_rate);
         design_srs_filters(settings.algorithm, settings.damping, dt, grid.freq.data(), count, two_pi(),
                            settings.residual, banks[r]);
-        positive[r].assign(static_cast<size_t>(count), 0.0);
-        negative[r].assign(static_cast<size_t>(count), 0.0);
+        if (settings.pseudo_velocity) {
+            design_pvss_filters(settings.damping, dt, grid.freq.data(), count, two_pi(), settings.residual,
+                                pv_banks[r]);
+        }
+        for (auto* peaks : {&positive, &negative, &pv_positive, &pv_negative}) {
+            (*peaks)[r].assign(static_cast<size_t>(count), 0.0);
+        }
         tasks.push_back({r, true, 0, 0});
         for (const auto& [first, last] : frequency_ranges(count, pieces)) tasks.push_back({r, false, first, last});
     }
@@ -213,37 +228,40 @@ std::vector<RecordCheck> check_records(const std::vector<CheckInput>& inputs, co
     run_tasks(tasks.size(), threads, [&](size_t i) {
         check_stop(settings.stop);
         const Task& task = tasks[i];
-        const CheckInput& input = inputs[task.record];
+        const size_t r = task.record;
+        const CheckInput& input = inputs[r];
         if (task.figures) {
-            RecordCheck& check = checks[task.record];
+            RecordCheck& check = checks[r];
             check.figures = record_figures(input, settings.units, settings.envelope_groups, &check.history);
             return;
         }
-        try {
-            compute_srs_peaks(banks[task.record], input.samples.data(), static_cast<int64_t>(input.samples.size()),
-                              task.first, task.last, positive[task.record].data(), negative[task.record].data());
-        } catch (const QuorelError&) {
-            // The kernel's own lines (its index and raw peaks) are the
-            // synthesis's; a record's user gets the reason alone.
-            throw QuorelError(format("\n Error: %s: no SRS where the response never crosses zero during the record "
-                                     "(a record shorter than half a period of the grid frequency, or of one sign: "
-                                     "--remove-mean) \n",
-                                     input.name.c_str()));
-        }
+        // A record is judged at every frequency: a polarity its response never
+        // reaches has the peak 0.
+        const int64_t n = static_cast<int64_t>(input.samples.size());
+        compute_srs_peaks(banks[r], input.samples.data(), n, task.first, task.last, positive[r].data(),
+                          negative[r].data(), SrsKernel::vectorised, SrsSignCheck::none);
+        if (!settings.pseudo_velocity) return;
+        check_stop(settings.stop);
+        compute_pvss_peaks(pv_banks[r], input.samples.data(), n, task.first, task.last, pv_positive[r].data(),
+                           pv_negative[r].data());
     });
 
-    const double accel_factor = reporting_factors(settings.units).velocity;
+    const double velocity_factor = reporting_factors(settings.units).velocity;
     for (size_t r = 0; r < inputs.size(); ++r) {
         RecordCheck& check = checks[r];
         std::vector<ComplianceRow> rows;
         for (int32_t j = 0; j < count; ++j) {
-            const double f = grid.freq[static_cast<size_t>(j)];
+            const size_t k = static_cast<size_t>(j);
+            const double f = grid.freq[k];
             // The SRS value: each peak rounded to float once.
-            const double pos = static_cast<float>(positive[r][static_cast<size_t>(j)]);
-            const double neg = static_cast<float>(negative[r][static_cast<size_t>(j)]);
+            const double pos = static_cast<float>(positive[r][k]);
+            const double neg = static_cast<float>(negative[r][k]);
             check.srs.push_back({f, pos, neg});
-            check.pseudo_velocity.push_back(pseudo_velocity(std::max(pos, neg), f, accel_factor));
-            if (!grid.spec.empty()) rows.push_back({f, static_cast<double>(grid.spec[static_cast<size_t>(j)]), pos, neg});
+            if (settings.pseudo_velocity) {
+                check.pvss.push_back(
+                    {f, pvss_value(pv_positive[r][k], velocity_factor), pvss_value(pv_negative[r][k], velocity_factor)});
+            }
+            if (!grid.spec.empty()) rows.push_back({f, static_cast<double>(grid.spec[k]), pos, neg});
         }
         if (!grid.spec.empty()) check.compliance = assess_rows(std::move(rows), settings.rules);
     }
@@ -259,6 +277,9 @@ RunSettings unit_labels(int32_t units) {
     return s;
 }
 
+// A margin in dB; that of a peak 0 (-inf) is null.
+Json margin_json(double db) { return std::isfinite(db) ? Json(db) : Json(nullptr); }
+
 Json record_json(const CheckDescription& d, const RecordCheck& c) {
     const RecordFigures& f = c.figures;
     Json srs = Json::array();
@@ -270,9 +291,9 @@ Json record_json(const CheckDescription& d, const RecordCheck& c) {
                        {"positive", line.positive},
                        {"negative", line.negative},
                        {"maximax", std::max(line.positive, line.negative)},
-                       {"pseudo_velocity", c.pseudo_velocity[j]},
-                       {"margin_positive_db", row ? Json(row->positive_db) : Json(nullptr)},
-                       {"margin_negative_db", row ? Json(row->negative_db) : Json(nullptr)}});
+                       {"pseudo_velocity", std::max(c.pvss[j].positive, c.pvss[j].negative)},
+                       {"margin_positive_db", row ? margin_json(row->positive_db) : Json(nullptr)},
+                       {"margin_negative_db", row ? margin_json(row->negative_db) : Json(nullptr)}});
     }
     return Json{
         {"record",
@@ -341,14 +362,15 @@ std::string check_csv(const RecordCheck& check, int32_t units) {
         text += ',';
         if (row) append_number(text, row->spec);
         for (const double value : {line.positive, line.negative, std::max(line.positive, line.negative),
-                                   check.pseudo_velocity[j]}) {
+                                   std::max(check.pvss[j].positive, check.pvss[j].negative)}) {
             text += ',';
             append_number(text, value);
         }
-        text += ',';
-        if (row) append_number(text, row->positive_db);
-        text += ',';
-        if (row) append_number(text, row->negative_db);
+        for (const double db : {row ? row->positive_db : 0.0, row ? row->negative_db : 0.0}) {
+            text += ',';
+            if (row && std::isfinite(db)) append_number(text, db);
+            if (row && !std::isfinite(db)) text += "null";
+        }
         text += '\n';
     }
     return text;
@@ -379,7 +401,7 @@ std::string check_text(const CheckDescription& d, const RecordCheck& c, const st
     for (size_t j = 0; j < c.srs.size(); ++j) {
         const SrsLine& line = c.srs[j];
         text += format(" %10.3f %#13.4g %#13.4g %#13.4g %#13.4g\n", line.freq, line.positive, line.negative,
-                       std::max(line.positive, line.negative), c.pseudo_velocity[j]);
+                       std::max(line.positive, line.negative), std::max(c.pvss[j].positive, c.pvss[j].negative));
     }
     return text;
 }

@@ -18,6 +18,7 @@
 #include "base/envelope.hpp"
 #include "acceptance/acceptance.hpp"
 #include "acceptance/compliance.hpp"
+#include "srs/pseudo_velocity.hpp"
 
 namespace quorel {
 
@@ -32,6 +33,9 @@ struct CheckSettings {
     float damping = 0.05f;     // ratio of critical
     int32_t units = 1;         // UnitSystem value: the factors of velocity and displacement
     bool residual = true;      // follow each frequency one period past the last sample
+    // Also the pseudo-velocity spectrum; without it RecordCheck::pvss is empty
+    // (the SRS alone, for a caller that writes no document of the check).
+    bool pseudo_velocity = true;
     int32_t threads = 1;       // over records and frequency ranges
     AcceptanceRules rules;     // judged when the grid has a specification
     int64_t envelope_groups = 0;   // > 0: keep the reduced histories for a picture
@@ -70,11 +74,15 @@ struct HistoryEnvelopes {
 struct RecordCheck {
     RecordFigures figures;
     // Per grid frequency: the positive and the negative peak (each a float's
-    // value: the SRS is its peak rounded to float once).
+    // value: the SRS is its peak rounded to float once); a polarity the
+    // response never reaches has the peak 0.
     std::vector<SrsLine> srs;
-    // PV = max(positive, negative) g / (2 pi f), in the velocity unit.
-    std::vector<double> pseudo_velocity;
-    // With a specification: its rows (spec, both margins in dB) and the verdict.
+    // Per grid frequency: the pseudo velocity of each polarity, w max(-z) and
+    // w max(z) of the relative displacement z, in the velocity unit; the
+    // pseudo velocity of the record is the larger.
+    std::vector<PvssLine> pvss;
+    // With a specification: its rows (spec, both margins in dB; -inf for a
+    // peak 0, outside every band) and the verdict.
     std::optional<Compliance> compliance;
     HistoryEnvelopes history;   // empty unless settings.envelope_groups > 0
 };
@@ -102,10 +110,10 @@ std::optional<double> check_grid_rate(const CheckGrid& grid, double sample_rate,
 RecordFigures record_figures(const CheckInput& input, int32_t units, int64_t envelope_groups = 0,
                              HistoryEnvelopes* history = nullptr);
 
-// Checks every record: the figures, the SRS, and with a specification the
-// margins and the verdict.  A failing SRS (a response that never leaves zero
-// in one direction) throws QuorelError.  The results are the same for any
-// thread count.
+// Checks every record: the figures, the SRS, the pseudo-velocity spectrum,
+// and with a specification the margins and the verdict.  A record whose every
+// sample is zero throws QuorelError naming it.  The results are the same for
+// any thread count.
 std::vector<RecordCheck> check_records(const std::vector<CheckInput>& inputs, const CheckGrid& grid,
                                        const CheckSettings& settings);
 
@@ -130,7 +138,8 @@ std::string check_json(const std::vector<CheckDescription>& descriptions, const 
 
 // The CSV table: frequency, spec, positive, negative, maximax,
 // pseudo-velocity and both margins in dB (%.9g; empty cells without a
-// specification), under a header row naming the units.
+// specification, null for the margin of a peak 0), under a header row naming
+// the units.
 std::string check_csv(const RecordCheck& check, int32_t units);
 
 // The console text of one record: its figures, then the compliance table and

@@ -239,9 +239,9 @@ std::string pvss_script(const PvssPicture& p) {
     };
     Series specification, positive, negative;
     for (const SpecPoint& point : p.spec) specification.add(point.freq, pseudo_velocity(units, point.accel, point.freq));
-    for (const SrsLine& line : p.srs) {
-        positive.add(line.freq, pseudo_velocity(units, line.positive, line.freq));
-        negative.add(line.freq, pseudo_velocity(units, line.negative, line.freq));
+    for (const PvssLine& line : p.pvss) {
+        positive.add(line.freq, line.positive);
+        negative.add(line.freq, line.negative);
     }
     std::vector<double> freqs, velocities;
     for (const Series* series : {&specification, &positive, &negative}) {
@@ -262,8 +262,10 @@ std::string pvss_script(const PvssPicture& p) {
     std::string text = header(
         p.names,
         p.description +
-            format("# PV = SRS x %g / (2 pi f), on tripartite axes: diagonals of constant displacement\n"
-                   "# (PV = 2 pi f D) and of constant acceleration (PV = A x %g / (2 pi f)).\n",
+            format("# PV = 2 pi f max|z|, z the relative displacement of the oscillator (positive: max -z,\n"
+                   "# negative: max z); the specification at PV = A x %g / (2 pi f).  On tripartite axes:\n"
+                   "# diagonals of constant displacement (PV = 2 pi f D) and of constant acceleration\n"
+                   "# (PV = A x %g / (2 pi f)).\n",
                    units.accel_factor, units.accel_factor),
         static_cast<int>(page_height), static_cast<int>(page_width));
 
@@ -308,17 +310,23 @@ std::string pvss_script(const PvssPicture& p) {
         text += "EOD\n";
     };
     const std::string unit = "(" + units.velocity + ")";
+    // A series without a point a log axis can show (a polarity the
+    // response never reaches) is left out.
     if (!specification.points.empty()) block("specification", ("specification " + unit).c_str(), specification);
-    block("positive", ("positive " + unit).c_str(), positive);
-    block("negative", ("negative " + unit).c_str(), negative);
+    if (!positive.points.empty()) block("positive", ("positive " + unit).c_str(), positive);
+    if (!negative.points.empty()) block("negative", ("negative " + unit).c_str(), negative);
 
     text += "\nplot";
     if (!specification.points.empty()) {
         text += " $specification using 1:2 with linespoints pt 6 ps 0.9 lw 2.5 lc rgb \"black\" title \"specification\", \\\n    ";
     }
-    text += " $positive using 1:2 with linespoints pt 7 ps 0.6 lw 1.5 lc rgb \"#d62728\" title \"positive PV\", \\\n";
-    text += "     $negative using 1:2 with linespoints pt 5 ps 0.6 lw 1.5 lc rgb \"#1f77b4\" title \"negative PV\", \\\n";
-    text += format("     keyentry with lines lw 1 lc rgb \"#5f9f92\" title %s, \\\n",
+    if (!positive.points.empty()) {
+        text += " $positive using 1:2 with linespoints pt 7 ps 0.6 lw 1.5 lc rgb \"#d62728\" title \"positive PV\", \\\n    ";
+    }
+    if (!negative.points.empty()) {
+        text += " $negative using 1:2 with linespoints pt 5 ps 0.6 lw 1.5 lc rgb \"#1f77b4\" title \"negative PV\", \\\n    ";
+    }
+    text += format(" keyentry with lines lw 1 lc rgb \"#5f9f92\" title %s, \\\n",
                    gnuplot_string("constant displacement (" + units.displacement + ")").c_str());
     text += format("     keyentry with lines lw 1 lc rgb \"#c08a4d\" title %s\n",
                    gnuplot_string("constant acceleration (" + units.accel + ")").c_str());

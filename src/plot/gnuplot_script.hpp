@@ -14,6 +14,7 @@
 #include "base/envelope.hpp"
 #include "plot/pvss.hpp"
 #include "acceptance/compliance.hpp"
+#include "srs/pseudo_velocity.hpp"
 
 namespace quorel::plot {
 
@@ -60,18 +61,19 @@ struct HistoryPicture {
 };
 std::string history_script(const HistoryPicture& picture);
 
-// The pseudo-velocity shock spectrum PV = SRS / (2 pi f) of both polarities
-// and of the specification (when there is one) on tripartite axes: log
-// frequency across, log pseudo velocity up, diagonals of constant displacement
-// and acceleration.  The pseudo velocities are computed here and carried
-// inline, with the whole-decade ranges and the diagonals that depend on them.
+// The pseudo-velocity shock spectrum w max|z| of both polarities, and the
+// specification (when there is one) at the pseudo velocity of its
+// acceleration, A / (2 pi f), on tripartite axes: log frequency across, log
+// pseudo velocity up, diagonals of constant displacement and acceleration.
+// The values are carried inline, with the whole-decade ranges and the
+// diagonals that depend on them.
 struct PvssPicture {
     PictureNames names;
     std::string description;
     std::string title;
     PvssUnits units;
     std::vector<SpecPoint> spec;
-    std::vector<SrsLine> srs;
+    std::vector<PvssLine> pvss;   // in units.velocity
 };
 std::string pvss_script(const PvssPicture& picture);
 

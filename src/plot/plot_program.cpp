@@ -1,6 +1,7 @@
 #include "plot/plot_program.hpp"
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include "plot/run_files.hpp"
 #include "base/console.hpp"
 #include "base/error.hpp"
+#include "base/run_settings.hpp"
 #include "base/exit_status.hpp"
 #include "base/format.hpp"
 #include "base/output_file.hpp"
@@ -25,6 +27,7 @@
 #include "base/version.hpp"
 #include "acceptance/acceptance.hpp"
 #include "specification/spec_reader.hpp"
+#include "srs/pseudo_velocity.hpp"
 
 namespace quorel::plot {
 
@@ -47,7 +50,8 @@ argument, acceptance file or input file, gnuplot missing or failing; 3 with
 Examples:
   quorel-plot functional.txt                    every trial of the last run here
   quorel-plot functional.txt 32 --band -1.5,3 --band -3,6
-  quorel-plot functional.txt --acceptance rules.toml --require-pass --pvss)";
+  quorel-plot functional.txt --acceptance rules.toml --require-pass --pvss
+  quorel-plot functional.txt 0 --pvss --damping 0.05    after a dialogue run)";
 
 const char* const gnuplot_missing =
     "\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n";
@@ -100,10 +104,26 @@ Arguments parse_arguments(const std::vector<std::string>& args) {
                     ->option_text("FILE"),
                 "the name of an acceptance file");
     app.add_flag("--require-pass", r.require_pass, "Exit status 3 when a trial drawn FAILs the rules");
-    app.add_flag("--pvss", r.pvss,
-                 "Also draw pvss_<n>.svg: the pseudo-velocity shock spectrum SRS / (2 pi f) of both polarities and "
-                 "of the specification, in the run's velocity unit, on tripartite axes with diagonals of constant "
-                 "displacement and constant acceleration");
+    auto* pvss = app.add_flag(
+        "--pvss", r.pvss,
+        "Also draw pvss_<n>.svg: the pseudo-velocity shock spectrum 2 pi f max|z| (z the oscillator's relative "
+        "displacement) of both polarities, and the specification at A / (2 pi f), in the run's velocity unit, on "
+        "tripartite axes with diagonals of constant displacement and constant acceleration");
+    std::string q_text, damping_text;
+    auto* q = words.takes(app.add_option("-q,--q", q_text,
+                                         "With --pvss: the run's damping as Q, above 0.5, for a run without "
+                                         "summary.json (the dialogue's)")
+                              ->option_text("Q"),
+                          "a value above 0.5", real_where([](float v) { return v > 0.5f; }, "above 0.5"));
+    auto* ratio = words.takes(app.add_option("--damping", damping_text,
+                                             "With --pvss: the run's damping as a ratio of critical, 0 <= RATIO < 1 "
+                                             "(not with --q)")
+                                  ->option_text("RATIO"),
+                              "a ratio of at least 0 and below 1",
+                              real_where([](float v) { return v >= 0.0f && v < 1.0f; }, "at least 0 and below 1"));
+    q->excludes(ratio);
+    q->needs(pvss);
+    ratio->needs(pvss);
     try {
         // CLI11 takes the arguments last first.
         std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -134,6 +154,14 @@ Arguments parse_arguments(const std::vector<std::string>& args) {
         throw QuorelError(error.what() + std::string(usage_line));
     }
     if (!acceptance_file.empty()) r.acceptance = read_acceptance_file(acceptance_file);
+    // Read as the runs read them: rounded once to float, Q turned into a ratio.
+    float value = 0.0f;
+    if (!q_text.empty() && parse_real_token(q_text, value)) {
+        RunSettings settings;
+        set_q(settings, value);
+        r.damping = settings.damping;
+    }
+    if (!damping_text.empty() && parse_real_token(damping_text, value)) r.damping = value;
     return a;
 }
 
@@ -261,6 +289,55 @@ std::vector<long> fresh_trials(const RunFolder& folder, const std::vector<long>&
     return fresh;
 }
 
+// The run's damping ratio for the pseudo velocity: the one given, or the one
+// summary.json records.
+float run_damping(const RunFolder& folder, const std::optional<float>& given) {
+    const std::string name = folder.path("summary.json");
+    std::error_code error;
+    if (!fs::exists(name, error)) {
+        if (given) return *given;
+        const std::string where = folder.directory() == "." ? "here" : "in " + folder.directory();
+        throw QuorelError(format("\n Error: --pvss needs the run's damping: no summary.json %s records it (the "
+                                 "dialogue writes none): give the run's --q Q or --damping RATIO \n",
+                                 where.c_str()));
+    }
+    const nlohmann::json summary = nlohmann::json::parse(read_text_file(name), nullptr, false);
+    const nlohmann::json* ratio = nullptr;
+    if (summary.is_object() && summary.contains("settings") && summary["settings"].is_object() &&
+        summary["settings"].contains("damping_ratio")) {
+        ratio = &summary["settings"]["damping_ratio"];
+    }
+    if (ratio == nullptr || !ratio->is_number()) {
+        throw QuorelError(format("\n Error: %s: no number settings.damping_ratio: the run's damping is unknown \n",
+                                 name.c_str()));
+    }
+    const float damping = static_cast<float>(ratio->get<double>());
+    if (given && *given != damping) {
+        throw QuorelError(format("\n Error: the damping ratio given, %g, is not the run's: %s records %g \n",
+                                 static_cast<double>(*given), name.c_str(), static_cast<double>(damping)));
+    }
+    return damping;
+}
+
+// The pseudo-velocity spectrum of a trial: its acceleration history, whose
+// times give the step, at the frequencies of its SRS file, with the residual
+// phase of the run's SRS.
+std::vector<PvssLine> trial_pvss(const TrialFiles& files, const std::string& accel_name, float damping,
+                                 const PvssUnits& units) {
+    const size_t n = files.accel.size();
+    const double span = n > 1 ? files.accel.back().time - files.accel.front().time : 0.0;
+    if (!(span > 0.0)) {
+        throw QuorelError(format("\n Error: %s: the times do not increase: no pseudo-velocity spectrum \n",
+                                 accel_name.c_str()));
+    }
+    const float dt = static_cast<float>(span / static_cast<double>(n - 1));
+    std::vector<double> samples;
+    for (const Sample& s : files.accel) samples.push_back(s.value);
+    std::vector<float> freq;
+    for (const SrsLine& line : files.srs) freq.push_back(static_cast<float>(line.freq));
+    return pseudo_velocity_spectrum(samples, dt, damping, freq, true, units.accel_factor);
+}
+
 TrialFiles load_trial(long trial, const TrialFileNames& paths) {
     TrialFiles files;
     files.trial = trial;
@@ -317,11 +394,12 @@ TrialPictures trial_pictures(long trial, const std::string& spec_name, const Run
     p.history.displacement = envelope_of(files.displacement, history_envelope_groups);
 
     p.pvss.names = names.pvss;
-    p.pvss.description =
-        format("# Pseudo-velocity shock spectrum of trial %ld (srs_%ld.out) and of the specification,\n", trial, trial);
+    p.pvss.description = format(
+        "# Pseudo-velocity shock spectrum of trial %ld (accel_%ld.out, at the frequencies of srs_%ld.out)\n"
+        "# and the specification.\n",
+        trial, trial, trial);
     p.pvss.title = format("Pseudo-velocity shock spectrum of trial %ld against %s", trial, spec_name.c_str());
     p.pvss.spec = spec;
-    p.pvss.srs = files.srs;
     return p;
 }
 
@@ -364,6 +442,7 @@ int draw(const PlotRequest& request, std::ostream& out, std::ostream& err) {
                                  log_name.c_str(), units.accel.c_str(), units.velocity.c_str(),
                                  units.displacement.c_str()));
     }
+    const float damping = pv_units ? run_damping(folder, request.damping) : 0.0f;
     const std::vector<long> trials = fresh_trials(folder, request.trials, out, err);
 
     bool gnuplot_found = true;
@@ -377,7 +456,11 @@ int draw(const PlotRequest& request, std::ostream& out, std::ostream& err) {
         if (!gnuplot_found) continue;
         check_stop(request.stop);
         TrialPictures pictures = trial_pictures(trial, request.spec_file, units, spec, rules.bands, files);
-        if (pv_units) pictures.pvss.units = *pv_units;
+        if (pv_units) {
+            pictures.pvss.units = *pv_units;
+            pictures.pvss.pvss = trial_pvss(files, paths.accel, damping, *pv_units);
+            pictures.pvss.description += format("# The run's damping ratio: %g.\n", static_cast<double>(damping));
+        }
         gnuplot_found = draw(folder, out, err, pictures.srs.names, srs_script(pictures.srs)) &&
                         draw(folder, out, err, pictures.history.names, history_script(pictures.history)) &&
                         (!pv_units || draw(folder, out, err, pictures.pvss.names, pvss_script(pictures.pvss)));

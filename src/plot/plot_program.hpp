@@ -20,6 +20,9 @@ struct PlotRequest {
     std::vector<ToleranceBand> bands;   // --band: each on every point of both polarities; with no bands and no
                                         // acceptance rules, ±3 dB and ±6 dB
     bool pvss = false;              // also the pseudo-velocity shock spectrum, pvss_<n>.svg
+    // The run's damping ratio for the pseudo velocity (--q, --damping); none:
+    // the one summary.json records.
+    std::optional<float> damping = std::nullopt;
     std::optional<AcceptanceRules> acceptance = std::nullopt;   // rules of an acceptance file, instead of bands (not with them)
     bool require_pass = false;      // a drawn trial that FAILs the rules makes the status exit_not_met
     // Checked before each plot: once nonzero (a StopRequest's signal), drawing
@@ -39,6 +42,11 @@ struct PlotRequest {
 // By default the trials are those whose five result files are not older than
 // the run's trials.out; older ones are left from an earlier run and are
 // skipped with a warning.  A trial asked for whose files are older is an error.
+//
+// The pseudo-velocity spectrum is that of accel_<n>.out, at the frequencies
+// of srs_<n>.out, with the run's damping: request.damping, or the
+// damping_ratio of the run's summary.json (a run from the command line writes
+// one, the dialogue does not).  Neither, or the two different, is an error.
 int draw_run(const PlotRequest& request, std::ostream& out, std::ostream& err);
 
 // Throws QuorelError unless gnuplot is found and starts: a run that is to be

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "base/format.hpp"
-#include "acceptance/compliance.hpp"
 
 namespace quorel::plot {
 
@@ -101,7 +100,7 @@ std::optional<PvssUnits> pvss_units(const RunUnits& units) {
 }
 
 double pseudo_velocity(const PvssUnits& units, double accel, double freq) {
-    return quorel::pseudo_velocity(accel, freq, units.accel_factor);
+    return accel * units.accel_factor / (two_pi * freq);
 }
 
 double pv_acceleration(const PvssUnits& units, double pv, double freq) {

@@ -1,15 +1,14 @@
 #pragma once
 // The pseudo-velocity shock spectrum of a trial on tripartite axes.  No I/O.
 //
-// For a lightly damped oscillator of natural frequency f the peak absolute
-// acceleration A and the peak relative displacement D are tied by
-// A = (2 pi f)^2 D, so one curve on log-log axes of frequency and the
-// pseudo velocity
-//   PV = A / (2 pi f) = 2 pi f D
-// reads all three: lines of constant displacement rise with slope +1, lines of
-// constant acceleration fall with slope -1.  This module computes the plotted
-// values, the whole-decade ranges and the clipped, labelled diagonals; the
-// gnuplot script only draws them.
+// The pseudo velocity PV = 2 pi f D, D the peak relative displacement of the
+// oscillator of natural frequency f (srs/pseudo_velocity.hpp), reads three
+// ways on log-log axes of frequency and pseudo velocity: D = PV / (2 pi f),
+// and for a lightly damped oscillator the peak acceleration A = 2 pi f PV
+// nearly.  Lines of constant displacement rise with slope +1, lines of
+// constant acceleration fall with slope -1.  This module computes the
+// specification's pseudo velocities, the whole-decade ranges and the clipped,
+// labelled diagonals; the gnuplot script only draws them.
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +31,7 @@ struct PvssUnits {
 // nothing for any other unit line, whose conversion would be a guess.
 std::optional<PvssUnits> pvss_units(const RunUnits& units);
 
+// The pseudo velocity an acceleration stands for on the chart (its diagonal):
 // PV = A accel_factor / (2 pi f), in the velocity unit.
 double pseudo_velocity(const PvssUnits& units, double accel, double freq);
 // The acceleration and the displacement a pseudo velocity stands for at f:

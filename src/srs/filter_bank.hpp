@@ -1,8 +1,11 @@
 #pragma once
-// Recursive filters mapping base acceleration y to the absolute acceleration
-// response x of a single-degree-of-freedom oscillator at each grid frequency:
+// Recursive filters mapping base acceleration y to a response x of a
+// single-degree-of-freedom oscillator at each grid frequency:
 //
 //   x(k) = a1 x(k-1) + a2 x(k-2) + b1 y(k) + b2 y(k-1) + b3 y(k-2)
+//
+// The response is the absolute acceleration (the SRS) or the pseudo velocity
+// (the pseudo-velocity spectrum); both have the oscillator's poles.
 //
 // The coefficients are designed and kept in double.  For a frequency far below
 // the sample rate a1 differs from 2 by about (w dt)^2, which a float near 2
@@ -38,11 +41,25 @@ struct SrsFilterBank {
     float dt = 0.0f;
 };
 
-// algorithm 1: Kelly-Richman; any other value: Smallwood ramp-invariant filter.
+// What the filters compute from the base acceleration y.  With z the
+// displacement of the mass relative to the base,
+//   z'' + 2 zeta w z' + w^2 z = -y:
+enum class SrsResponse {
+    // x = y + z'', the absolute acceleration: algorithm 1 Kelly-Richman, any
+    // other value the Smallwood ramp-invariant filter.
+    absolute_acceleration,
+    // x = -w z, in the acceleration unit times sec: the ramp-invariant
+    // (exact for an input linear between samples) filter whatever the
+    // algorithm.  The sign makes x follow the absolute acceleration of a
+    // lightly damped oscillator, so its positive peak goes with the positive SRS.
+    pseudo_velocity,
+};
+
 // freq ascends; count is at most max_check_frequencies.  Without a residual
 // phase only the forced response over the samples counts.
 void design_srs_filters(int32_t algorithm, float zeta, float dt, const float* freq, int32_t count, double two_pi,
-                        bool residual, SrsFilterBank& bank);
+                        bool residual, SrsFilterBank& bank,
+                        SrsResponse response = SrsResponse::absolute_acceleration);
 
 // The synthesis's bank: its algorithm, damping and time step on the grid.
 void prepare_srs_filters(const RunSettings& settings, const SrsSpec& spec, double two_pi, SrsFilterBank& bank);

@@ -17,31 +17,31 @@ namespace {
 
 template <typename Sample>
 void dispatch(const SrsFilterBank& bank, const Sample* samples, int64_t nt, int32_t first, int32_t last,
-              double* positive, double* negative, SrsKernel kernel) {
+              double* positive, double* negative, SrsKernel kernel, SrsSignCheck check) {
     if (first >= last) return;
     if (kernel == SrsKernel::scalar) {
-        srs_peaks_scalar(bank, samples, nt, first, last, positive, negative);
+        srs_peaks_scalar(bank, samples, nt, first, last, positive, negative, check);
     } else {
-        srs_peaks_vectorised(bank, samples, nt, first, last, positive, negative);
+        srs_peaks_vectorised(bank, samples, nt, first, last, positive, negative, check);
     }
 }
 
 }  // namespace
 
 void compute_srs_peaks(const SrsFilterBank& bank, const float* samples, int64_t nt, int32_t first, int32_t last,
-                       double* positive, double* negative, SrsKernel kernel) {
-    dispatch(bank, samples, nt, first, last, positive, negative, kernel);
+                       double* positive, double* negative, SrsKernel kernel, SrsSignCheck check) {
+    dispatch(bank, samples, nt, first, last, positive, negative, kernel, check);
 }
 
 void compute_srs_peaks(const SrsFilterBank& bank, const double* samples, int64_t nt, int32_t first, int32_t last,
-                       double* positive, double* negative, SrsKernel kernel) {
-    dispatch(bank, samples, nt, first, last, positive, negative, kernel);
+                       double* positive, double* negative, SrsKernel kernel, SrsSignCheck check) {
+    dispatch(bank, samples, nt, first, last, positive, negative, kernel, check);
 }
 
 void compute_srs(const SrsFilterBank& bank, const float* samples, int32_t nt, SrsResult& result, SrsKernel kernel) {
     std::array<double, max_frequencies> positive, negative;
     const int32_t n = bank.count < max_frequencies ? bank.count : max_frequencies;
-    dispatch(bank, samples, nt, 0, n, positive.data(), negative.data(), kernel);
+    dispatch(bank, samples, nt, 0, n, positive.data(), negative.data(), kernel, SrsSignCheck::forced_phase);
     result.xmax.fill(0.0f);
     result.xmin.fill(0.0f);
     for (int32_t j = 0; j < n; ++j) {
@@ -52,7 +52,7 @@ void compute_srs(const SrsFilterBank& bank, const float* samples, int32_t nt, Sr
 
 template <typename Sample>
 void srs_peaks_scalar(const SrsFilterBank& bank, const Sample* samples, int64_t nt, int32_t first, int32_t last,
-                      double* positive, double* negative) {
+                      double* positive, double* negative, SrsSignCheck check) {
     // State of every frequency; the bank holds at most max_check_frequencies.
     std::array<double, max_check_frequencies> x1{}, x2{}, pmax{}, pmin{};
     double y1 = 0.0, y2 = 0.0;
@@ -71,7 +71,7 @@ void srs_peaks_scalar(const SrsFilterBank& bank, const Sample* samples, int64_t 
         y1 = y;
     }
 
-    for (int32_t j = first; j < last; ++j) {
+    for (int32_t j = first; j < last && check == SrsSignCheck::forced_phase; ++j) {
         if (!(std::fabs(pmax[j]) > 1e-20) || !(std::fabs(pmin[j]) > 1e-20)) throw_srs_failure(bank, j, pmax[j], pmin[j]);
     }
 
@@ -101,8 +101,9 @@ void srs_peaks_scalar(const SrsFilterBank& bank, const Sample* samples, int64_t 
     }
 }
 
-template void srs_peaks_scalar<float>(const SrsFilterBank&, const float*, int64_t, int32_t, int32_t, double*, double*);
+template void srs_peaks_scalar<float>(const SrsFilterBank&, const float*, int64_t, int32_t, int32_t, double*, double*,
+                                      SrsSignCheck);
 template void srs_peaks_scalar<double>(const SrsFilterBank&, const double*, int64_t, int32_t, int32_t, double*,
-                                       double*);
+                                       double*, SrsSignCheck);
 
 }  // namespace quorel

@@ -26,6 +26,15 @@ struct SrsResult {
     std::array<float, max_frequencies> xmin{};   // negative peak, as a magnitude
 };
 
+// The synthesis's check of the forced phase: a response that never left zero
+// in one direction (not above 1e-20 in magnitude) ends the run.  A measured
+// record is judged without it: the residual phase follows every frequency,
+// and a polarity the response never reaches has the peak 0.
+enum class SrsSignCheck {
+    forced_phase,
+    none,
+};
+
 enum class SrsKernel {
     vectorised,   // frequencies in SIMD lanes, whole history per lane group
     scalar,       // the plain loop: samples outer, frequencies inner
@@ -33,13 +42,15 @@ enum class SrsKernel {
 
 // Peaks of the frequencies first <= j < last (first a multiple of
 // srs_lane_pad, last <= bank.count): positive[j] = the largest response,
-// negative[j] = the magnitude of the most negative one, both unrounded.  Ends
-// the run when a forced-phase peak is not above 1e-20 in magnitude (a response
-// that never left zero in one direction).  Both kernels give identical bits.
+// negative[j] = the magnitude of the most negative one, both unrounded.  With
+// SrsSignCheck::forced_phase, ends the run when a forced-phase peak is not
+// above 1e-20 in magnitude.  Both kernels give identical bits.
 void compute_srs_peaks(const SrsFilterBank& bank, const float* samples, int64_t nt, int32_t first, int32_t last,
-                       double* positive, double* negative, SrsKernel kernel = SrsKernel::vectorised);
+                       double* positive, double* negative, SrsKernel kernel = SrsKernel::vectorised,
+                       SrsSignCheck check = SrsSignCheck::forced_phase);
 void compute_srs_peaks(const SrsFilterBank& bank, const double* samples, int64_t nt, int32_t first, int32_t last,
-                       double* positive, double* negative, SrsKernel kernel = SrsKernel::vectorised);
+                       double* positive, double* negative, SrsKernel kernel = SrsKernel::vectorised,
+                       SrsSignCheck check = SrsSignCheck::forced_phase);
 
 // The synthesis's spectrum of a float history: every frequency of the bank
 // (at most max_frequencies), each peak rounded to float.
@@ -49,10 +60,10 @@ void compute_srs(const SrsFilterBank& bank, const float* samples, int32_t nt, Sr
 // The kernels behind compute_srs_peaks.
 template <typename Sample>
 void srs_peaks_scalar(const SrsFilterBank& bank, const Sample* samples, int64_t nt, int32_t first, int32_t last,
-                      double* positive, double* negative);
+                      double* positive, double* negative, SrsSignCheck check);
 template <typename Sample>
 void srs_peaks_vectorised(const SrsFilterBank& bank, const Sample* samples, int64_t nt, int32_t first, int32_t last,
-                          double* positive, double* negative);
+                          double* positive, double* negative, SrsSignCheck check);
 
 // The failure of the forced-phase check at frequency j (xmin still signed).
 [[noreturn]] void throw_srs_failure(const SrsFilterBank& bank, int32_t j, double xmax, double xmin);

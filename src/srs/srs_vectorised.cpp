@@ -151,7 +151,7 @@ constexpr auto make_runners(std::integer_sequence<int, G...>) {
 
 template <typename Sample>
 void srs_peaks_vectorised(const SrsFilterBank& bank, const Sample* samples, int64_t nt, int32_t first, int32_t last,
-                          double* positive, double* negative) {
+                          double* positive, double* negative, SrsSignCheck check) {
     static constexpr auto runners = make_runners<Sample>(std::make_integer_sequence<int, max_group_blocks>{});
     constexpr int32_t span = max_group_blocks * lanes;
     alignas(64) double forced_max[span], forced_min[span], peak_max[span], peak_min[span];
@@ -167,7 +167,7 @@ void srs_peaks_vectorised(const SrsFilterBank& bank, const Sample* samples, int6
         const int32_t j0 = b * lanes;
         runners[size](bank, j0, samples, nt, forced_max, forced_min, peak_max, peak_min);
         const int32_t j1 = std::min(last, j0 + size * lanes);
-        for (int32_t j = std::max(first, j0); j < j1; ++j) {
+        for (int32_t j = std::max(first, j0); j < j1 && check == SrsSignCheck::forced_phase; ++j) {
             if (!(std::fabs(forced_max[j - j0]) > 1e-20) || !(std::fabs(forced_min[j - j0]) > 1e-20)) {
                 throw_srs_failure(bank, j, forced_max[j - j0], forced_min[j - j0]);
             }
@@ -181,8 +181,8 @@ void srs_peaks_vectorised(const SrsFilterBank& bank, const Sample* samples, int6
 }
 
 template void srs_peaks_vectorised<float>(const SrsFilterBank&, const float*, int64_t, int32_t, int32_t, double*,
-                                          double*);
+                                          double*, SrsSignCheck);
 template void srs_peaks_vectorised<double>(const SrsFilterBank&, const double*, int64_t, int32_t, int32_t, double*,
-                                           double*);
+                                           double*, SrsSignCheck);
 
 }  // namespace quorel

@@ -23,6 +23,9 @@ namespace {
 namespace fs = std::filesystem;
 using json = nlohmann::ordered_json;
 using testing::check_relative_tolerance;
+using testing::piecewise_linear;
+using testing::residual_steps;
+using testing::sdof_absolute_response;
 using testing::CommandOutcome;
 using testing::read_file;
 using testing::run_command;
@@ -63,6 +66,18 @@ public:
 private:
     std::string saved_;
 };
+// A 1 ms half-sine of 100 G at 100 000 samples/sec, cut 0.5 ms after the
+// pulse; the samples as written.
+std::vector<float> write_short_pulse(const std::string& name) {
+    std::vector<float> pulse(151, 0.0f);
+    std::string text;
+    for (size_t k = 0; k < pulse.size(); ++k) {
+        if (k <= 100) pulse[k] = static_cast<float>(100.0 * std::sin(M_PI * static_cast<double>(k) / 100.0));
+        text += format("%.9g\n", static_cast<double>(pulse[k]));
+    }
+    write_file(name, text);
+    return pulse;
+}
 
 json check_json(const std::string& args) {
     const CommandOutcome o = run_command(words("check " + args + " --json"));
@@ -163,6 +178,84 @@ TEST(CheckCommand, ASynthesizedHistoryAgreesWithItsRunsSrsFile) {
         EXPECT_NEAR(row.at("positive").get<double>(), srs[j][1], srs[j][1] * check_relative_tolerance) << j;
         EXPECT_NEAR(row.at("negative").get<double>(), srs[j][2], srs[j][2] * check_relative_tolerance) << j;
     }
+}
+
+// --no-residual judges the forced phase alone: on a pulse cut 0.5 ms after
+// it ends, the peaks of the record's own samples (against the integrated
+// oscillator), which differ from those with one period at rest after it.
+TEST(CheckCommand, NoResidualIsTheForcedPhaseAlone) {
+    TempDir dir;
+    const std::vector<float> pulse = write_short_pulse("pulse.txt");
+    const std::string args = "pulse.txt --sample-rate 100000 --frequencies 100:800 --spacing 1/3 -j 1";
+    const json with = check_json(args).at("records").at(0).at("srs");
+    const json without = check_json(args + " --no-residual").at("records").at(0).at("srs");
+    ASSERT_EQ(with.size(), without.size());
+    ASSERT_GE(with.size(), 10u);
+    const double dt = static_cast<float>(1.0 / 100000.0);
+    int changed = 0;
+    for (size_t j = 0; j < with.size(); ++j) {
+        const double f = without[j].at("frequency").get<double>();
+        const std::vector<double> x = sdof_absolute_response(piecewise_linear(pulse, dt), dt, 151, f, 0.05, 16);
+        const double highest = *std::max_element(x.begin(), x.end());
+        const double lowest = -std::min(0.0, *std::min_element(x.begin(), x.end()));
+        EXPECT_NEAR(without[j].at("positive").get<double>(), highest, highest * check_relative_tolerance) << f;
+        EXPECT_NEAR(without[j].at("negative").get<double>(), lowest, lowest * check_relative_tolerance) << f;
+        // Below 500 Hz the response turns negative only after the record.
+        if (f < 500.0) changed += with[j].at("negative").get<double>() > 0.0 && lowest == 0.0;
+    }
+    EXPECT_EQ(changed, 7);
+}
+
+// A polarity the response never reaches has the peak 0: its margin is -inf
+// in the table, null in the JSON document and the CSV file, and it is outside
+// every band.  Without the residual phase the pulse's response stays positive
+// up to 200 Hz (the grid from 100 to 200 Hz at 1/3 octave prints its closing
+// frequency twice).
+TEST(CheckCommand, APolarityNeverReachedHasMarginMinusInfinityAndFails) {
+    TempDir dir;
+    write_short_pulse("pulse.txt");
+    write_file("spec.txt", "100 3\n200 6\n");
+    write_file("rules.toml", "srs = \"each\"\n[[band]]\nlow = -60\nhigh = 60\n");
+    const std::string args =
+        "pulse.txt --sample-rate 100000 --spec spec.txt --spacing 1/3 --no-residual --acceptance rules.toml";
+    const CommandOutcome table = run_command(words("check " + args));
+    ASSERT_EQ(table.status, 0) << table.err;
+    for (const char* row : {"\n    100.000 ", "\n    125.992 ", "\n    158.740 ", "\n    200.000 "}) {
+        const size_t at = table.out.find(row);
+        ASSERT_NE(at, std::string::npos) << row << table.out;
+        const std::string line = table.out.substr(at + 1, table.out.find('\n', at + 1) - at - 1);
+        EXPECT_NE(line.find("         0.000 "), std::string::npos) << line;
+        EXPECT_EQ(line.substr(line.size() - 23), "      -inf          -lo") << line;
+    }
+    EXPECT_NE(table.out.find("   Band -60/+60 dB                   5 of   10 points inside  ( 50.0 %, at least 100.0 %)"
+                             "   FAIL \n"),
+              std::string::npos)
+        << table.out;
+
+    const json record = check_json(args + " -o out").at("records").at(0);
+    const json& srs = record.at("srs");
+    ASSERT_EQ(srs.size(), 5u);
+    std::vector<std::vector<std::string>> csv;
+    std::istringstream lines(read_file("out/pulse_srs.csv"));
+    std::string line;
+    std::getline(lines, line);
+    while (std::getline(lines, line)) {
+        std::vector<std::string> cells;
+        std::istringstream fields(line);
+        for (std::string cell; std::getline(fields, cell, ',');) cells.push_back(cell);
+        csv.push_back(cells);
+    }
+    ASSERT_EQ(csv.size(), 5u);
+    for (size_t j = 0; j < srs.size(); ++j) {
+        EXPECT_EQ(srs[j].at("negative").get<double>(), 0.0);
+        EXPECT_TRUE(srs[j].at("margin_negative_db").is_null()) << j;
+        EXPECT_TRUE(srs[j].at("margin_positive_db").is_number()) << j;
+        ASSERT_EQ(csv[j].size(), 8u);
+        EXPECT_EQ(csv[j][7], "null") << j;
+        EXPECT_NE(csv[j][6], "null") << j;
+    }
+    EXPECT_EQ(record.at("verdict").at("bands")[0].at("inside"), 5);
+    EXPECT_FALSE(record.at("verdict").at("pass").get<bool>());
 }
 
 // Every record, the specification and the rules are read before anything is

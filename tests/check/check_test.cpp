@@ -52,9 +52,70 @@ TEST(CheckRecords, SrsAgreesWithAnIndependentIntegrationFromRateOver1e5ToRateOve
         }
         EXPECT_NEAR(check.srs[j].positive, highest, highest * check_relative_tolerance) << f;
         EXPECT_NEAR(check.srs[j].negative, -lowest, -lowest * check_relative_tolerance) << f;
-        // PV = maximax x 386 / (2 pi f) in in/sec.
-        EXPECT_NEAR(check.pseudo_velocity[j], std::max(highest, -lowest) * 386.0 / (2.0 * M_PI * f),
-                    check.pseudo_velocity[j] * check_relative_tolerance);
+        // PV = 2 pi f max|z| x 386 in in/sec, each polarity.
+        const std::vector<double> z = testing::sdof_relative_displacement(input, dt, count, f, 0.05f);
+        const double pv_positive = -2.0 * M_PI * f * 386.0 * *std::min_element(z.begin(), z.end());
+        const double pv_negative = 2.0 * M_PI * f * 386.0 * *std::max_element(z.begin(), z.end());
+        EXPECT_NEAR(check.pvss[j].positive, pv_positive, pv_positive * testing::pseudo_velocity_relative_tolerance) << f;
+        EXPECT_NEAR(check.pvss[j].negative, pv_negative, pv_negative * testing::pseudo_velocity_relative_tolerance) << f;
+    }
+}
+
+// A 1 ms half-sine of 100 G at 100 000 samples/sec, cut 0.5 ms after the
+// pulse: at 100 and 200 Hz the response has not turned when the record ends.
+// Each frequency is followed one period past the last sample and gets its
+// exact peaks (against the integrated oscillator); without the residual
+// phase the negative polarity is never reached: its peak is 0, its margin
+// -inf, outside every band.
+TEST(CheckRecords, ARecordEndingSoonAfterTheShockHasEveryFrequency) {
+    const double rate = 100000.0;
+    const double dt = static_cast<float>(1.0 / rate);
+    std::vector<float> pulse(151, 0.0f);
+    for (int k = 0; k <= 100; ++k) pulse[static_cast<size_t>(k)] = static_cast<float>(100.0 * std::sin(M_PI * k / 100.0));
+    const std::vector<double> samples(pulse.begin(), pulse.end());
+    CheckGrid grid;
+    grid.freq = {100.0f, 200.0f, 2000.0f};
+    grid.spec = {10.0f, 20.0f, 150.0f};
+    CheckSettings settings;
+    settings.rules.points = SrsPoints::each;
+    settings.rules.bands = {{-6.0, 6.0}, {-60.0, 60.0}};
+    const RecordCheck check = check_records({input_of(samples, rate)}, grid, settings).front();
+    for (size_t j = 0; j < grid.freq.size(); ++j) {
+        const double f = grid.freq[j];
+        const int count = static_cast<int>(pulse.size()) + testing::residual_steps(static_cast<float>(dt), grid.freq[j]);
+        const std::vector<double> x =
+            testing::sdof_absolute_response(testing::piecewise_linear(pulse, dt), dt, count, f, 0.05, 16);
+        const double highest = *std::max_element(x.begin(), x.end());
+        const double lowest = -*std::min_element(x.begin(), x.end());
+        EXPECT_NEAR(check.srs[j].positive, highest, highest * check_relative_tolerance) << f;
+        EXPECT_NEAR(check.srs[j].negative, lowest, lowest * check_relative_tolerance) << f;
+    }
+
+    settings.residual = false;
+    const RecordCheck forced = check_records({input_of(samples, rate)}, grid, settings).front();
+    for (size_t j = 0; j < 2; ++j) {
+        EXPECT_GT(forced.srs[j].positive, 0.0);
+        EXPECT_EQ(forced.srs[j].negative, 0.0);
+        EXPECT_EQ(forced.compliance->rows[j].negative_db, -HUGE_VAL);
+    }
+    // Both bands judge 6 points and count none of the two -inf inside.
+    const AcceptanceVerdict& verdict = forced.compliance->verdict;
+    EXPECT_FALSE(verdict.pass);
+    for (const ShareCount& band : verdict.bands) {
+        EXPECT_EQ(band.total, 6);
+        EXPECT_LE(band.inside, 4);
+    }
+    EXPECT_EQ(verdict.bands[1].inside, 4);
+}
+
+TEST(CheckRecords, AnAllZeroRecordIsRefused) {
+    CheckGrid grid;
+    grid.freq = {10.0f, 100.0f};
+    try {
+        check_records({input_of(std::vector<double>(500, 0.0), 1000.0)}, grid, CheckSettings{});
+        ADD_FAILURE() << "an all-zero record was checked";
+    } catch (const QuorelError& error) {
+        EXPECT_EQ(std::string(error.what()), "\n Error: record.csv: every sample is zero: there is no shock to check \n");
     }
 }
 
@@ -82,10 +143,16 @@ TEST(CheckRecords, FiguresOfAPulseByHand) {
     EXPECT_NEAR(f.end_velocity, 0.965, 1e-10);
     EXPECT_NEAR(f.peak_displacement, 7.80685, 1e-10);
     EXPECT_NEAR(f.end_displacement, 7.80685, 1e-10);
-    // Metric: the same integrals in m/sec (x 9.81) and mm (x 9810).
+    // Metric: the same integrals in m/sec (x 9.81) and mm (x 9810); SI from
+    // m/sec^2: m/sec (x 1) and mm (x 1000).
     const RecordFigures metric = record_figures(input_of(a, 100.0, 1.0), 2);
     EXPECT_NEAR(metric.peak_velocity, 0.19 * 9.81, 1e-12);
+    EXPECT_NEAR(metric.peak_displacement, 0.020225 * 9810.0, 1e-9);
     EXPECT_NEAR(metric.end_displacement, 0.020225 * 9810.0, 1e-9);
+    const RecordFigures si = record_figures(input_of(a, 100.0, 1.0), 3);
+    EXPECT_NEAR(si.peak_velocity, 0.19, 1e-12);
+    EXPECT_NEAR(si.peak_displacement, 0.020225 * 1000.0, 1e-10);
+    EXPECT_NEAR(si.end_displacement, 0.020225 * 1000.0, 1e-10);
 }
 
 TEST(CheckRecords, PretriggerMeanIsTheMeanOfTheFirstSeconds) {

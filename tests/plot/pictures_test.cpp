@@ -64,6 +64,21 @@ TEST(PlotScripts, AnEnvelopeKeepsEveryGroupsExtremesInTimeOrder) {
     EXPECT_EQ(envelope_of(series, 5).size(), 10u);
 }
 
+// A polarity never reached (peak 0 at every frequency) has no point a log
+// axis can show: its series is left out of the script, which gnuplot would
+// warn about; the other is drawn as given.
+TEST(PlotPvss, APolarityNeverReachedIsLeftOut) {
+    PvssPicture picture;
+    picture.names = plot_names(2).pvss;
+    picture.title = "PVSS of pulse.txt";
+    picture.units = *pvss_units({"G", "in/sec", "in"});
+    picture.pvss = {{100.0, 13.5, 0.0}, {200.0, 21.0, 0.0}};
+    const std::string script = pvss_script(picture);
+    EXPECT_NE(script.find("$positive << EOD\n100 13.5\n200 21\nEOD\n"), std::string::npos) << script;
+    EXPECT_EQ(script.find("$negative"), std::string::npos) << script;
+    EXPECT_NE(script.find("\nplot $positive using 1:2"), std::string::npos) << script;
+}
+
 TEST(PlotPvss, PseudoVelocityInEachUnitSystem) {
     const PvssUnits english = *pvss_units({"G", "in/sec", "in"});
     const PvssUnits metric = *pvss_units({"G", "m/sec", "mm"});

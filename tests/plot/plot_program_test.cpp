@@ -129,11 +129,31 @@ TEST(PlotProgram, DrawsBothPlotsOfEachOptimumTrial) {
     EXPECT_NE(read_file(format("srs_%ld.svg", t)).find("<title>positive SRS</title>"), std::string::npos);
 }
 
+// The pseudo velocities drawn for a trial: the data block `name` of its
+// pvss_<n>.gp, frequency and value per line.
+std::vector<std::pair<double, double>> pvss_block(const std::string& script, const std::string& name) {
+    std::vector<std::pair<double, double>> points;
+    const size_t block = script.find("$" + name + " << EOD\n");
+    if (block == std::string::npos) return points;
+    std::istringstream lines(script.substr(block + name.size() + 9));
+    for (std::string line; std::getline(lines, line) && line != "EOD";) {
+        double f = 0.0, pv = 0.0;
+        if (std::sscanf(line.c_str(), "%lf %lf", &f, &pv) == 2) points.push_back({f, pv});
+    }
+    return points;
+}
+
 TEST(PlotProgram, DrawsThePseudoVelocitySpectrumOnRequest) {
     REQUIRE_GNUPLOT();
     TempDir dir;
     const long t = optima(finished_run())[0].trial;
-    const Outcome o = plot(format("spec.txt %ld --pvss", t));
+    // The dialogue records no damping: it is given.
+    const Outcome unknown = plot(format("spec.txt %ld --pvss", t));
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(unknown.err, "\n Error: --pvss needs the run's damping: no summary.json here records it (the dialogue "
+                           "writes none): give the run's --q Q or --damping RATIO \n");
+    EXPECT_TRUE(files_ending({".svg", ".gp", ".part"}).empty());
+    const Outcome o = plot(format("spec.txt %ld --pvss --damping 0.05", t));
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.err, "");
     EXPECT_NE(o.out.find(format("\n Plots: srs_%ld.svg  history_%ld.svg  pvss_%ld.svg \n", t, t, t)), std::string::npos)
@@ -163,10 +183,65 @@ TEST(PlotProgram, DrawsThePseudoVelocitySpectrumOnRequest) {
     // 0.156 m/sec at 100 Hz and 60 G at 250 Hz, 0.375 m/sec, within; at most
     // a decade on either side of them.
     EXPECT_TRUE(low <= 0.156 && low > 0.0156 && high >= 0.375 && high < 3.75) << low << " " << high;
+    // Each polarity is 2 pi f max(-z), 2 pi f max(z) x 9.81 m/sec per G sec
+    // of the relative displacement z of the oscillator driven by
+    // accel_<n>.out, over the history and one period at rest, integrated
+    // independently.
+    std::vector<float> accel;
+    for (const std::vector<double>& row : testing::read_table(format("accel_%ld.out", t))) {
+        accel.push_back(static_cast<float>(row.at(1)));
+    }
+    ASSERT_EQ(accel.size(), 4000u);
+    const float dt = static_cast<float>(1.0 / 20000.0);
+    const auto positive = pvss_block(script, "positive"), negative = pvss_block(script, "negative");
+    ASSERT_EQ(positive.size(), 8u);
+    ASSERT_EQ(negative.size(), 8u);
+    for (size_t j = 0; j < positive.size(); ++j) {
+        const double f = positive[j].first;
+        const int count = static_cast<int>(accel.size()) + testing::residual_steps(dt, static_cast<float>(f));
+        const std::vector<double> z =
+            testing::sdof_relative_displacement(testing::piecewise_linear(accel, dt), dt, count, f, 0.05, 16);
+        const double scale = 2.0 * M_PI * f * 9.81;
+        const double below = -scale * *std::min_element(z.begin(), z.end());
+        const double above = scale * *std::max_element(z.begin(), z.end());
+        EXPECT_NEAR(positive[j].second, below, testing::pseudo_velocity_relative_tolerance * below) << f;
+        EXPECT_NEAR(negative[j].second, above, testing::pseudo_velocity_relative_tolerance * above) << f;
+    }
     // The saved script redraws it in the run's folder.
     std::filesystem::remove(format("pvss_%ld.svg", t));
     EXPECT_EQ(std::system(format("gnuplot pvss_%ld.gp", t).c_str()), 0);
     EXPECT_NE(read_file(format("pvss_%ld.svg", t)).find("</svg>"), std::string::npos);
+}
+
+// A run of the command line records its damping in summary.json: --pvss
+// takes it from there, and a damping given must be the same.
+TEST(PlotProgram, ThePseudoVelocityTakesTheRunsDampingFromItsSummary) {
+    REQUIRE_GNUPLOT();
+    TempDir dir;
+    write_file("spec.txt", "100 10\n250 60\n500 60\n");
+    const testing::CommandOutcome run = testing::run_command(
+        {"-n", "2", "-u", "metric", "-q", "12", "--spacing", "1/3", "-r", "20000", "-p", "4000", "-o", ".", "--quiet", "spec.txt"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_TRUE(testing::file_exists("summary.json"));
+    const long t = optima(run.out)[0].trial;
+    ASSERT_EQ(plot(format("spec.txt %ld --pvss", t)).status, 0);
+    const std::string from_summary = read_file(format("pvss_%ld.gp", t));
+    ASSERT_EQ(plot(format("spec.txt %ld --pvss -q 12", t)).status, 0);
+    EXPECT_EQ(read_file(format("pvss_%ld.gp", t)), from_summary);
+    ASSERT_EQ(plot(format("spec.txt %ld --pvss --damping 0.0416666679", t)).status, 0);
+    EXPECT_EQ(read_file(format("pvss_%ld.gp", t)), from_summary);
+    // Another damping draws other values.
+    std::filesystem::remove("summary.json");
+    ASSERT_EQ(plot(format("spec.txt %ld --pvss -q 10", t)).status, 0);
+    EXPECT_NE(pvss_block(read_file(format("pvss_%ld.gp", t)), "positive"), pvss_block(from_summary, "positive"));
+    write_file("summary.json", "{\"settings\": {\"damping_ratio\": 0.0416666679084301}}");
+    const Outcome other = plot(format("spec.txt %ld --pvss -q 10", t));
+    EXPECT_EQ(other.status, 1);
+    EXPECT_EQ(other.err, "\n Error: the damping ratio given, 0.05, is not the run's: summary.json records 0.0416667 \n");
+    write_file("summary.json", "{\"settings\": {}}");
+    const Outcome broken = plot(format("spec.txt %ld --pvss", t));
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_EQ(broken.err, "\n Error: summary.json: no number settings.damping_ratio: the run's damping is unknown \n");
 }
 
 TEST(PlotProgram, WithoutGnuplotPrintsTheTableAndSaysSo) {
@@ -331,6 +406,9 @@ TEST(PlotProgram, BadInputNamesTheFileAndLeavesNothing) {
         {"spec.txt --bogus", "unknown option --bogus"},
         {"--pvss", "the specification file (SPECFILE) is missing"},
         {"spec.txt --pvss=abc", "--pvss takes no value"},
+        {"spec.txt --damping 0.05", "--damping needs --pvss as well"},
+        {"spec.txt --pvss -q 10 --damping 0.05", "--q and --damping cannot be given together"},
+        {"spec.txt --pvss -q 0.5", "--q 0.5 is out of range: above 0.5"},
         {"spec.txt 3x", "'3x' is neither a trial number nor an option"},
         {format("spec.txt %ld --band 3,-3", t), "--band 3,-3: expected LOW,HIGH in dB with LOW < HIGH, e.g. --band -3,6"},
         {format("spec.txt %ld --band -3,3 --acceptance rules.toml", t),
@@ -410,7 +488,7 @@ TEST(PlotProgram, NamesAndUnitsReachGnuplotAsTextOnly) {
     // draws only runs of a known unit system, so the log's own units return.
     write_file("trials.out", own_log);
     fs::last_write_time("trials.out", log_time);
-    const Outcome pvss = plot(format("%s %ld --pvss", shell_word(name).c_str(), t));
+    const Outcome pvss = plot(format("%s %ld --pvss --damping 0.05", shell_word(name).c_str(), t));
     EXPECT_EQ(pvss.status, 0) << pvss.err;
     EXPECT_NE(read_file(format("pvss_%ld.svg", t)).find(" against " + name), std::string::npos);
     EXPECT_EQ(std::system(format("gnuplot pvss_%ld.gp", t).c_str()), 0);
@@ -436,7 +514,7 @@ TEST(PlotProgram, AxesAreBoundedAtTheWidestBands) {
     write_file("huge.txt", "100 3e38\n500 3e38\n");
     // The pseudo velocities span as many decades: the tripartite grid is
     // bounded too.
-    const Outcome o = plot(format("huge.txt %ld --band -60,60 --pvss", t), "timeout 10");
+    const Outcome o = plot(format("huge.txt %ld --band -60,60 --pvss --damping 0.05", t), "timeout 10");
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_NE(read_file(format("srs_%ld.svg", t)).find("</svg>"), std::string::npos);
     EXPECT_NE(read_file(format("pvss_%ld.svg", t)).find("</svg>"), std::string::npos);

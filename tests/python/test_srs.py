@@ -69,8 +69,11 @@ def test_bad_records_and_grids_raise_quorel_errors():
         quorel.srs(accel, RATE, [200.0, 100.0])
     with pytest.warns(UserWarning, match="above a tenth of its sample rate"):
         quorel.srs(accel, RATE, [100.0, 12000.0])
-    with pytest.raises(quorel.QuorelError, match="never crosses zero"):
-        quorel.srs(np.ones(10), RATE, [100.0])
+    with pytest.raises(quorel.QuorelError, match="accel: every sample is zero: there is no shock to check"):
+        quorel.srs(np.zeros(10), RATE, [100.0])
+    # A record of one sign gets both polarities from the free vibration after it.
+    positive, negative = quorel.srs(np.ones(10), RATE, [100.0])
+    assert positive[0] > 0.0 and negative[0] > 0.0
 
 
 def test_samples_that_are_no_record_are_refused_in_the_command_lines_words(tmp_path):
@@ -111,3 +114,68 @@ def test_an_acceptance_dicts_fault_names_the_key_not_a_line():
             quorel.check(accel, RATE, spec, acceptance=rules)
         assert str(raised.value).startswith("Error: the acceptance dict: " + message), str(raised.value)
         assert " line " not in str(raised.value)
+
+
+def forced_and_free(accel, f, zeta, model):
+    """The response of an lti model to the samples joined by straight lines,
+    over the record alone and with one period at rest after it."""
+    dt = np.float32(1.0 / RATE)
+    steps = len(accel) + int(np.floor(np.float32(1.0 / f) / dt))
+    y = np.concatenate([accel, np.zeros(steps - len(accel))])
+    _, x, _ = scipy_signal.lsim(model, y, np.arange(steps) * float(dt))
+    return x[: len(accel)], x
+
+
+def test_without_residual_the_srs_is_the_forced_phase_alone():
+    # A 1 ms pulse cut 0.5 ms after it: at 100 to 400 Hz the response turns
+    # negative only after the record.
+    accel = half_sine(RATE, length=1.5e-3)
+    frequency = np.array([100.0, 200.0, 400.0, 1000.0])
+    zeta = 0.05
+    forced_positive, forced_negative = quorel.srs(accel, RATE, frequency, damping=zeta, residual=False)
+    positive, negative = quorel.srs(accel, RATE, frequency, damping=zeta)
+    for j, f in enumerate(frequency):
+        w = 2 * np.pi * f
+        oscillator = scipy_signal.lti([2 * zeta * w, w * w], [1.0, 2 * zeta * w, w * w])
+        forced, _ = forced_and_free(accel, f, zeta, oscillator)
+        assert forced_positive[j] == pytest.approx(max(forced.max(), 0.0), rel=1e-5), f
+        assert forced_negative[j] == pytest.approx(-min(forced.min(), 0.0), rel=1e-5, abs=1e-9), f
+    assert list(forced_negative[:3]) == [0.0, 0.0, 0.0] and all(negative[:3] > 1.0)
+    assert all(positive >= forced_positive) and positive[0] > 1.2 * forced_positive[0]
+    # quorel.check's residual=False: the same spectrum, margins -inf where a
+    # polarity is never reached.
+    result = quorel.check(accel, RATE, ([100.0, 400.0], [10.0, 40.0]), damping=zeta, spacing="1/3",
+                          residual=False, acceptance={"srs": "each", "band": [{"low": -60, "high": 60}]})
+    again_positive, again_negative = quorel.srs(accel, RATE, result.srs["frequency"], damping=zeta, residual=False)
+    assert list(result.srs["positive"]) == list(again_positive)
+    assert list(result.srs["negative"]) == list(again_negative)
+    assert all(result.srs["margin_negative_db"] == -np.inf) and all(np.isfinite(result.srs["margin_positive_db"]))
+    assert result.settings["residual"] is False and result.verdict["pass"] is False
+
+
+def test_pseudo_velocity_against_an_integration_of_the_relative_displacement():
+    # PV = 2 pi f max|z|, z'' + 2 zeta w z' + w^2 z = -a, over the record and
+    # one period at rest, from rate / 10^4 to rate / 4 (lsim, samples joined
+    # by straight lines as the ramp-invariant recursion takes them).
+    t = np.arange(3000) / RATE
+    accel = half_sine(RATE) + 5.0 * np.exp(-t / 0.004) * np.sin(2 * np.pi * 3000 * t)
+    frequency = np.array([10.0, 100.0, 1000.0, 25000.0])
+    zeta = 0.05
+    for units, factor in (("english", 386.0), ("metric", 9.81)):
+        with pytest.warns(UserWarning, match="above a tenth of its sample rate"):
+            pv_positive, pv_negative = quorel.pvss(accel, RATE, frequency, units=units, damping=zeta)
+        for j, f in enumerate(frequency):
+            w = 2 * np.pi * f
+            relative = scipy_signal.lti([-1.0], [1.0, 2 * zeta * w, w * w])
+            _, z = forced_and_free(accel, f, zeta, relative)
+            assert pv_positive[j] == pytest.approx(-w * factor * z.min(), rel=1e-5), f
+            assert pv_negative[j] == pytest.approx(w * factor * z.max(), rel=1e-5), f
+
+
+def test_start_time_moves_the_peak_time():
+    accel = half_sine(RATE)
+    spec = ([100.0, 1000.0], [10.0, 100.0])
+    at_zero = quorel.check(accel, RATE, spec)
+    later = quorel.check(accel, RATE, spec, start_time=2.5)
+    assert at_zero.record["peak_time"] == pytest.approx(0.5e-3, abs=0.5 / RATE)
+    assert later.record["peak_time"] == pytest.approx(at_zero.record["peak_time"] + 2.5, abs=1e-12)

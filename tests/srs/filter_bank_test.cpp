@@ -66,6 +66,54 @@ TEST(FilterBankSmallwood, MatchesOscillatorDrivenByPiecewiseLinearInput) {
     }
 }
 
+// The pseudo-velocity filter is the ramp-invariant equivalent of -w z,
+// z'' + 2 zeta w z' + w^2 z = -y: at 4 to 32 samples per cycle, where the
+// coefficients come from the power series of the ramp response (w dt below 1)
+// or from its closed form, its output equals -w z of the continuous
+// oscillator driven by the piecewise-linear input at every sample, whatever
+// the algorithm asked for.
+TEST(FilterBankPseudoVelocity, MatchesOscillatorDrivenByPiecewiseLinearInput) {
+    const float rate = 1000.0f;
+    struct Case {
+        float freq, zeta;
+    };
+    for (const Case c : {Case{100.0f, 0.05f}, Case{100.0f, 0.0f}, Case{250.0f, 0.3f}, Case{31.0f, 0.02f},
+                         Case{140.0f, 0.9f}}) {
+        for (const int32_t algorithm : {1, 2}) {
+            SrsFilterBank bank;
+            const float dt = static_cast<float>(1.0 / static_cast<double>(rate));
+            design_srs_filters(algorithm, c.zeta, dt, &c.freq, 1, 2.0 * M_PI, true, bank, SrsResponse::pseudo_velocity);
+            const std::vector<float> y = irregular_input(60);
+            const size_t count = 100;
+            const std::vector<double> x = run_recursion(bank, 0, y, count);
+            const std::vector<double> z =
+                testing::sdof_relative_displacement(piecewise_linear(y, bank.dt), bank.dt, count, c.freq, c.zeta);
+            const double w = 2.0 * M_PI * c.freq;
+            double scale = 0.0;
+            for (double v : z) scale = std::max(scale, w * std::fabs(v));
+            for (size_t k = 0; k < count; ++k) {
+                EXPECT_NEAR(x[k], -w * z[k], 1e-7 * scale) << "f=" << c.freq << " zeta=" << c.zeta << " k=" << k;
+            }
+        }
+    }
+}
+
+// A constant base acceleration y holds the mass at z = -y / w^2: the filter
+// settles at w (-z) = y / w, (b1 + b2 + b3) / (1 - a1 - a2) = 1 / w, down to
+// 10^4 samples per cycle.
+TEST(FilterBankPseudoVelocity, StaticGainIsOneOverOmega) {
+    const std::vector<float> freqs = {1.0f, 20.0f, 1000.0f, 2500.0f};
+    for (const float zeta : {0.0f, 0.05f, 0.5f}) {
+        SrsFilterBank bank;
+        design_srs_filters(2, zeta, 1e-4f, freqs.data(), 4, 2.0 * M_PI, true, bank, SrsResponse::pseudo_velocity);
+        for (int32_t j = 0; j < bank.count; ++j) {
+            const double w = 2.0 * M_PI * freqs[j];
+            const double gain = (bank.b1[j] + bank.b2[j] + bank.b3[j]) / (1.0 - bank.a1[j] - bank.a2[j]);
+            EXPECT_NEAR(gain * w, 1.0, 1e-7) << "zeta=" << zeta << " j=" << j;
+        }
+    }
+}
+
 // A constant input gives the same constant response: b1 + b2 + b3 = 1 - a1 - a2
 // (both are 1 - 2 E cos K + E^2), up to the rounding of five stored floats.
 TEST(FilterBankSmallwood, StepResponseSettlesAtOne) {

@@ -41,9 +41,7 @@ Peaks peaks_of(const std::vector<double>& x, size_t count) {
 // Steps of the residual phase of filter j: one period of its frequency after the
 // last sample, the k with k dt (rounded to float) <= 1/f.
 size_t residual_count(const SrsFilterBank& bank, int32_t j) {
-    size_t k = 0;
-    while (static_cast<float>((k + 1) * static_cast<double>(bank.dt)) <= bank.period[j]) ++k;
-    return k;
+    return static_cast<size_t>(testing::residual_steps(bank.dt, bank.freq[j]));
 }
 
 // A fixed linear congruential sequence in [-1, 1].
@@ -243,6 +241,28 @@ TEST(SrsCheck, StepNeverNegativeStops) {
             const double printed = std::strtod(message.substr(head.size(), 8).c_str(), nullptr);
             EXPECT_NEAR(printed, overshoot, physics_relative_tolerance * overshoot) << algorithm;
         }
+    }
+}
+
+// A measured record is judged without the check: a constant 1 G without the
+// residual phase never swings negative, so its negative peak is 0 and its
+// positive one the step's overshoot; an all-zero history gives zeros.  Both
+// kernels alike.
+TEST(SrsCheck, WithoutTheSignCheckAPolarityNeverReachedIsZero) {
+    double overshoot = 0.0;
+    for (int i = 0; i < 20000; ++i) overshoot = std::max(overshoot, step_response(i * 1e-6, 100.0, 0.05));
+    const float f = 100.0f;
+    SrsFilterBank bank;
+    design_srs_filters(2, 0.05f, 1e-4f, &f, 1, 2.0 * M_PI, false, bank);
+    const std::vector<float> step(300, 1.0f), quiet(300, 0.0f);
+    for (const SrsKernel kernel : both_kernels) {
+        double positive = -1.0, negative = -1.0;
+        compute_srs_peaks(bank, step.data(), 300, 0, 1, &positive, &negative, kernel, SrsSignCheck::none);
+        EXPECT_NEAR(positive, overshoot, physics_relative_tolerance * overshoot);
+        EXPECT_EQ(negative, 0.0);
+        compute_srs_peaks(bank, quiet.data(), 300, 0, 1, &positive, &negative, kernel, SrsSignCheck::none);
+        EXPECT_EQ(positive, 0.0);
+        EXPECT_EQ(negative, 0.0);
     }
 }
 

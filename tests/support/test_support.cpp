@@ -183,8 +183,13 @@ std::vector<std::vector<double>> read_csv(const std::string& name) {
     return rows;
 }
 
-std::vector<double> sdof_absolute_response(const std::function<double(double)>& y, double dt, int count,
-                                           double freq, double zeta, int substeps) {
+namespace {
+
+// The oscillator z'' + 2 zeta w z' + w^2 z = -y(t) by classical RK4 with
+// `substeps` steps per dt, at rest at t = -dt; out(z, z') at t = k dt for
+// k = 0..count-1.
+std::vector<double> sdof_response(const std::function<double(double)>& y, double dt, int count, double freq,
+                                  double zeta, int substeps, const std::function<double(double, double)>& out) {
     const double w = 2.0 * std::acos(-1.0) * freq;
     const double h = dt / substeps;
     // State (z, z'); z'' = -y - 2 zeta w z' - w^2 z.
@@ -202,9 +207,23 @@ std::vector<double> sdof_absolute_response(const std::function<double(double)>& 
             z += h / 6.0 * (k1z + 2.0 * k2z + 2.0 * k3z + k4z);
             v += h / 6.0 * (k1v + 2.0 * k2v + 2.0 * k3v + k4v);
         }
-        x.push_back(-(2.0 * zeta * w * v + w * w * z));
+        x.push_back(out(z, v));
     }
     return x;
+}
+
+}  // namespace
+
+std::vector<double> sdof_absolute_response(const std::function<double(double)>& y, double dt, int count,
+                                           double freq, double zeta, int substeps) {
+    const double w = 2.0 * std::acos(-1.0) * freq;
+    return sdof_response(y, dt, count, freq, zeta, substeps,
+                         [&](double z, double v) { return -(2.0 * zeta * w * v + w * w * z); });
+}
+
+std::vector<double> sdof_relative_displacement(const std::function<double(double)>& y, double dt, int count,
+                                               double freq, double zeta, int substeps) {
+    return sdof_response(y, dt, count, freq, zeta, substeps, [](double z, double) { return z; });
 }
 
 std::function<double(double)> piecewise_linear(const std::vector<float>& samples, double dt) {
@@ -219,6 +238,13 @@ std::function<double(double)> piecewise_linear(const std::vector<float>& samples
         };
         return (1.0 - fraction) * at(k) + fraction * at(k + 1.0);
     };
+}
+
+int residual_steps(float dt, float freq) {
+    const float period = static_cast<float>(1.0 / static_cast<double>(freq));
+    int k = 0;
+    while (static_cast<float>((k + 1) * static_cast<double>(dt)) <= period) ++k;
+    return k;
 }
 
 SrsFilterBank make_filter_bank(int32_t algorithm, float damping, float sample_rate, const std::vector<float>& freqs) {

@@ -41,6 +41,10 @@ inline constexpr double ramp_invariant_relative_tolerance = 2e-5;
 // independent computation, and against the run's own srs_<n>.out printed to
 // 6 significant digits.
 inline constexpr double check_relative_tolerance = 1e-5;
+// The pseudo-velocity spectrum (double coefficients and state, exact for the
+// piecewise-linear input) against an independent integration of the relative
+// displacement.
+inline constexpr double pseudo_velocity_relative_tolerance = 1e-5;
 // The Kelly-Richman weights are not ramp-invariant: at 50 or more samples per
 // cycle their peaks differ from the continuous oscillator's by up to about half
 // a percent.
@@ -155,11 +159,18 @@ std::map<std::string, std::string> read_directory();
 // Starts at rest at t = -dt; returns x at t = k dt for k = 0..count-1.
 std::vector<double> sdof_absolute_response(const std::function<double(double)>& y, double dt, int count,
                                            double freq, double zeta, int substeps = 64);
+// The relative displacement z of the same oscillator, by the same integration.
+std::vector<double> sdof_relative_displacement(const std::function<double(double)>& y, double dt, int count,
+                                               double freq, double zeta, int substeps = 64);
 
 // The base acceleration that a sampled history stands for between its samples:
 // linear from 0 at t = -dt through samples[k] at t = k dt, back to 0 one step
 // after the last sample, 0 outside.
 std::function<double(double)> piecewise_linear(const std::vector<float>& samples, double dt);
+
+// Steps of the residual phase at frequency freq: one period after the last
+// sample, the k with k dt (rounded to float) <= 1/f (rounded to float).
+int residual_steps(float dt, float freq);
 
 // A filter bank for the given frequencies (ascending), damping ratio and
 // sample rate, with dt = 1 / rate rounded to float as the run uses it.
