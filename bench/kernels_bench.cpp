@@ -96,19 +96,49 @@ void BM_SynthesisDense(benchmark::State& state) { synthesis_benchmark(state, tru
 BENCHMARK(BM_SynthesisSparse)->Args({41, 20000})->Args({125, 99999})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SynthesisDense)->Args({41, 20000})->Args({125, 99999})->Unit(benchmark::kMillisecond);
 
-// Rebuilding the unit-wavelet basis for a new row (first evaluation of a trial).
-void BM_BasisRebuild(benchmark::State& state) {
+// Rebuilding the unit-wavelet basis for a new row (first evaluation of a
+// trial), with the vectorised sine or the C library's, on fresh rows of the
+// benchmark case drawn as a run draws them.  values/s counts the basis values
+// computed; fallbacks/value is the share of them the vectorised kernel
+// recomputed with the C library's sin.
+void basis_rebuild_benchmark(benchmark::State& state, SineKernel kernel) {
     const auto n = static_cast<int32_t>(state.range(0));
     const auto nt = static_cast<int32_t>(state.range(1));
+    constexpr int32_t rows = 2000;
     Case c(n, nt);
+    c.settings.trial_count = rows;
+    allocate_rows(c.set, n, rows);
+    c.basis.sine = kernel;
+    RandomGenerator rng;
+    int32_t strategy = 1, row = 0;
+    int64_t values = 0;
     for (auto _ : state) {
-        build_wavelet_basis(c.set, 0, c.settings, c.basis);
+        state.PauseTiming();
+        generate_trial(rng, c.spec, c.settings, row, strategy, c.set);
+        set_spans(c.set, row, c.spec, c.basis);
+        state.ResumeTiming();
+        build_wavelet_basis(c.set, row, c.settings, c.basis);
         benchmark::DoNotOptimize(c.basis.values.get());
+        for (int32_t i = 0; i < n; ++i) values += c.basis.length[i];
+        row = (row + 1) % rows;
     }
-    state.counters["freq_steps/s"] =
-        benchmark::Counter(static_cast<double>(n) * nt * state.iterations(), benchmark::Counter::kIsRate);
+    state.counters["values/s"] = benchmark::Counter(static_cast<double>(values), benchmark::Counter::kIsRate);
+    if (kernel == SineKernel::vectorised) {
+        state.counters["values"] = static_cast<double>(c.basis.sine_values);
+        state.counters["fallbacks"] = static_cast<double>(c.basis.sine_fallbacks);
+        state.counters["fallbacks/value"] =
+            static_cast<double>(c.basis.sine_fallbacks) / static_cast<double>(c.basis.sine_values);
+    }
 }
-BENCHMARK(BM_BasisRebuild)->Args({41, 20000})->Unit(benchmark::kMillisecond);
+
+void BM_BasisRebuildVectorised(benchmark::State& state) { basis_rebuild_benchmark(state, SineKernel::vectorised); }
+void BM_BasisRebuildLibrary(benchmark::State& state) { basis_rebuild_benchmark(state, SineKernel::library); }
+BENCHMARK(BM_BasisRebuildVectorised)->Args({41, 20000})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BasisRebuildLibrary)->Args({41, 20000})->Unit(benchmark::kMillisecond);
+// Ten times a run's most trials, for the share of recomputed values (about
+// 2 x 10^9 values, some seconds).
+BENCHMARK(BM_BasisRebuildVectorised)->Name("BM_BasisFallbacks")->Args({41, 20000})->Iterations(20000)
+    ->Unit(benchmark::kMillisecond);
 
 // Reading a measured record from memory: a header line, then 10^6 lines of a
 // time at 1 MHz and `columns - 1` decaying-sine values, each "%.9g" as

@@ -105,6 +105,7 @@ struct CommandLine {
     bool plot = false;
     bool scalar_srs = false;
     bool dense_synthesis = false;
+    bool library_sine = false;
     bool baseline = false;
 };
 
@@ -205,6 +206,7 @@ void define_options(CLI::App& app, CommandLine& c, OptionWords& words) {
     // Engine switches for benchmarks and comparisons; results are identical.
     app.add_flag("--scalar-srs", c.scalar_srs)->group("");
     app.add_flag("--dense-synthesis", c.dense_synthesis)->group("");
+    app.add_flag("--library-sine", c.library_sine)->group("");
     app.add_flag("--baseline", c.baseline)->group("");
 }
 
@@ -315,6 +317,7 @@ int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_
     EngineOptions& options = prepared.options;
     if (c.scalar_srs || c.baseline) options.kernels.srs = SrsKernel::scalar;
     if (c.dense_synthesis || c.baseline) options.kernels.dense_synthesis = true;
+    if (c.library_sine || c.baseline) options.kernels.basis_sine = SineKernel::library;
     if (c.baseline) options.threads = 1;
     options.stop = stop;
     // Plots that cannot be drawn would fail the run at its very end.

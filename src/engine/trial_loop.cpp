@@ -25,6 +25,7 @@ namespace quorel {
 
 void allocate_workspace(TrialWorkspace& workspace, int32_t n, int32_t nt, const KernelOptions& kernels) {
     allocate_basis(workspace.basis, n, nt, kernels.dense_synthesis);
+    workspace.basis.sine = kernels.basis_sine;
     allocate_history(workspace.history, nt);
     workspace.srs = SrsResult{};
     workspace.state = TrialState{};

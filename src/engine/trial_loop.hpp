@@ -31,6 +31,7 @@ namespace quorel {
 struct KernelOptions {
     SrsKernel srs = SrsKernel::vectorised;
     bool dense_synthesis = false;   // full-length basis rows (reference mode)
+    SineKernel basis_sine = SineKernel::vectorised;   // library: the C library's sin (reference mode)
 };
 
 // What one trial's evaluation needs, allocated once per worker.

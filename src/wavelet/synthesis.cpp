@@ -1,9 +1,11 @@
 #include "wavelet/synthesis.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "base/error.hpp"
 #include "base/format.hpp"
+#include "wavelet/basis_values.hpp"
 
 namespace quorel {
 
@@ -42,6 +44,21 @@ int32_t first_sample_at_or_after(float d, float dt, int32_t nt) {
     return j;
 }
 
+// One past the last sample of the window that starts at `start`: the samples
+// with float(t_j - d) <= span.  t_j and with it float(t_j - d) never fall as j
+// grows, so the window is one run of samples, found from an estimate.
+int32_t window_end(float d, float span, float dt, int32_t start, int32_t nt) {
+    auto inside = [&](int32_t j) { return static_cast<float>(static_cast<double>(sample_time(j, dt)) - d) <= span; };
+    const double estimate = (static_cast<double>(d) + span) / dt;
+    int32_t j = !(estimate > start) ? start : (estimate >= nt ? nt : static_cast<int32_t>(estimate));
+    while (j > start && !inside(j - 1)) --j;
+    while (j < nt && inside(j)) ++j;
+    return j;
+}
+
+// Phases taken at a time (on the stack).
+constexpr int32_t phase_block = 512;
+
 }  // namespace
 
 void set_spans(const WaveletSet& set, int32_t row, const SrsSpec& spec, WaveletBasis& basis) {
@@ -51,7 +68,8 @@ void set_spans(const WaveletSet& set, int32_t row, const SrsSpec& spec, WaveletB
     }
 }
 
-void build_wavelet_basis(const WaveletSet& set, int32_t row, const RunSettings& settings, WaveletBasis& basis) {
+void build_wavelet_basis(const WaveletSet& set, int32_t row, const RunSettings& settings, WaveletBasis& basis,
+                         double margin) {
     const int32_t n = set.count;
     const int32_t nt = settings.nt;
     const float dt = settings.dt;
@@ -61,31 +79,33 @@ void build_wavelet_basis(const WaveletSet& set, int32_t row, const RunSettings& 
     const int32_t* nhs = set.nhs_row(row);
     const float* delay = set.delay_row(row);
     size_t offset = 0;
+    double theta[phase_block];
     for (int32_t i = 0; i < n; ++i) {
         const float d = delay[i];
-        const float span = basis.span[i];
         const double omega = set.omega[i];
         const double half_sines = nhs[i];
         const int32_t start = first_sample_at_or_after(d, dt, nt);
+        const int32_t end = window_end(d, basis.span[i], dt, start, nt);
         const int32_t first = basis.dense ? 0 : start;
+        const int32_t last = basis.dense ? nt : end;
         float* values = basis.values.get() + offset;
-        int32_t j = first;
-        for (; j < nt; ++j) {
-            const float t = sample_time(j, dt);
-            const double tau = static_cast<double>(t) - d;
-            const bool inside = t >= d && static_cast<float>(tau) <= span;
-            if (!inside && !basis.dense) break;   // the window is one run of samples
-            float value = 0.0f;
-            if (inside) {
-                const double theta = static_cast<float>(tau * omega);
-                value = static_cast<float>(std::sin(theta / half_sines) * std::sin(theta));
+        for (int32_t j = first; j < start; ++j) values[j - first] = 0.0f;
+        // The window's phases a block at a time (tau in double, theta rounded
+        // to float, as always), then their values.
+        for (int32_t j0 = start; j0 < end; j0 += phase_block) {
+            const int32_t count = std::min(phase_block, end - j0);
+            for (int32_t k = 0; k < count; ++k) {
+                const double tau = static_cast<double>(sample_time(j0 + k, dt)) - d;
+                theta[k] = static_cast<float>(tau * omega);
             }
-            values[j - first] = value;
+            basis_values(theta, count, half_sines, basis.sine, margin, values + (j0 - first), basis.sine_values,
+                         basis.sine_fallbacks);
         }
+        for (int32_t j = end; j < last; ++j) values[j - first] = 0.0f;
         basis.first[i] = first;
-        basis.length[i] = j - first;
+        basis.length[i] = last - first;
         basis.offset[i] = offset;
-        offset += static_cast<size_t>(j - first);
+        offset += static_cast<size_t>(last - first);
     }
 }
 

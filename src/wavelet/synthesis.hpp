@@ -5,6 +5,7 @@
 
 #include "base/run_settings.hpp"
 #include "specification/srs_spec.hpp"
+#include "wavelet/basis_values.hpp"
 #include "wavelet/wavelet_set.hpp"
 
 namespace quorel {
@@ -14,8 +15,11 @@ void set_spans(const WaveletSet& set, int32_t row, const SrsSpec& spec, WaveletB
 
 // Rebuilds the unit-amplitude basis for a row (spans already set):
 //   tau = t_j - d_i (double), theta = float(tau * omega_i),
-//   basis(i, j) = float(sin(theta / N_i) * sin(theta))  where t_j >= d_i and float(tau) <= span_i.
-void build_wavelet_basis(const WaveletSet& set, int32_t row, const RunSettings& settings, WaveletBasis& basis);
+//   basis(i, j) = float(sin(theta / N_i) * sin(theta))  where t_j >= d_i and float(tau) <= span_i,
+// with the C library's bits whatever basis.sine says (basis_values; `margin`
+// is the test's hook to recompute more values with the C library).
+void build_wavelet_basis(const WaveletSet& set, int32_t row, const RunSettings& settings, WaveletBasis& basis,
+                         double margin = sine_product_margin);
 
 // a_j = sum over i ascending of basis(i, j) * A_i, in double, rounded once to
 // float per sample; ends the run when the root-mean-square level is below 1e-20.

@@ -37,6 +37,12 @@ struct WaveletSet {
 // Sizes the rows for a run and zeroes them.
 void allocate_rows(WaveletSet& set, int32_t count, int32_t rows);
 
+// How the basis values' sines are taken: `vectorised` (SLEEF's 1-ULP sine,
+// with the C library's sin wherever the rounding to float could tell them
+// apart; the same bits) or `library` (the C library's sin for every value,
+// the reference).
+enum class SineKernel { vectorised, library };
+
 // Unit-amplitude samples of the wavelets of the row last rebuilt (valid only
 // for that row: the delays, NHS and spans fix the samples).  A wavelet is
 // zero outside its support, so only the samples of its window
@@ -50,6 +56,11 @@ struct WaveletBasis {
     size_t capacity = 0;
     std::unique_ptr<double[]> sum;                     // nt double partial sums
     bool dense = false;                                // keep every sample (reference mode)
+    SineKernel sine = SineKernel::vectorised;
+    // Values the vectorised sine has computed over the rebuilds so far, and
+    // how many of them were recomputed with the C library's sin.
+    int64_t sine_values = 0;
+    int64_t sine_fallbacks = 0;
 };
 
 // Sizes a basis for n wavelets over nt samples.  Pages of the value table are

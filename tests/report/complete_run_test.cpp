@@ -283,11 +283,12 @@ TEST(CompleteRun, BothWeightingsChoosingTheSameTrialReportAndWriteItTwiceAlike) 
     }
 }
 
-RunOptions engine(int threads, SrsKernel srs, bool dense) {
+RunOptions engine(int threads, SrsKernel srs, bool dense, SineKernel sine = SineKernel::vectorised) {
     RunOptions options;
     options.threads = threads;
     options.kernels.srs = srs;
     options.kernels.dense_synthesis = dense;
+    options.kernels.basis_sine = sine;
     return options;
 }
 
@@ -304,13 +305,13 @@ Outcome run_with(const std::string& spec, const std::string& answers_text, const
     return {run.status, run.output, read_directory()};
 }
 
-// The reference is one thread with the plain SRS loop and full-length
-// synthesis; every other engine must give the same bytes.
-const RunOptions reference = engine(1, SrsKernel::scalar, true);
+// The reference is one thread with the plain SRS loop, full-length synthesis
+// and the C library's sines; every other engine must give the same bytes.
+const RunOptions reference = engine(1, SrsKernel::scalar, true, SineKernel::library);
 const std::vector<RunOptions> engines = {
     engine(1, SrsKernel::vectorised, false), engine(2, SrsKernel::vectorised, false),
     engine(5, SrsKernel::vectorised, false), engine(2, SrsKernel::scalar, false),
-    engine(5, SrsKernel::vectorised, true)};
+    engine(5, SrsKernel::vectorised, true), engine(1, SrsKernel::scalar, true)};
 
 TEST(CompleteRun, OutputIsTheSameForEveryThreadCountAndKernel) {
     for (const int algorithm : {1, 2}) {
@@ -326,6 +327,34 @@ TEST(CompleteRun, OutputIsTheSameForEveryThreadCountAndKernel) {
             EXPECT_TRUE(got.files == expected.files) << options.threads;
         }
     }
+}
+
+// Whole runs of every example: the basis from the vectorised sine gives the
+// same files, byte for byte, as the one from the C library's sin.
+TEST(CompleteRun, EveryExampleIsTheSameWithTheLibrarySine) {
+    const std::filesystem::path folder = QUOREL_EXAMPLES_DIR;
+    int examples = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().extension() != ".answers") continue;
+        ++examples;
+        const std::string name = entry.path().stem().string();
+        SCOPED_TRACE(name);
+        const std::string spec = read_file((folder / (name + ".txt")).string());
+        const std::string text = read_file(entry.path().string());
+        auto run = [&](SineKernel sine) {
+            TempDir dir;
+            write_file(name + ".txt", spec);
+            const auto outcome = run_script(text, engine(2, SrsKernel::vectorised, false, sine));
+            return Outcome{outcome.status, outcome.output, read_directory()};
+        };
+        const Outcome expected = run(SineKernel::library);
+        ASSERT_EQ(expected.status, 0) << expected.console;
+        const Outcome got = run(SineKernel::vectorised);
+        EXPECT_EQ(got.status, expected.status);
+        EXPECT_EQ(got.console, expected.console);
+        EXPECT_TRUE(got.files == expected.files);
+    }
+    EXPECT_GE(examples, 3);
 }
 
 // A specification near the top of the float range: the responses of some

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -201,6 +202,150 @@ TEST(WaveletSynthesis, EarlierRowResynthesizedAlone) {
         const std::vector<float> row1 = s.run(1, true);
         EXPECT_FALSE(same_bits(row0, row1));
         EXPECT_TRUE(same_bits(s.run(0, true), row0)) << dense;
+    }
+}
+
+// The phase of sample j of wavelet i of row `row`; nothing outside the window
+// t_j >= d_i, float(t_j - d_i) <= span_i.
+std::optional<double> phase(const Synth& s, int32_t row, int32_t i, int32_t j) {
+    const float t = sample_time(j, s.settings.dt);
+    const float d = s.set.delay_row(row)[i];
+    const double tau = static_cast<double>(t) - d;
+    if (!(t >= d && static_cast<float>(tau) <= s.basis.span[i])) return std::nullopt;
+    return static_cast<float>(tau * static_cast<double>(s.set.omega[i]));
+}
+
+// Its basis value as the synthesis has always computed it, with the C library's sin.
+std::optional<float> reference_value(const Synth& s, int32_t row, int32_t i, int32_t j) {
+    const std::optional<double> theta = phase(s, row, i, j);
+    if (!theta) return std::nullopt;
+    return static_cast<float>(std::sin(*theta / s.set.nhs_row(row)[i]) * std::sin(*theta));
+}
+
+// Whether a rebuilt basis holds exactly the reference values: each window
+// found sample by sample, its values bit for bit, zeros around it when dense.
+::testing::AssertionResult holds_reference_values(const Synth& s, int32_t row, const WaveletBasis& basis) {
+    size_t offset = 0;
+    for (int32_t i = 0; i < s.set.count; ++i) {
+        int32_t first = -1, end = -1;
+        for (int32_t j = 0; j < s.settings.nt; ++j) {
+            if (!reference_value(s, row, i, j)) continue;
+            if (first < 0) first = j;
+            end = j + 1;
+        }
+        if (first < 0) first = end = basis.dense ? 0 : basis.first[i];   // an empty window
+        const int32_t from = basis.dense ? 0 : first, to = basis.dense ? s.settings.nt : end;
+        if (basis.first[i] != from || basis.length[i] != to - from || basis.offset[i] != offset) {
+            return ::testing::AssertionFailure() << "wavelet " << i << ": window " << basis.first[i] << " + "
+                                                 << basis.length[i] << ", expected " << from << " + " << to - from;
+        }
+        for (int32_t j = from; j < to; ++j) {
+            const float expected = reference_value(s, row, i, j).value_or(0.0f);
+            const float got = basis.values[offset + static_cast<size_t>(j - from)];
+            if (std::memcmp(&expected, &got, sizeof got) != 0) {
+                return ::testing::AssertionFailure() << "wavelet " << i << " sample " << j << ": " << got << ", expected "
+                                                     << expected;
+            }
+        }
+        offset += static_cast<size_t>(to - from);
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// The vectorised sine keeps the C library's bits over a sweep of frequencies
+// (0.5 Hz to 0.49 times the sample rate), half-sine counts (3 to 1001) and
+// delays (before the record, on a sample, between samples, past the end),
+// also where the margin is widened so that many values (1 in 30), or all, are
+// recomputed with the C library.
+TEST(WaveletSynthesis, VectorisedSineGivesTheLibraryBits) {
+    std::vector<float> freqs;
+    for (double f = 0.5; f < 4900.0; f *= 1.5) freqs.push_back(static_cast<float>(f));
+    freqs.push_back(4900.0f);
+    const int32_t nt = 3000, rows = 12;
+    const int32_t n = static_cast<int32_t>(freqs.size());
+    Synth s(freqs, nt, rows, false);
+    const int32_t half_sines[] = {3, 5, 7, 9, 11, 15, 21, 41, 99, 201, 1001};
+    Lcg rng{7u};
+    for (int32_t r = 0; r < rows; ++r) {
+        for (int32_t i = 0; i < n; ++i) {
+            const int32_t nhs = half_sines[(r + i) % 11];
+            float delay = static_cast<float>((rng.unit() * 1.2 - 0.1) * nt * s.settings.dt);
+            if (r % 3 == 1) delay = sample_time(static_cast<int32_t>(rng.unit() * nt), s.settings.dt);
+            if (r % 4 == 2) delay = static_cast<float>(-rng.unit() * nhs / (2.0 * freqs[i]));
+            s.wavelet(r, i, 1.0f, nhs, delay);
+        }
+    }
+    WaveletBasis library, fast;
+    int64_t starts_on_sample = 0;
+    for (const bool dense : {false, true}) {
+        allocate_basis(library, n, nt, dense);
+        allocate_basis(fast, n, nt, dense);
+        library.sine = SineKernel::library;
+        for (int32_t r = 0; r < rows; ++r) {
+            SCOPED_TRACE(::testing::Message() << "row " << r << (dense ? " dense" : ""));
+            set_spans(s.set, r, s.spec, s.basis);
+            library.span = fast.span = s.basis.span;
+            build_wavelet_basis(s.set, r, s.settings, library);
+            ASSERT_TRUE(holds_reference_values(s, r, library));
+            // Values, and those at a phase of 0 (a wavelet starting on a
+            // sample), which are exact and never recomputed.
+            int64_t inside = 0, at_start = 0;
+            for (int32_t i = 0; i < n; ++i) {
+                for (int32_t j = 0; j < nt; ++j) {
+                    const std::optional<double> theta = phase(s, r, i, j);
+                    inside += theta.has_value();
+                    at_start += theta == 0.0;
+                }
+            }
+            starts_on_sample += at_start;
+            for (const double margin : {sine_product_margin, 0x1p-30, 1.0}) {
+                fast.sine_values = fast.sine_fallbacks = 0;
+                build_wavelet_basis(s.set, r, s.settings, fast, margin);
+                ASSERT_TRUE(holds_reference_values(s, r, fast)) << margin;
+                EXPECT_EQ(fast.sine_values, inside);
+                if (margin == 1.0) {
+                    EXPECT_EQ(fast.sine_fallbacks, inside - at_start);
+                } else if (margin == 0x1p-30) {
+                    EXPECT_GT(fast.sine_fallbacks, inside / 200);
+                }
+            }
+        }
+    }
+    EXPECT_EQ(library.sine_values, 0);
+    EXPECT_GT(starts_on_sample, 0);
+}
+
+// Phases whose product of the C library's sines lies exactly halfway between
+// two floats (found by going through every float phase from 2^-10 to N pi for
+// each odd N up to 129 with the C library; the test checks that each is
+// halfway).  A last-bit difference in either sine would round such a value to
+// the other float, so the vectorised kernel must recompute every one.
+TEST(WaveletSynthesis, ValuesHalfwayBetweenFloatsAreRecomputed) {
+    struct Halfway {
+        float theta;
+        int32_t half_sines;
+    };
+    const Halfway cases[] = {{0x1.b2e118p-3f, 3},  {0x1.64807ap+2f, 25}, {0x1.96c034p+3f, 61},
+                             {0x1.44474cp+1f, 67}, {0x1.8a0e96p+0f, 87}, {0x1.01976ep+7f, 125}};
+    for (const Halfway& c : cases) {
+        SCOPED_TRACE(c.half_sines);
+        const double theta = c.theta, n = c.half_sines;
+        const double product = std::sin(theta / n) * std::sin(theta);
+        const float nearest = static_cast<float>(product);
+        const float other = std::nextafter(nearest, product > nearest ? INFINITY : -INFINITY);
+        ASSERT_EQ(product, (static_cast<double>(nearest) + other) / 2);
+        // Among whole blocks of phases, in every lane.
+        for (int32_t lane = 0; lane < 9; ++lane) {
+            std::vector<double> phases(9, 1.0);
+            phases[static_cast<size_t>(lane)] = theta;
+            std::vector<float> expected(9), got(9);
+            int64_t values = 0, fallbacks = 0;
+            basis_values(phases.data(), 9, n, SineKernel::library, sine_product_margin, expected.data(), values, fallbacks);
+            basis_values(phases.data(), 9, n, SineKernel::vectorised, sine_product_margin, got.data(), values, fallbacks);
+            EXPECT_TRUE(same_bits(got, expected)) << lane;
+            EXPECT_EQ(fallbacks, 1) << lane;
+            EXPECT_EQ(values, 9);
+        }
     }
 }
 
