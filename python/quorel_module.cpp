@@ -17,7 +17,6 @@
 #include <string_view>
 #include <vector>
 
-#include "app/check.hpp"
 #include "engine/run_request.hpp"
 #include "base/capacity.hpp"
 #include "base/error.hpp"
@@ -26,7 +25,8 @@
 #include "engine/engine.hpp"
 #include "engine/time_grid.hpp"
 #include "long_call.hpp"
-#include "check/check.hpp"
+#include "check/documents.hpp"
+#include "check/request.hpp"
 #include "record/record_reader.hpp"
 #include "report/result_files.hpp"
 #include "report/summary.hpp"
@@ -330,27 +330,19 @@ SynthesisResult synthesis_result(const PreparedRun& run, const RunResults& resul
 
 // --- records -----------------------------------------------------------------
 
-// The SRS settings of srs, pvss and check.
-CheckSettings check_settings(const py::object& q, const py::object& damping, const std::string& algorithm,
-                             const std::string& units, bool residual, int64_t threads, std::optional<double>& q_value) {
+// What srs, pvss and check ask of the SRS: the algorithm, the damping, the
+// units, the residual and the threads.
+CheckRequest check_request(const py::object& q, const py::object& damping, const std::string& algorithm,
+                           const std::string& units, bool residual, int64_t threads) {
     if (!q.is_none() && !damping.is_none()) refuse("q and damping: give one of them");
-    CheckSettings settings;
-    settings.algorithm = algorithm_of(algorithm);
-    RunSettings run;
-    if (const auto ratio = real_where(damping, "damping", [](float v) { return v >= 0.0f && v < 1.0f; },
-                                      "0 <= damping < 1")) {
-        run.damping = *ratio;
-        if (*ratio > 0.0f) q_value = 0.5 / static_cast<double>(*ratio);
-    } else {
-        set_q(run, real_where(q, "q", [](float v) { return v > 0.5f; }, "above 0.5").value_or(10.0f));
-        q_value = static_cast<double>(run.q);
-    }
-    settings.damping = run.damping;
-    settings.units = units_of(units);
-    settings.residual = residual;
-    const int32_t workers = whole_in(threads, "threads", 0, 1024);
-    settings.threads = workers > 0 ? workers : static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
-    return settings;
+    CheckRequest request;
+    request.algorithm = algorithm_of(algorithm);
+    request.damping = real_where(damping, "damping", [](float v) { return v >= 0.0f && v < 1.0f; }, "0 <= damping < 1");
+    if (!request.damping) request.q = real_where(q, "q", [](float v) { return v > 0.5f; }, "above 0.5");
+    request.units = units_of(units);
+    request.residual = residual;
+    request.threads = whole_in(threads, "threads", 0, 1024);
+    return request;
 }
 
 double sample_rate_argument(double rate) {
@@ -459,9 +451,8 @@ py::tuple grid(const py::object& frequency, const py::object& acceleration, cons
 
 py::tuple srs(const py::object& accel, double sample_rate, const py::object& frequencies, const py::object& q,
               const py::object& damping, const std::string& algorithm, bool residual, int64_t threads) {
-    std::optional<double> q_value;
     CheckGrid grid;
-    CheckSettings settings = check_settings(q, damping, algorithm, "english", residual, threads, q_value);
+    CheckSettings settings = prepare_check_settings(check_request(q, damping, algorithm, "english", residual, threads)).settings;
     settings.pseudo_velocity = false;
     const RecordCheck check = srs_of(accel, sample_rate, frequencies, settings, grid);
     const size_t n = check.srs.size();
@@ -472,9 +463,9 @@ py::tuple srs(const py::object& accel, double sample_rate, const py::object& fre
 py::tuple pvss(const py::object& accel, double sample_rate, const py::object& frequencies, const std::string& units,
                const py::object& q, const py::object& damping, const std::string& algorithm, bool residual,
                int64_t threads) {
-    std::optional<double> q_value;
     CheckGrid grid;
-    const CheckSettings settings = check_settings(q, damping, algorithm, units, residual, threads, q_value);
+    const CheckSettings settings =
+        prepare_check_settings(check_request(q, damping, algorithm, units, residual, threads)).settings;
     const RecordCheck check = srs_of(accel, sample_rate, frequencies, settings, grid);
     const size_t n = check.pvss.size();
     return py::make_tuple(array_of<double>(n, [&](size_t j) { return check.pvss[j].positive; }),
@@ -489,50 +480,42 @@ CheckResult check(const py::object& accel, double sample_rate, const py::object&
                const py::object& q, const py::object& damping, const std::string& algorithm,
                const std::string& spacing, const std::string& units, bool residual, bool remove_mean_all,
                const py::object& pretrigger, double start_time, const std::string& name, int64_t threads) {
-    std::optional<double> q_value;
-    CheckSettings settings = check_settings(q, damping, algorithm, units, residual, threads, q_value);
+    CheckRequest request = check_request(q, damping, algorithm, units, residual, threads);
     choice(spacing, "spacing", {"1/3", "1/6", "1/12", "1/24"});
+    request.spacing = spacing;
     sample_rate_argument(sample_rate);
     if (remove_mean_all && !pretrigger.is_none()) refuse("remove_mean and pretrigger: give one of them");
 
-    SrsSpec points;
     std::string spec_name;
     if (is_path(spec)) {
         spec_name = path_text(spec);
         DiscardText quiet;
-        load_spec_points(quiet, spec_name, points);
+        load_spec_points(quiet, spec_name, request.points);
     } else {
         std::vector<float> freq, accel_points;
         spec_points(spec, freq, accel_points);
-        set_spec_points(spec_points_name, freq.data(), accel_points.data(), static_cast<int32_t>(freq.size()), points);
+        set_spec_points(spec_points_name, freq.data(), accel_points.data(), static_cast<int32_t>(freq.size()),
+                        request.points);
     }
-    const CheckGrid grid = check_grid(points, check_octave_fraction(spacing), spacing, true);
-    const std::optional<AcceptanceRules> rules = acceptance_argument(acceptance);
-    settings.rules = rules ? *rules : band_rules({});
-    check_band_ranges(settings.rules, std::vector<double>(grid.freq.begin(), grid.freq.end()));
+    request.rules = acceptance_argument(acceptance);
+    PreparedCheck prepared = prepare_check(request);
+    CheckSettings& settings = prepared.settings;
+    const CheckGrid& grid = prepared.grid;
 
     // The samples as given, or a copy the mean is taken from.
     DoubleArray samples = vector_argument(accel, "accel");
     check_samples(std::span<const double>(samples.data(), static_cast<size_t>(samples.size())), name);
-    std::optional<double> mean_removed;
+    MeanRemoval removal;
+    removal.whole = remove_mean_all;
+    if (!pretrigger.is_none()) {
+        const double seconds = py::float_(pretrigger).cast<double>();
+        if (!(seconds > 0.0) || !std::isfinite(seconds)) refuse(format("pretrigger=%g is out of range: above 0", seconds));
+        removal.pretrigger = seconds;
+    }
     const bool copy = remove_mean_all || !pretrigger.is_none();
     std::vector<double> own;
-    if (copy) {
-        own.assign(samples.data(), samples.data() + samples.size());
-        int64_t count = static_cast<int64_t>(own.size());
-        if (!pretrigger.is_none()) {
-            const double seconds = py::float_(pretrigger).cast<double>();
-            if (!(seconds > 0.0) || !std::isfinite(seconds)) refuse(format("pretrigger=%g is out of range: above 0", seconds));
-            const int64_t n = static_cast<int64_t>(own.size());
-            if (!pretrigger_within(seconds, sample_rate, n)) {
-                refuse(format("\n Error: %s: --pretrigger %g sec is longer than the record (%lld samples, %g sec) \n",
-                              name.c_str(), seconds, static_cast<long long>(n),
-                              static_cast<double>(n - 1) / sample_rate));
-            }
-            count = pretrigger_samples(seconds, sample_rate);
-        }
-        mean_removed = remove_mean(own, count);
-    }
+    if (copy) own.assign(samples.data(), samples.data() + samples.size());
+    const std::optional<double> mean_removed = remove_record_mean(own, sample_rate, removal, name, "pretrigger=");
     const std::span<const double> values =
         copy ? std::span<const double>(own) : std::span<const double>(samples.data(), static_cast<size_t>(samples.size()));
     const RecordCheck result = check_record(CheckInput{values, sample_rate, start_time, name}, grid, settings);
@@ -541,7 +524,7 @@ CheckResult check(const py::object& accel, double sample_rate, const py::object&
     description.file = name;
     description.algorithm = algorithm;
     description.damping_ratio = static_cast<double>(settings.damping);
-    description.q = q_value;
+    description.q = prepared.q;
     description.spacing = spacing;
     description.units = settings.units;
     description.residual = residual;

@@ -22,7 +22,8 @@
 #include "plot/gnuplot_script.hpp"
 #include "plot/pvss.hpp"
 #include "record/record_reader.hpp"
-#include "check/check.hpp"
+#include "check/documents.hpp"
+#include "check/request.hpp"
 #include "acceptance/acceptance.hpp"
 #include "acceptance/compliance.hpp"
 #include "specification/resample.hpp"
@@ -90,27 +91,6 @@ bool column_number(const std::string& text, int32_t& number) {
 int32_t units_of(const std::string& units) { return units == "english" ? 1 : (units == "metric" ? 2 : 3); }
 
 }  // namespace
-
-float check_octave_fraction(const std::string& spacing) {
-    if (spacing == "1/3") return octave_fraction_for_answer(1);
-    if (spacing == "1/12") return octave_fraction_for_answer(3);
-    if (spacing == "1/24") return static_cast<float>(1.0 / 24.0);
-    return octave_fraction_for_answer(2);
-}
-
-CheckGrid check_grid(const SrsSpec& points, float fraction, const std::string& spacing, bool with_spec) {
-    const OctaveGrid octave = octave_grid(points, fraction, max_check_frequencies);
-    if (octave.points > max_check_frequencies) {
-        throw QuorelError(format("\n Error: the grid from %g to %g Hz at %s octave holds more than %ld frequencies: "
-                                 "take a coarser spacing or a narrower range \n",
-                                 static_cast<double>(points.input_freq[0]), static_cast<double>(points.last_input_freq),
-                                 spacing.c_str(), static_cast<long>(max_check_frequencies)));
-    }
-    CheckGrid grid;
-    grid.freq = octave.freq;
-    if (with_spec) grid.spec = octave.accel;
-    return grid;
-}
 
 CLI::App* add_check_command(CLI::App& app, CheckCommand& c, OptionWords& words) {
     CLI::App* check = app.add_subcommand(
@@ -245,11 +225,22 @@ std::string label_of(const std::string& name) {
     return shown;
 }
 
-// The grid of the specification, whose as-read points go to `spec`, or of
-// the frequency range.
-CheckGrid grid_of(const CheckCommand& c, float fraction, std::vector<SpecPoint>& spec) {
-    SrsSpec points;
-    if (!c.spec_file.empty()) {
+// The check asked for: the rules file and the specification read (its
+// as-read points also to `spec`), or the frequency range.
+CheckRequest request_of(const CheckCommand& c, std::vector<SpecPoint>& spec) {
+    CheckRequest request;
+    request.algorithm = c.algorithm == "kelly-richman" ? 1 : 2;
+    if (!c.damping.empty()) request.damping = decimal_real(c.damping);
+    if (!c.q.empty()) request.q = decimal_real(c.q);
+    request.units = units_of(c.units);
+    request.spacing = c.spacing;
+    request.residual = !c.no_residual;
+    request.threads = c.threads.empty() ? 0 : static_cast<int32_t>(*decimal_integer(c.threads));
+    // Everything is read and validated before anything is written.
+    if (!c.acceptance.empty()) request.rules = read_acceptance_file(c.acceptance);
+    SrsSpec& points = request.points;
+    request.with_spec = !c.spec_file.empty();
+    if (request.with_spec) {
         DiscardText quiet;
         load_spec_points(quiet, c.spec_file, points);
         for (int32_t k = 0; k < points.input_count; ++k) {
@@ -262,7 +253,63 @@ CheckGrid grid_of(const CheckCommand& c, float fraction, std::vector<SpecPoint>&
         points.input_accel[0] = points.input_accel[1] = points.last_input_accel = 1.0f;
         points.input_count = 2;
     }
-    return check_grid(points, fraction, c.spacing, !c.spec_file.empty());
+    return request;
+}
+
+RecordOptions record_options(const CheckCommand& c) {
+    RecordOptions options;
+    if (!c.column.empty()) {
+        int32_t number = 0;
+        if (column_number(c.column, number)) {
+            options.column_number = number;
+        } else {
+            options.column_name = c.column;
+        }
+    }
+    if (!c.sample_rate.empty()) options.sample_rate = decimal_double(c.sample_rate);
+    options.decimal_comma = c.decimal_comma;
+    return options;
+}
+
+// Every record read, its mean taken off as asked, its rate checked against
+// the grid (a warning on `err` where peaks may be missed).
+std::vector<LoadedRecord> load_records(const CheckCommand& c, const CheckGrid& grid, std::ostream& err,
+                                       const std::atomic<int>* stop) {
+    const RecordOptions options = record_options(c);
+    MeanRemoval removal;
+    removal.whole = c.remove_mean;
+    if (!c.pretrigger.empty()) removal.pretrigger = *decimal_double(c.pretrigger);
+    std::vector<LoadedRecord> loaded;
+    for (const std::string& file : c.records) {
+        check_stop(stop);
+        LoadedRecord l{read_record(file, options), fs::path(file).stem().string(), std::nullopt};
+        l.mean_removed = remove_record_mean(l.record.samples, l.record.sample_rate, removal, file, "--pretrigger ");
+        if (const std::optional<double> coarse = check_grid_rate(grid, l.record.sample_rate, file)) {
+            err << format("\n Warning: %s: grid frequencies from %g Hz are above a tenth of its sample rate (%g "
+                          "samples/sec): peaks between samples may be missed there \n",
+                          file.c_str(), *coarse, l.record.sample_rate);
+        }
+        loaded.push_back(std::move(l));
+    }
+    return loaded;
+}
+
+// Before the folder is locked: no two records write the same files, and
+// pictures can be drawn.
+void check_outputs(const CheckCommand& c, const std::vector<LoadedRecord>& loaded) {
+    std::vector<std::string> stems;
+    for (const LoadedRecord& l : loaded) stems.push_back(l.stem);
+    for (size_t r = 0; r < loaded.size(); ++r) {
+        check_output_stem(c.records, stems, r, c.output_dir);
+        if ((c.plot || c.pvss) && label_of(loaded[r].stem) != loaded[r].stem) {
+            throw QuorelError(format("\n Error: the record name '%s' holds a control character: rename it to "
+                                     "draw its plots \n",
+                                     label_of(c.records[r]).c_str()));
+        }
+    }
+    if ((c.plot || c.pvss) && !plot::try_gnuplot().success) {
+        throw QuorelError("\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n");
+    }
 }
 
 std::string q_text(const std::optional<double>& q, double damping) {
@@ -332,152 +379,44 @@ void draw_record(const CheckCommand& c, const CheckDescription& d, const RecordC
     }
 }
 
-int check(const CheckCommand& c, std::ostream& out, std::ostream& err, StopRequest* stop_request) {
-    // Nothing is written before the output folder is locked, and every file
-    // after it under a temporary name: a signal at any point ends the run as
-    // a failed one, with no temporary file left.
-    const CatchingStops catching(stop_request);
-    const std::atomic<int>* stop = stop_request != nullptr ? &stop_request->signal : nullptr;
-    if (c.spec_file.empty() == c.frequencies.empty()) {
-        err << "quorel check: give the specification (--spec FILE) or a frequency range (--frequencies LOW:HIGH)\n"
-               "Run 'quorel check --help' for usage.\n";
-        return exit_usage_error;
-    }
+using Clock = std::chrono::steady_clock;
 
-    RunSettings settings;
-    settings.algorithm = c.algorithm == "kelly-richman" ? 1 : 2;
-    std::optional<double> q;
-    if (!c.damping.empty()) {
-        settings.damping = decimal_real(c.damping);
-        if (settings.damping > 0.0f) q = 0.5 / static_cast<double>(settings.damping);
-    } else {
-        set_q(settings, c.q.empty() ? 10.0f : decimal_real(c.q));
-        q = static_cast<double>(settings.q);
-    }
-    settings.units = units_of(c.units);
-    set_unit_labels(settings);
-    const float fraction = check_octave_fraction(c.spacing);
-
-    // Everything is read and validated before anything is written.
-    std::optional<AcceptanceRules> rules_file;
-    if (!c.acceptance.empty()) rules_file = read_acceptance_file(c.acceptance);
-    std::vector<SpecPoint> spec_points;
-    const CheckGrid grid = grid_of(c, fraction, spec_points);
-    const AcceptanceRules rules = rules_file ? *rules_file : band_rules({});
-    if (!grid.spec.empty()) {
-        const std::vector<double> freq(grid.freq.begin(), grid.freq.end());
-        check_band_ranges(rules, freq);
-    }
-
-    RecordOptions options;
-    if (!c.column.empty()) {
-        int32_t number = 0;
-        if (column_number(c.column, number)) {
-            options.column_number = number;
-        } else {
-            options.column_name = c.column;
-        }
-    }
-    if (!c.sample_rate.empty()) options.sample_rate = decimal_double(c.sample_rate);
-    options.decimal_comma = c.decimal_comma;
-
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point read_start = Clock::now();
-    std::vector<LoadedRecord> loaded;
+// The wall times of reading and computing, on standard error.
+void print_timings(const CheckCommand& c, Clock::time_point read_start, Clock::time_point compute_start,
+                   std::ostream& err) {
+    const auto seconds = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
+    double bytes = 0.0;
     for (const std::string& file : c.records) {
-        check_stop(stop);
-        LoadedRecord l{read_record(file, options), fs::path(file).stem().string(), std::nullopt};
-        std::vector<double>& samples = l.record.samples;
-        const int64_t n = static_cast<int64_t>(samples.size());
-        if (c.remove_mean) l.mean_removed = remove_mean(samples, n);
-        if (!c.pretrigger.empty()) {
-            const double seconds = *decimal_double(c.pretrigger);
-            if (!pretrigger_within(seconds, l.record.sample_rate, n)) {
-                throw QuorelError(format("\n Error: %s: --pretrigger %g sec is longer than the record (%lld samples, "
-                                         "%g sec) \n",
-                                         file.c_str(), seconds, static_cast<long long>(n),
-                                         static_cast<double>(n - 1) / l.record.sample_rate));
-            }
-            l.mean_removed = remove_mean(samples, pretrigger_samples(seconds, l.record.sample_rate));
-        }
-        if (const std::optional<double> coarse = check_grid_rate(grid, l.record.sample_rate, file)) {
-            err << format("\n Warning: %s: grid frequencies from %g Hz are above a tenth of its sample rate (%g "
-                          "samples/sec): peaks between samples may be missed there \n",
-                          file.c_str(), *coarse, l.record.sample_rate);
-        }
-        loaded.push_back(std::move(l));
+        std::error_code ignored;
+        bytes += static_cast<double>(fs::file_size(file, ignored));
     }
+    const double read_s = seconds(compute_start - read_start);
+    err << format(" Timings: reading %.4f s (%.1f MB, %.0f MB/s), SRS and figures %.4f s \n", read_s, bytes / 1e6,
+                  bytes / 1e6 / read_s, seconds(Clock::now() - compute_start));
+}
 
-    if (!c.output_dir.empty()) {
-        for (size_t r = 0; r < loaded.size(); ++r) {
-            for (size_t s = 0; s < r; ++s) {
-                if (loaded[s].stem == loaded[r].stem) {
-                    throw QuorelError(format("\n Error: %s and %s would write the same files in %s (%s.*): check them "
-                                             "into separate folders \n",
-                                             c.records[s].c_str(), c.records[r].c_str(), c.output_dir.c_str(),
-                                             loaded[r].stem.c_str()));
-                }
-            }
-            if ((c.plot || c.pvss) && label_of(loaded[r].stem) != loaded[r].stem) {
-                throw QuorelError(format("\n Error: the record name '%s' holds a control character: rename it to "
-                                         "draw its plots \n",
-                                         label_of(c.records[r]).c_str()));
-            }
-        }
-        if ((c.plot || c.pvss) && !plot::try_gnuplot().success) {
-            throw QuorelError("\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n");
-        }
-    }
-    // Held to the end: a folder that cannot be written, or that another run
-    // is writing, is refused before anything is computed or printed.
-    std::optional<FolderLock> folder;
-    if (!c.output_dir.empty()) folder.emplace(c.output_dir);
-
-    CheckSettings check_settings;
-    check_settings.algorithm = settings.algorithm;
-    check_settings.damping = settings.damping;
-    check_settings.units = settings.units;
-    check_settings.residual = !c.no_residual;
-    check_settings.threads = c.threads.empty() ? static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()))
-                                               : static_cast<int32_t>(*decimal_integer(c.threads));
-    check_settings.rules = rules;
-    check_settings.envelope_groups = c.plot ? plot::history_envelope_groups : 0;
-    check_settings.stop = stop;
-    std::vector<CheckInput> inputs;
-    for (size_t r = 0; r < loaded.size(); ++r) {
-        const Record& record = loaded[r].record;
-        inputs.push_back({record.samples, record.sample_rate, record.start_time, c.records[r]});
-    }
-    const Clock::time_point compute_start = Clock::now();
-    const std::vector<RecordCheck> checks = check_records(inputs, grid, check_settings);
-    if (c.timings) {
-        const auto seconds = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
-        double bytes = 0.0;
-        for (const std::string& file : c.records) {
-            std::error_code ignored;
-            bytes += static_cast<double>(fs::file_size(file, ignored));
-        }
-        const double read_s = seconds(compute_start - read_start);
-        err << format(" Timings: reading %.4f s (%.1f MB, %.0f MB/s), SRS and figures %.4f s \n", read_s, bytes / 1e6,
-                      bytes / 1e6 / read_s, seconds(Clock::now() - compute_start));
-    }
-
+std::vector<CheckDescription> descriptions_of(const CheckCommand& c, const PreparedCheck& prepared,
+                                              const std::vector<LoadedRecord>& loaded) {
     std::vector<CheckDescription> descriptions;
     for (size_t r = 0; r < loaded.size(); ++r) {
         CheckDescription d;
         d.file = c.records[r];
         d.header_lines = loaded[r].record.header_lines;
         d.algorithm = c.algorithm;
-        d.damping_ratio = static_cast<double>(settings.damping);
-        d.q = q;
+        d.damping_ratio = static_cast<double>(prepared.settings.damping);
+        d.q = prepared.q;
         d.spacing = c.spacing;
-        d.units = settings.units;
+        d.units = prepared.settings.units;
         d.residual = !c.no_residual;
         d.mean_removed = loaded[r].mean_removed;
         descriptions.push_back(d);
     }
+    return descriptions;
+}
 
-    check_stop(stop);
+// The tables or the JSON document on `out`; returns how many records fail.
+long print_results(const CheckCommand& c, const std::vector<CheckDescription>& descriptions,
+                   const std::vector<RecordCheck>& checks, bool with_spec, std::ostream& out) {
     long failed = 0;
     std::string failing;
     for (size_t r = 0; r < checks.size(); ++r) {
@@ -490,7 +429,7 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err, StopReque
         out << check_json(descriptions, checks);
     } else {
         for (size_t r = 0; r < checks.size(); ++r) out << check_text(descriptions[r], checks[r], c.spec_file);
-        if (!grid.spec.empty()) {
+        if (with_spec) {
             const long count = static_cast<long>(checks.size());
             out << (failed == 0 ? format("\n Overall: PASS, %s \n",
                                          count == 1 ? "the record passes" : format("all %ld records pass", count).c_str())
@@ -499,21 +438,70 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err, StopReque
         }
     }
     out.flush();
+    return failed;
+}
 
-    if (folder) {
-        for (size_t r = 0; r < checks.size(); ++r) {
-            const std::string base = (fs::path(c.output_dir) / loaded[r].stem).string();
-            // Each file is written under a temporary name and takes its own once complete.
-            for (const auto& [name, text] : {std::pair{base + ".json", check_json(descriptions[r], checks[r])},
-                                             std::pair{base + "_srs.csv", check_csv(checks[r], settings.units)}}) {
-                check_stop(stop);
-                OutputFile file(name);
-                file.write(text);
-                file.close();
-            }
-            draw_record(c, descriptions[r], checks[r], loaded[r].stem, spec_points, rules, settings, stop);
+// Each record's files in the output folder, each written under a temporary
+// name and taking its own once complete, then its pictures.
+void write_outputs(const CheckCommand& c, const std::vector<CheckDescription>& descriptions,
+                   const std::vector<RecordCheck>& checks, const std::vector<LoadedRecord>& loaded,
+                   const std::vector<SpecPoint>& spec_points, const CheckSettings& settings,
+                   const std::atomic<int>* stop) {
+    RunSettings labels;
+    labels.units = settings.units;
+    set_unit_labels(labels);
+    for (size_t r = 0; r < checks.size(); ++r) {
+        const std::string base = (fs::path(c.output_dir) / loaded[r].stem).string();
+        for (const auto& [name, text] : {std::pair{base + ".json", check_json(descriptions[r], checks[r])},
+                                         std::pair{base + "_srs.csv", check_csv(checks[r], settings.units)}}) {
+            check_stop(stop);
+            OutputFile file(name);
+            file.write(text);
+            file.close();
         }
+        draw_record(c, descriptions[r], checks[r], loaded[r].stem, spec_points, settings.rules, labels, stop);
     }
+}
+
+int check(const CheckCommand& c, std::ostream& out, std::ostream& err, StopRequest* stop_request) {
+    // Nothing is written before the output folder is locked, and every file
+    // after it under a temporary name: a signal at any point ends the run as
+    // a failed one, with no temporary file left.
+    const CatchingStops catching(stop_request);
+    const std::atomic<int>* stop = stop_request != nullptr ? &stop_request->signal : nullptr;
+    if (c.spec_file.empty() == c.frequencies.empty()) {
+        err << "quorel check: give the specification (--spec FILE) or a frequency range (--frequencies LOW:HIGH)\n"
+               "Run 'quorel check --help' for usage.\n";
+        return exit_usage_error;
+    }
+
+    // Everything is read and validated before anything is written.
+    std::vector<SpecPoint> spec_points;
+    PreparedCheck prepared = prepare_check(request_of(c, spec_points));
+    const Clock::time_point read_start = Clock::now();
+    const std::vector<LoadedRecord> loaded = load_records(c, prepared.grid, err, stop);
+    if (!c.output_dir.empty()) check_outputs(c, loaded);
+    // Held to the end: a folder that cannot be written, or that another run
+    // is writing, is refused before anything is computed or printed.
+    std::optional<FolderLock> folder;
+    if (!c.output_dir.empty()) folder.emplace(c.output_dir);
+
+    CheckSettings& settings = prepared.settings;
+    settings.envelope_groups = c.plot ? plot::history_envelope_groups : 0;
+    settings.stop = stop;
+    std::vector<CheckInput> inputs;
+    for (size_t r = 0; r < loaded.size(); ++r) {
+        const Record& record = loaded[r].record;
+        inputs.push_back({record.samples, record.sample_rate, record.start_time, c.records[r]});
+    }
+    const Clock::time_point compute_start = Clock::now();
+    const std::vector<RecordCheck> checks = check_records(inputs, prepared.grid, settings);
+    if (c.timings) print_timings(c, read_start, compute_start, err);
+
+    const std::vector<CheckDescription> descriptions = descriptions_of(c, prepared, loaded);
+    check_stop(stop);
+    const long failed = print_results(c, descriptions, checks, !prepared.grid.spec.empty(), out);
+    if (folder) write_outputs(c, descriptions, checks, loaded, spec_points, settings, stop);
     return failed > 0 && c.require_pass ? exit_not_met : exit_success;
 }
 

@@ -16,8 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "check/check.hpp"
-#include "specification/srs_spec.hpp"
 
 namespace quorel {
 
@@ -50,14 +48,6 @@ class OptionWords;
 // The `check` subcommand of `app`, its options read into `c`, what each
 // takes told in `words`.
 CLI::App* add_check_command(CLI::App& app, CheckCommand& c, OptionWords& words);
-
-// The octave fraction of a spacing: "1/3", "1/6", "1/12" or "1/24".
-float check_octave_fraction(const std::string& spacing);
-
-// The check grid of a specification's as-read points at that spacing (at most
-// max_check_frequencies, else QuorelError), with the specification on it when
-// `with_spec`.
-CheckGrid check_grid(const SrsSpec& points, float fraction, const std::string& spacing, bool with_spec);
 
 struct StopRequest;
 

@@ -87,24 +87,6 @@ struct RecordCheck {
     HistoryEnvelopes history;   // empty unless settings.envelope_groups > 0
 };
 
-// Subtracts from every sample the mean of the first `count` samples (all of
-// them when count is at least the record's length).  Returns the mean.
-double remove_mean(std::span<double> samples, int64_t count);
-
-// Samples within the first `seconds` of a record: k / rate < seconds.
-int64_t pretrigger_samples(double seconds, double sample_rate);
-
-// Whether a pretrigger of `seconds` lies within a record of n samples: at most
-// its duration (n - 1) / rate, allowing for the rounding of a duration written
-// in decimal (far less than a sample).
-bool pretrigger_within(double seconds, double sample_rate, int64_t n);
-
-// The grid against a record's sample rate.  A frequency above rate / 4 throws
-// QuorelError naming the first such frequency and the record; the return is
-// the first frequency above rate / 10 (peaks between samples may be missed
-// there), or nothing.
-std::optional<double> check_grid_rate(const CheckGrid& grid, double sample_rate, const std::string& record_name);
-
 // The figures of one record (velocity and displacement by the trapezoid from
 // rest, in the reporting units of settings.units).
 RecordFigures record_figures(const CheckInput& input, int32_t units, int64_t envelope_groups = 0,
@@ -116,34 +98,5 @@ RecordFigures record_figures(const CheckInput& input, int32_t units, int64_t env
 // any thread count.
 std::vector<RecordCheck> check_records(const std::vector<CheckInput>& inputs, const CheckGrid& grid,
                                        const CheckSettings& settings);
-
-// How a record was checked, for the document.
-struct CheckDescription {
-    std::string file;
-    int32_t header_lines = 0;
-    std::string algorithm;        // "smallwood" or "kelly-richman"
-    double damping_ratio = 0.0;
-    std::optional<double> q;      // as given, or of the ratio (none for zero damping)
-    std::string spacing;          // the grid's octave spacing, "1/6"
-    int32_t units = 1;
-    bool residual = true;
-    std::optional<double> mean_removed;   // the mean subtracted, acceleration unit
-};
-
-// The JSON document of one record: record, settings, units, srs, verdict.
-// Text, two-space indented (invalid UTF-8 in a name replaced).
-std::string check_json(const CheckDescription& description, const RecordCheck& check);
-// {"records": [...]} of several.
-std::string check_json(const std::vector<CheckDescription>& descriptions, const std::vector<RecordCheck>& checks);
-
-// The CSV table: frequency, spec, positive, negative, maximax,
-// pseudo-velocity and both margins in dB (%.9g; empty cells without a
-// specification, null for the margin of a peak 0), under a header row naming
-// the units.
-std::string check_csv(const RecordCheck& check, int32_t units);
-
-// The console text of one record: its figures, then the compliance table and
-// the verdict lines (or the SRS table without a specification).
-std::string check_text(const CheckDescription& description, const RecordCheck& check, const std::string& spec_name);
 
 }  // namespace quorel

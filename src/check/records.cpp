@@ -1,11 +1,9 @@
-#include "check/check.hpp"
+#include "check/records.hpp"
 
 #include <algorithm>
 #include <atomic>
-#include <charconv>
 #include <cmath>
 #include <exception>
-#include <mutex>
 #include <thread>
 
 #include "base/error.hpp"
@@ -13,48 +11,12 @@
 #include "base/numeric.hpp"
 #include "base/run_settings.hpp"
 #include "base/stop_request.hpp"
-#include "report/json_values.hpp"
 #include "srs/filter_bank.hpp"
 #include "srs/pseudo_velocity.hpp"
 #include "srs/srs.hpp"
 #include "wavelet/velocity_displacement.hpp"
 
 namespace quorel {
-
-double remove_mean(std::span<double> samples, int64_t count) {
-    const size_t n = std::min(samples.size(), static_cast<size_t>(std::max<int64_t>(count, 1)));
-    double sum = 0.0;
-    for (size_t k = 0; k < n; ++k) sum += samples[k];
-    const double mean = sum / static_cast<double>(n);
-    for (double& s : samples) s -= mean;
-    return mean;
-}
-
-int64_t pretrigger_samples(double seconds, double sample_rate) {
-    // k / rate < seconds for k < seconds rate: the samples 0 .. ceil(seconds rate) - 1.
-    const double span = seconds * sample_rate;
-    if (!(span > 0.0)) return 0;
-    if (!(span < 9.0e18)) return INT64_MAX;
-    return static_cast<int64_t>(std::ceil(span));
-}
-
-bool pretrigger_within(double seconds, double sample_rate, int64_t n) {
-    return seconds * sample_rate <= static_cast<double>(n - 1) * (1.0 + 1e-9);
-}
-
-std::optional<double> check_grid_rate(const CheckGrid& grid, double sample_rate, const std::string& record_name) {
-    std::optional<double> coarse;
-    for (const float f : grid.freq) {
-        const double freq = f;
-        if (freq > sample_rate / 4.0) {
-            throw QuorelError(format("\n Error: %s: grid frequency %g Hz is above a quarter of its sample rate "
-                                     "(%g samples/sec): check it up to %g Hz, or record it faster \n",
-                                     record_name.c_str(), freq, sample_rate, sample_rate / 4.0));
-        }
-        if (!coarse && freq > sample_rate / 10.0) coarse = freq;
-    }
-    return coarse;
-}
 
 RecordFigures record_figures(const CheckInput& input, int32_t units, int64_t envelope_groups,
                              HistoryEnvelopes* history) {
@@ -266,144 +228,6 @@ std::vector<RecordCheck> check_records(const std::vector<CheckInput>& inputs, co
         if (!grid.spec.empty()) check.compliance = assess_rows(std::move(rows), settings.rules);
     }
     return checks;
-}
-
-namespace {
-
-RunSettings unit_labels(int32_t units) {
-    RunSettings s;
-    s.units = units;
-    set_unit_labels(s);
-    return s;
-}
-
-// A margin in dB; that of a peak 0 (-inf) is null.
-Json margin_json(double db) { return std::isfinite(db) ? Json(db) : Json(nullptr); }
-
-Json record_json(const CheckDescription& d, const RecordCheck& c) {
-    const RecordFigures& f = c.figures;
-    Json srs = Json::array();
-    for (size_t j = 0; j < c.srs.size(); ++j) {
-        const SrsLine& line = c.srs[j];
-        const ComplianceRow* row = c.compliance ? &c.compliance->rows[j] : nullptr;
-        srs.push_back({{"frequency", line.freq},
-                       {"spec", row ? Json(row->spec) : Json(nullptr)},
-                       {"positive", line.positive},
-                       {"negative", line.negative},
-                       {"maximax", std::max(line.positive, line.negative)},
-                       {"pseudo_velocity", std::max(c.pvss[j].positive, c.pvss[j].negative)},
-                       {"margin_positive_db", row ? margin_json(row->positive_db) : Json(nullptr)},
-                       {"margin_negative_db", row ? margin_json(row->negative_db) : Json(nullptr)}});
-    }
-    return Json{
-        {"record",
-         {{"file", d.file},
-          {"samples", f.samples},
-          {"sample_rate", f.sample_rate},
-          {"duration", f.duration},
-          {"header_lines", d.header_lines},
-          {"peak_acceleration", f.peak_acceleration},
-          {"peak_time", f.peak_time},
-          {"te", f.te},
-          {"t10", f.t10},
-          {"peak_velocity", f.peak_velocity},
-          {"peak_displacement", f.peak_displacement},
-          {"end_velocity", f.end_velocity},
-          {"end_displacement", f.end_displacement}}},
-        {"settings",
-         {{"algorithm", d.algorithm},
-          {"damping_ratio", d.damping_ratio},
-          {"q", d.q ? Json(*d.q) : Json(nullptr)},
-          {"spacing", d.spacing},
-          {"units", units_name(d.units)},
-          {"residual", d.residual},
-          {"mean_removed", d.mean_removed ? Json(*d.mean_removed) : Json(nullptr)}}},
-        {"units", units_json(unit_labels(d.units))},
-        {"srs", srs},
-        {"verdict", c.compliance ? verdict_json(c.compliance->verdict) : Json(nullptr)},
-    };
-}
-
-std::string dumped(const Json& json) {
-    // Replacement of invalid UTF-8 keeps a file name of any bytes writable.
-    return json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-}
-
-// Appends `value` as "%.9g" prints it (to_chars in general format with a
-// precision gives printf's text).
-void append_number(std::string& text, double value) {
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 9);
-    text.append(buffer, result.ptr);
-}
-
-}  // namespace
-
-std::string check_json(const CheckDescription& description, const RecordCheck& check) {
-    return dumped(record_json(description, check));
-}
-
-std::string check_json(const std::vector<CheckDescription>& descriptions, const std::vector<RecordCheck>& checks) {
-    Json records = Json::array();
-    for (size_t r = 0; r < checks.size(); ++r) records.push_back(record_json(descriptions[r], checks[r]));
-    return dumped(Json{{"records", records}});
-}
-
-std::string check_csv(const RecordCheck& check, int32_t units) {
-    const RunSettings labels = unit_labels(units);
-    std::string text = format(
-        "frequency (Hz),spec (%s),positive (%s),negative (%s),maximax (%s),pseudo-velocity (%s),"
-        "margin positive (dB),margin negative (dB)\n",
-        labels.accel_unit, labels.accel_unit, labels.accel_unit, labels.accel_unit, labels.velocity_unit);
-    for (size_t j = 0; j < check.srs.size(); ++j) {
-        const SrsLine& line = check.srs[j];
-        const ComplianceRow* row = check.compliance ? &check.compliance->rows[j] : nullptr;
-        append_number(text, line.freq);
-        text += ',';
-        if (row) append_number(text, row->spec);
-        for (const double value : {line.positive, line.negative, std::max(line.positive, line.negative),
-                                   std::max(check.pvss[j].positive, check.pvss[j].negative)}) {
-            text += ',';
-            append_number(text, value);
-        }
-        for (const double db : {row ? row->positive_db : 0.0, row ? row->negative_db : 0.0}) {
-            text += ',';
-            if (row && std::isfinite(db)) append_number(text, db);
-            if (row && !std::isfinite(db)) text += "null";
-        }
-        text += '\n';
-    }
-    return text;
-}
-
-std::string check_text(const CheckDescription& d, const RecordCheck& c, const std::string& spec_name) {
-    const RecordFigures& f = c.figures;
-    const RunSettings u = unit_labels(d.units);
-    std::string text = format("\n Record %s: %lld samples at %g samples/sec, %g sec", d.file.c_str(),
-                              static_cast<long long>(f.samples), f.sample_rate, f.duration);
-    if (d.header_lines > 0) text += format(", %ld header line%s", static_cast<long>(d.header_lines), d.header_lines == 1 ? "" : "s");
-    text += " \n";
-    if (d.mean_removed) text += format("   Mean removed         %#.6g %s \n", *d.mean_removed, u.accel_unit);
-    text += format("   Peak acceleration    %#.6g %s at %#.6g sec \n", f.peak_acceleration, u.accel_unit, f.peak_time);
-    text += format("   Te (peak / 3)        %#.6g sec \n", f.te);
-    text += format("   T10 (peak / 10)      %#.6g sec \n", f.t10);
-    text += format("   Peak velocity        %#.6g %s, at the end %#.6g %s \n", f.peak_velocity, u.velocity_unit,
-                   f.end_velocity, u.velocity_unit);
-    text += format("   Peak displacement    %#.6g %s, at the end %#.6g %s \n", f.peak_displacement,
-                   u.displacement_unit, f.end_displacement, u.displacement_unit);
-    if (c.compliance) return text + compliance_table(d.file, spec_name, u.accel_unit, *c.compliance);
-
-    const std::string unit = format("(%s)", u.accel_unit);
-    text += format("\n %s: SRS, %s \n\n", d.file.c_str(),
-                   d.q ? format("Q = %g", *d.q).c_str() : format("damping ratio %g", d.damping_ratio).c_str());
-    text += format("   Freq(Hz) %13s %13s %13s %13s\n", ("Pos" + unit).c_str(), ("Neg" + unit).c_str(),
-                   ("Maximax" + unit).c_str(), format("PV(%s)", u.velocity_unit).c_str());
-    for (size_t j = 0; j < c.srs.size(); ++j) {
-        const SrsLine& line = c.srs[j];
-        text += format(" %10.3f %#13.4g %#13.4g %#13.4g %#13.4g\n", line.freq, line.positive, line.negative,
-                       std::max(line.positive, line.negative), std::max(c.pvss[j].positive, c.pvss[j].negative));
-    }
-    return text;
 }
 
 }  // namespace quorel
