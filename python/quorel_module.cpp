@@ -100,7 +100,12 @@ int32_t choice(const std::string& value, const char* name, std::initializer_list
 
 int32_t algorithm_of(const std::string& name) { return choice(name, "algorithm", {"kelly-richman", "smallwood"}) + 1; }
 int32_t spacing_of(const std::string& name) { return choice(name, "spacing", {"1/3", "1/6", "1/12"}) + 1; }
-int32_t units_of(const std::string& name) { return choice(name, "units", {"english", "metric", "si"}) + 1; }
+UnitSystem units_of(const std::string& name) {
+    if (const std::optional<UnitSystem> units = unit_system_named(name)) return *units;
+    std::string list;
+    for (const UnitTable& t : unit_tables) list += (list.empty() ? "" : ", ") + std::string(t.name);
+    refuse(format("units='%s' is not one of %s", name.c_str(), list.c_str()));
+}
 
 // A one-dimensional float64 array, without a copy when it already is one.
 DoubleArray vector_argument(const py::handle& value, const char* name) {
@@ -260,13 +265,13 @@ py::dict optimum_object(const Json& summary, const OptimumHistory& h, const Prep
     const RunSettings& settings = run.settings;
     const SrsSpec& spec = run.spec;
     const size_t nt = h.acceleration.size();
-    const ReportingFactors factors = reporting_factors(settings.units);
+    const UnitTable& factors = unit_table(settings.units);
     optimum["time"] = array_of<double>(
         nt, [&](size_t j) { return static_cast<double>(sample_time(static_cast<int32_t>(j), settings.dt)); });
     optimum["acceleration"] = array_of<double>(nt, [&](size_t j) { return static_cast<double>(h.acceleration[j]); });
-    optimum["velocity"] = array_of<double>(nt, [&](size_t j) { return reported_value(h.velocity[j], factors.velocity); });
+    optimum["velocity"] = array_of<double>(nt, [&](size_t j) { return reported_value(h.velocity[j], factors.velocity_factor); });
     optimum["displacement"] =
-        array_of<double>(nt, [&](size_t j) { return reported_value(h.displacement[j], factors.displacement); });
+        array_of<double>(nt, [&](size_t j) { return reported_value(h.displacement[j], factors.displacement_factor); });
     const size_t n = static_cast<size_t>(spec.count);
     optimum["srs_positive"] = array_of<double>(n, [&](size_t j) { return static_cast<double>(h.srs.xmax[j]); });
     optimum["srs_negative"] = array_of<double>(n, [&](size_t j) { return static_cast<double>(h.srs.xmin[j]); });

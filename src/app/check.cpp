@@ -16,7 +16,7 @@
 #include "base/format.hpp"
 #include "base/guarded.hpp"
 #include "base/output_file.hpp"
-#include "base/run_settings.hpp"
+#include "base/units.hpp"
 #include "base/stop_request.hpp"
 #include "plot/gnuplot_process.hpp"
 #include "plot/gnuplot_script.hpp"
@@ -87,8 +87,6 @@ bool column_number(const std::string& text, int32_t& number) {
     number = static_cast<int32_t>(*value);
     return true;
 }
-
-int32_t units_of(const std::string& units) { return units == "english" ? 1 : (units == "metric" ? 2 : 3); }
 
 }  // namespace
 
@@ -232,7 +230,7 @@ CheckRequest request_of(const CheckCommand& c, std::vector<SpecPoint>& spec) {
     request.algorithm = c.algorithm == "kelly-richman" ? 1 : 2;
     if (!c.damping.empty()) request.damping = decimal_real(c.damping);
     if (!c.q.empty()) request.q = decimal_real(c.q);
-    request.units = units_of(c.units);
+    request.units = *unit_system_named(c.units);
     request.spacing = c.spacing;
     request.residual = !c.no_residual;
     request.threads = c.threads.empty() ? 0 : static_cast<int32_t>(*decimal_integer(c.threads));
@@ -318,7 +316,7 @@ std::string q_text(const std::optional<double>& q, double damping) {
 
 // The pictures of one record.
 void draw_record(const CheckCommand& c, const CheckDescription& d, const RecordCheck& check, const std::string& stem,
-                 const std::vector<SpecPoint>& spec, const AcceptanceRules& rules, const RunSettings& labels,
+                 const std::vector<SpecPoint>& spec, const AcceptanceRules& rules, const UnitTable& labels,
                  const std::atomic<int>* stop) {
     const std::string damping = q_text(d.q, d.damping_ratio);
     const std::string against = c.spec_file.empty() ? "" : ", against " + c.spec_file;
@@ -343,7 +341,7 @@ void draw_record(const CheckCommand& c, const CheckDescription& d, const RecordC
                               : "# SRS of a measured record (quorel check) against the specification and its\n"
                                 "# tolerance bands.\n";
         srs.title = format("SRS of %s, %s%s", d.file.c_str(), damping.c_str(), against.c_str());
-        srs.accel_unit = labels.accel_unit;
+        srs.accel_unit = labels.accel;
         srs.spec = spec;
         srs.bands = rules.bands;
         srs.srs = check.srs;
@@ -355,9 +353,9 @@ void draw_record(const CheckCommand& c, const CheckDescription& d, const RecordC
             "# Acceleration of a measured record (quorel check), and the velocity and displacement it\n"
             "# stands for (trapezoid from rest); a long record is drawn by the extremes of its groups.\n";
         history.title = format("Time history of %s", d.file.c_str());
-        history.accel_unit = labels.accel_unit;
-        history.velocity_unit = labels.velocity_unit;
-        history.displacement_unit = labels.displacement_unit;
+        history.accel_unit = labels.accel;
+        history.velocity_unit = labels.velocity;
+        history.displacement_unit = labels.displacement;
         history.accel = check.history.accel;
         history.velocity = check.history.velocity;
         history.displacement = check.history.displacement;
@@ -369,10 +367,7 @@ void draw_record(const CheckCommand& c, const CheckDescription& d, const RecordC
         pvss.description = "# Pseudo-velocity shock spectrum of a measured record (quorel check).\n";
         // The tripartite page is narrow: a short title.
         pvss.title = format("PVSS of %s, %s", d.file.c_str(), damping.c_str());
-        const plot::RunUnits units = d.units == 1   ? plot::RunUnits{"G", "in/sec", "in"}
-                                     : d.units == 2 ? plot::RunUnits{"G", "m/sec", "mm"}
-                                                    : plot::RunUnits{"m/sec^2", "m/sec", "mm"};
-        pvss.units = *plot::pvss_units(units);
+        pvss.units = plot::pvss_units(d.units);
         pvss.spec = spec;
         pvss.pvss = check.pvss;
         drawn(pvss.names, plot::pvss_script(pvss));
@@ -447,9 +442,7 @@ void write_outputs(const CheckCommand& c, const std::vector<CheckDescription>& d
                    const std::vector<RecordCheck>& checks, const std::vector<LoadedRecord>& loaded,
                    const std::vector<SpecPoint>& spec_points, const CheckSettings& settings,
                    const std::atomic<int>* stop) {
-    RunSettings labels;
-    labels.units = settings.units;
-    set_unit_labels(labels);
+    const UnitTable& labels = unit_table(settings.units);
     for (size_t r = 0; r < checks.size(); ++r) {
         const std::string base = (fs::path(c.output_dir) / loaded[r].stem).string();
         for (const auto& [name, text] : {std::pair{base + ".json", check_json(descriptions[r], checks[r])},

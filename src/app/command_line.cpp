@@ -291,7 +291,7 @@ RunRequest request_of(const CommandLine& c) {
     if (!c.damping.empty()) request.damping = decimal_real(c.damping);
     if (!c.q.empty()) request.q = decimal_real(c.q);
     request.trials = static_cast<int32_t>(*decimal_integer(c.trials));
-    request.units = c.units == "english" ? 1 : (c.units == "metric" ? 2 : 3);
+    request.units = *unit_system_named(c.units);
     request.seed = static_cast<int32_t>(*decimal_integer(c.seed));
     if (!c.sample_rate.empty()) request.sample_rate = decimal_real(c.sample_rate);
     if (!c.sample_rate.empty()) request.sample_rate_text = "--sample-rate " + c.sample_rate;

@@ -135,14 +135,15 @@ void enter_run_parameters(Console& console, RunSettings& settings) {
     }
     if (settings.trial_count < 1) throw QuorelError("\n Error: number of trials must be at least 1 \n");
 
+    int32_t units = 0;
     do {
         console.print("\n\n Enter units ");
         console.print("\n  1=English:  G,       in/sec, in   ");
         console.print("\n  2=metric:   G,       m/sec,  mm   ");
         console.print("\n  3=metric:   m/sec^2, m/sec,  mm  \n");
-        settings.units = console.read_int();
-    } while (settings.units < 1 || settings.units > 3);
-    set_unit_labels(settings);
+        units = console.read_int();
+    } while (units < 1 || units > 3);
+    settings.units = static_cast<UnitSystem>(units);   // the answer is the system's value
 
     // seed - 1 random draws are discarded at the start of the run and again
     // before every trial.

@@ -5,19 +5,12 @@
 #include <cmath>
 
 #include "base/format.hpp"
-#include "base/run_settings.hpp"
+#include "base/units.hpp"
 #include "report/json_values.hpp"
 
 namespace quorel {
 
 namespace {
-
-RunSettings unit_labels(int32_t units) {
-    RunSettings s;
-    s.units = units;
-    set_unit_labels(s);
-    return s;
-}
 
 // A margin in dB; that of a peak 0 (-inf) is null.
 Json margin_json(double db) { return std::isfinite(db) ? Json(db) : Json(nullptr); }
@@ -57,10 +50,10 @@ Json record_json(const CheckDescription& d, const RecordCheck& c) {
           {"damping_ratio", d.damping_ratio},
           {"q", d.q ? Json(*d.q) : Json(nullptr)},
           {"spacing", d.spacing},
-          {"units", units_name(d.units)},
+          {"units", unit_table(d.units).name},
           {"residual", d.residual},
           {"mean_removed", d.mean_removed ? Json(*d.mean_removed) : Json(nullptr)}}},
-        {"units", units_json(unit_labels(d.units))},
+        {"units", units_json(d.units)},
         {"srs", srs},
         {"verdict", c.compliance ? verdict_json(c.compliance->verdict) : Json(nullptr)},
     };
@@ -91,12 +84,12 @@ std::string check_json(const std::vector<CheckDescription>& descriptions, const 
     return dumped(Json{{"records", records}});
 }
 
-std::string check_csv(const RecordCheck& check, int32_t units) {
-    const RunSettings labels = unit_labels(units);
+std::string check_csv(const RecordCheck& check, UnitSystem units) {
+    const UnitTable& labels = unit_table(units);
     std::string text = format(
         "frequency (Hz),spec (%s),positive (%s),negative (%s),maximax (%s),pseudo-velocity (%s),"
         "margin positive (dB),margin negative (dB)\n",
-        labels.accel_unit, labels.accel_unit, labels.accel_unit, labels.accel_unit, labels.velocity_unit);
+        labels.accel, labels.accel, labels.accel, labels.accel, labels.velocity);
     for (size_t j = 0; j < check.srs.size(); ++j) {
         const SrsLine& line = check.srs[j];
         const ComplianceRow* row = check.compliance ? &check.compliance->rows[j] : nullptr;
@@ -120,26 +113,26 @@ std::string check_csv(const RecordCheck& check, int32_t units) {
 
 std::string check_text(const CheckDescription& d, const RecordCheck& c, const std::string& spec_name) {
     const RecordFigures& f = c.figures;
-    const RunSettings u = unit_labels(d.units);
+    const UnitTable& u = unit_table(d.units);
     std::string text = format("\n Record %s: %lld samples at %g samples/sec, %g sec", d.file.c_str(),
                               static_cast<long long>(f.samples), f.sample_rate, f.duration);
     if (d.header_lines > 0) text += format(", %ld header line%s", static_cast<long>(d.header_lines), d.header_lines == 1 ? "" : "s");
     text += " \n";
-    if (d.mean_removed) text += format("   Mean removed         %#.6g %s \n", *d.mean_removed, u.accel_unit);
-    text += format("   Peak acceleration    %#.6g %s at %#.6g sec \n", f.peak_acceleration, u.accel_unit, f.peak_time);
+    if (d.mean_removed) text += format("   Mean removed         %#.6g %s \n", *d.mean_removed, u.accel);
+    text += format("   Peak acceleration    %#.6g %s at %#.6g sec \n", f.peak_acceleration, u.accel, f.peak_time);
     text += format("   Te (peak / 3)        %#.6g sec \n", f.te);
     text += format("   T10 (peak / 10)      %#.6g sec \n", f.t10);
-    text += format("   Peak velocity        %#.6g %s, at the end %#.6g %s \n", f.peak_velocity, u.velocity_unit,
-                   f.end_velocity, u.velocity_unit);
+    text += format("   Peak velocity        %#.6g %s, at the end %#.6g %s \n", f.peak_velocity, u.velocity,
+                   f.end_velocity, u.velocity);
     text += format("   Peak displacement    %#.6g %s, at the end %#.6g %s \n", f.peak_displacement,
-                   u.displacement_unit, f.end_displacement, u.displacement_unit);
-    if (c.compliance) return text + compliance_table(d.file, spec_name, u.accel_unit, *c.compliance);
+                   u.displacement, f.end_displacement, u.displacement);
+    if (c.compliance) return text + compliance_table(d.file, spec_name, u.accel, *c.compliance);
 
-    const std::string unit = format("(%s)", u.accel_unit);
+    const std::string unit = format("(%s)", u.accel);
     text += format("\n %s: SRS, %s \n\n", d.file.c_str(),
                    d.q ? format("Q = %g", *d.q).c_str() : format("damping ratio %g", d.damping_ratio).c_str());
     text += format("   Freq(Hz) %13s %13s %13s %13s\n", ("Pos" + unit).c_str(), ("Neg" + unit).c_str(),
-                   ("Maximax" + unit).c_str(), format("PV(%s)", u.velocity_unit).c_str());
+                   ("Maximax" + unit).c_str(), format("PV(%s)", u.velocity).c_str());
     for (size_t j = 0; j < c.srs.size(); ++j) {
         const SrsLine& line = c.srs[j];
         text += format(" %10.3f %#13.4g %#13.4g %#13.4g %#13.4g\n", line.freq, line.positive, line.negative,

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/units.hpp"
 #include "check/records.hpp"
 
 namespace quorel {
@@ -18,7 +19,7 @@ struct CheckDescription {
     double damping_ratio = 0.0;
     std::optional<double> q;      // as given, or of the ratio (none for zero damping)
     std::string spacing;          // the grid's octave spacing, "1/6"
-    int32_t units = 1;
+    UnitSystem units = UnitSystem::english;
     bool residual = true;
     std::optional<double> mean_removed;   // the mean subtracted, acceleration unit
 };
@@ -33,7 +34,7 @@ std::string check_json(const std::vector<CheckDescription>& descriptions, const 
 // pseudo-velocity and both margins in dB (%.9g; empty cells without a
 // specification, null for the margin of a peak 0), under a header row naming
 // the units.
-std::string check_csv(const RecordCheck& check, int32_t units);
+std::string check_csv(const RecordCheck& check, UnitSystem units);
 
 // The console text of one record: its figures, then the compliance table and
 // the verdict lines (or the SRS table without a specification).

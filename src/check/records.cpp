@@ -9,16 +9,14 @@
 #include "base/error.hpp"
 #include "base/format.hpp"
 #include "base/numeric.hpp"
-#include "base/run_settings.hpp"
 #include "base/stop_request.hpp"
 #include "srs/filter_bank.hpp"
 #include "srs/pseudo_velocity.hpp"
 #include "srs/srs.hpp"
-#include "wavelet/velocity_displacement.hpp"
 
 namespace quorel {
 
-RecordFigures record_figures(const CheckInput& input, int32_t units, int64_t envelope_groups,
+RecordFigures record_figures(const CheckInput& input, UnitSystem units, int64_t envelope_groups,
                              HistoryEnvelopes* history) {
     const std::span<const double> a = input.samples;
     const int64_t n = static_cast<int64_t>(a.size());
@@ -46,7 +44,7 @@ RecordFigures record_figures(const CheckInput& input, int32_t units, int64_t env
     const double third = f.peak_acceleration / 3.0;
     const double tenth = f.peak_acceleration / 10.0;
     int64_t first3 = -1, last3 = -1, first10 = -1, last10 = -1;
-    const ReportingFactors factors = reporting_factors(units);
+    const UnitTable& factors = unit_table(units);
     const double half_dt = 0.5 / rate;
     const bool envelopes = history != nullptr && envelope_groups > 0;
     Envelope accel(n, envelope_groups), velocity(n, envelope_groups), displacement(n, envelope_groups);
@@ -71,16 +69,16 @@ RecordFigures record_figures(const CheckInput& input, int32_t units, int64_t env
         if (envelopes) {
             const double t = time(k);
             accel.add(t, a[k]);
-            velocity.add(t, v * factors.velocity);
-            displacement.add(t, d * factors.displacement);
+            velocity.add(t, v * factors.velocity_factor);
+            displacement.add(t, d * factors.displacement_factor);
         }
     }
     if (first3 >= 0) f.te = static_cast<double>(last3 - first3) / rate;
     if (first10 >= 0) f.t10 = static_cast<double>(last10 - first10) / rate;
-    f.peak_velocity = v_peak * factors.velocity;
-    f.peak_displacement = d_peak * factors.displacement;
-    f.end_velocity = v * factors.velocity;
-    f.end_displacement = d * factors.displacement;
+    f.peak_velocity = v_peak * factors.velocity_factor;
+    f.peak_displacement = d_peak * factors.displacement_factor;
+    f.end_velocity = v * factors.velocity_factor;
+    f.end_displacement = d * factors.displacement_factor;
     if (envelopes) {
         history->accel = accel.points();
         history->velocity = velocity.points();
@@ -208,7 +206,7 @@ std::vector<RecordCheck> check_records(const std::vector<CheckInput>& inputs, co
                            pv_negative[r].data());
     });
 
-    const double velocity_factor = reporting_factors(settings.units).velocity;
+    const double velocity_factor = unit_table(settings.units).velocity_factor;
     for (size_t r = 0; r < inputs.size(); ++r) {
         RecordCheck& check = checks[r];
         std::vector<ComplianceRow> rows;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/envelope.hpp"
+#include "base/units.hpp"
 #include "acceptance/acceptance.hpp"
 #include "acceptance/compliance.hpp"
 #include "srs/pseudo_velocity.hpp"
@@ -31,7 +32,7 @@ struct CheckGrid {
 struct CheckSettings {
     int32_t algorithm = 2;     // 1 Kelly-Richman, else Smallwood
     float damping = 0.05f;     // ratio of critical
-    int32_t units = 1;         // UnitSystem value: the factors of velocity and displacement
+    UnitSystem units = UnitSystem::english;   // the factors of velocity and displacement
     bool residual = true;      // follow each frequency one period past the last sample
     // Also the pseudo-velocity spectrum; without it RecordCheck::pvss is empty
     // (the SRS alone, for a caller that writes no document of the check).
@@ -89,7 +90,7 @@ struct RecordCheck {
 
 // The figures of one record (velocity and displacement by the trapezoid from
 // rest, in the reporting units of settings.units).
-RecordFigures record_figures(const CheckInput& input, int32_t units, int64_t envelope_groups = 0,
+RecordFigures record_figures(const CheckInput& input, UnitSystem units, int64_t envelope_groups = 0,
                              HistoryEnvelopes* history = nullptr);
 
 // Checks every record: the figures, the SRS, the pseudo-velocity spectrum,

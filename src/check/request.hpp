@@ -20,7 +20,7 @@ struct CheckRequest {
     int32_t algorithm = 2;               // 1 Kelly-Richman, else Smallwood
     std::optional<float> q;              // damping as Q (10 when neither is given)
     std::optional<float> damping;        // or as a ratio of critical
-    int32_t units = 1;                   // UnitSystem value
+    UnitSystem units = UnitSystem::english;
     std::string spacing = "1/6";         // "1/3", "1/6", "1/12" or "1/24"
     // The specification's points as read, or the two ends of a frequency
     // range (with_spec false: no specification on the grid, no verdict).

@@ -24,14 +24,6 @@ namespace quorel {
 
 namespace {
 
-const char* unit_header(int32_t units) {
-    switch (units) {
-        case 1: return "\n           (G)         (in/sec)     (in)       \n";
-        case 2: return "\n           (G)         (m/sec)      (mm)       \n";
-        default: return "\n           (m/sec^2)   (m/sec)      (mm)       \n";
-    }
-}
-
 // Per-frequency constants of the wavelets.
 void set_wavelet_constants(const SrsSpec& spec, WaveletSet& set) {
     const double two_pi_value = two_pi();
@@ -88,7 +80,7 @@ RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, Outpu
     try {
         const char* headers[] = {"\n           Peak        Peak         Peak         ",
                                  "\n Trial     Accel       Vel          Disp      T.Error      I.Error",
-                                 unit_header(settings.units)};
+                                 unit_table(settings.units).log_heading};
         for (const char* header : headers) {
             reporter.table_heading(header);
             if (trial_log) trial_log->write(header);

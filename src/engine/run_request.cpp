@@ -21,7 +21,6 @@ PreparedRun prepare_run(const RunRequest& request, TextOutput& out) {
     }
     settings.trial_count = request.trials;
     settings.units = request.units;
-    set_unit_labels(settings);
     settings.seed = request.seed;
 
     SrsSpec& spec = run.spec;

@@ -29,7 +29,7 @@ struct RunRequest {
     std::optional<float> q;                  // damping as Q (10 when neither is given)
     std::optional<float> damping;            // or as a ratio of critical
     int32_t trials = 200;
-    int32_t units = 1;                       // 1 english, 2 metric, 3 si
+    UnitSystem units = UnitSystem::english;
     int32_t seed = 1;
     std::optional<float> sample_rate;        // default: 10 x the top grid frequency
     std::string sample_rate_text;            // the rate as given, with its option's name, for the message of a low one

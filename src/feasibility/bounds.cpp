@@ -52,8 +52,6 @@ void raise_to(PeakBound& bound, double value, float frequency) {
     }
 }
 
-const char* force_unit(int32_t units) { return units == 1 ? "lbf" : "N"; }
-
 struct PeakWords {
     BoundedPeak peak;
     const char* name;
@@ -63,12 +61,12 @@ struct PeakWords {
 
 std::vector<PeakWords> given_limits(const DriveLimits& limits, const RunSettings& settings) {
     std::vector<PeakWords> words;
-    if (limits.acceleration) words.push_back({BoundedPeak::acceleration, "acceleration", limits.acceleration, settings.accel_unit});
-    if (limits.velocity) words.push_back({BoundedPeak::velocity, "velocity", limits.velocity, settings.velocity_unit});
+    if (limits.acceleration) words.push_back({BoundedPeak::acceleration, "acceleration", limits.acceleration, unit_table(settings.units).accel});
+    if (limits.velocity) words.push_back({BoundedPeak::velocity, "velocity", limits.velocity, unit_table(settings.units).velocity});
     if (limits.displacement) {
-        words.push_back({BoundedPeak::displacement, "displacement", limits.displacement, settings.displacement_unit});
+        words.push_back({BoundedPeak::displacement, "displacement", limits.displacement, unit_table(settings.units).displacement});
     }
-    if (limits.force && limits.moving_mass) words.push_back({BoundedPeak::force, "force", limits.force, force_unit(settings.units)});
+    if (limits.force && limits.moving_mass) words.push_back({BoundedPeak::force, "force", limits.force, unit_table(settings.units).force});
     return words;
 }
 
@@ -168,7 +166,7 @@ FeasibilityBounds feasibility_bounds(const BoundedSpectrum& spectrum, double dur
                                      std::optional<double> velocity_limit) {
     FeasibilityBounds bounds;
     bounds.duration = duration;
-    const ReportingFactors factors = reporting_factors(spectrum.units);
+    const UnitTable& factors = unit_table(spectrum.units);
     const double zeta = spectrum.zeta;
     for (int32_t i = 0; i < spectrum.count; ++i) {
         const double level = spectrum.level[i];
@@ -180,14 +178,14 @@ FeasibilityBounds feasibility_bounds(const BoundedSpectrum& spectrum, double dur
             std::max(2.0 * zeta * omega + kernel_l1(k, duration), kernel_window_l1(k, duration));
         raise_to(bounds.acceleration, level / kernel_window_l1(acceleration_kernel(omega, zeta), duration),
                  spectrum.freq[i]);
-        raise_to(bounds.velocity, level * factors.velocity / velocity_norm, spectrum.freq[i]);
+        raise_to(bounds.velocity, level * factors.velocity_factor / velocity_norm, spectrum.freq[i]);
     }
     if (zeta == 0.0 || velocity_limit) {
         bounds.displacement = displacement_bound(spectrum, duration, velocity_limit.value_or(0.0));
     }
     if (spectrum.moving_mass) {
         bounds.force = PeakBound{static_cast<double>(*spectrum.moving_mass) * bounds.acceleration.value *
-                                     force_per_mass(spectrum.units),
+                                     unit_table(spectrum.units).force_per_mass,
                                  bounds.acceleration.frequency};
     }
     return bounds;
@@ -195,10 +193,10 @@ FeasibilityBounds feasibility_bounds(const BoundedSpectrum& spectrum, double dur
 
 DisplacementBound displacement_bound(const BoundedSpectrum& spectrum, double duration, double velocity) {
     DisplacementBound bound;
-    const ReportingFactors factors = reporting_factors(spectrum.units);
+    const UnitTable& factors = unit_table(spectrum.units);
     const double zeta = spectrum.zeta;
     if (zeta > 0.0) bound.velocity = velocity;
-    const double drive_velocity = velocity / factors.velocity;   // the acceleration unit x sec
+    const double drive_velocity = velocity / factors.velocity_factor;   // the acceleration unit x sec
     for (int32_t i = 0; i < spectrum.count; ++i) {
         const double level = spectrum.level[i];
         if (!(level > 0.0)) continue;
@@ -210,7 +208,7 @@ DisplacementBound displacement_bound(const BoundedSpectrum& spectrum, double dur
         const double spring = omega * omega * std::fabs(1.0 - 4.0 * zeta * zeta);
         const double lasting = std::max(0.0, level - damper) / (spring + kernel_l1(r, duration));
         const double after = level / kernel_window_l1(r, duration);
-        raise_to(bound, std::min(lasting, after) * factors.displacement, spectrum.freq[i]);
+        raise_to(bound, std::min(lasting, after) * factors.displacement_factor, spectrum.freq[i]);
     }
     return bound;
 }
@@ -240,14 +238,14 @@ std::string bounds_line(const FeasibilityBounds& bounds, const RunSettings& sett
                                                              : std::string("no damping");
     std::string line = format("\n Least peaks any drive of %.4g sec can have for this SRS (%s): %s %s, %s %s",
                               bounds.duration, damping.c_str(), three_figures(bounds.acceleration.value).c_str(),
-                              settings.accel_unit, three_figures(bounds.velocity.value).c_str(), settings.velocity_unit);
+                              unit_table(settings.units).accel, three_figures(bounds.velocity.value).c_str(), unit_table(settings.units).velocity);
     if (bounds.displacement) {
-        line += format(", %s %s", three_figures(bounds.displacement->value).c_str(), settings.displacement_unit);
+        line += format(", %s %s", three_figures(bounds.displacement->value).c_str(), unit_table(settings.units).displacement);
         if (bounds.displacement->velocity) {
-            line += format(" within %g %s", *bounds.displacement->velocity, settings.velocity_unit);
+            line += format(" within %g %s", *bounds.displacement->velocity, unit_table(settings.units).velocity);
         }
     }
-    if (bounds.force) line += format(", %s %s", three_figures(bounds.force->value).c_str(), force_unit(settings.units));
+    if (bounds.force) line += format(", %s %s", three_figures(bounds.force->value).c_str(), unit_table(settings.units).force);
     if (!bounds.displacement) line += "; the least displacement depends on the drive's peak velocity";
     return line + " \n";
 }
@@ -265,7 +263,7 @@ std::string impossible_limit_warnings(const FeasibilityBounds& bounds, const Dri
         const double limit = static_cast<double>(*words.limit);
         if (!(bound.value > limit)) continue;
         const std::string within = words.peak == BoundedPeak::displacement && bounds.displacement->velocity
-                                       ? format(" within %g %s", *bounds.displacement->velocity, settings.velocity_unit)
+                                       ? format(" within %g %s", *bounds.displacement->velocity, unit_table(settings.units).velocity)
                                        : std::string();
         text += format("\n Warning: no drive of %.4g sec can keep its peak %s within %g %s: the least possible is "
                        "%s %s%s (set at %g Hz). \n",

@@ -91,7 +91,7 @@ struct BoundedSpectrum {
     const float* level = nullptr;
     int32_t count = 0;
     double zeta = 0.0;
-    int32_t units = 1;
+    UnitSystem units = UnitSystem::english;
     std::optional<float> moving_mass;
 };
 

@@ -14,16 +14,14 @@ double LimitRatios::largest() const {
     return r;
 }
 
-double force_per_mass(int32_t units) { return units == 2 ? 9.81 : 1.0; }
-
-LimitRatios limit_ratios(const DriveLimits& limits, int32_t units, double peak_accel, double peak_velocity,
+LimitRatios limit_ratios(const DriveLimits& limits, UnitSystem units, double peak_accel, double peak_velocity,
                          double peak_displacement) {
     LimitRatios r;
     if (limits.acceleration) r.acceleration = peak_accel / static_cast<double>(*limits.acceleration);
     if (limits.velocity) r.velocity = peak_velocity / static_cast<double>(*limits.velocity);
     if (limits.displacement) r.displacement = peak_displacement / static_cast<double>(*limits.displacement);
     if (limits.force && limits.moving_mass) {
-        r.force = static_cast<double>(*limits.moving_mass) * peak_accel * force_per_mass(units) /
+        r.force = static_cast<double>(*limits.moving_mass) * peak_accel * unit_table(units).force_per_mass /
                   static_cast<double>(*limits.force);
     }
     return r;

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "base/units.hpp"
+
 namespace quorel {
 
 struct DriveLimits {
@@ -31,11 +33,8 @@ struct LimitRatios {
     bool within() const { return largest() <= 1.0; }
 };
 
-// Newtons per kg per unit of the run's acceleration: 1 (lbf per lb per G in
-// english units, N per kg per m/sec^2 in si units) or 9.81 (G in metric units).
-double force_per_mass(int32_t units);
-
-LimitRatios limit_ratios(const DriveLimits& limits, int32_t units, double peak_accel, double peak_velocity,
+// The force is M x peak acceleration x the unit table's force_per_mass.
+LimitRatios limit_ratios(const DriveLimits& limits, UnitSystem units, double peak_accel, double peak_velocity,
                          double peak_displacement);
 
 // "1.234 x the acceleration limit, 0.871 x the velocity limit", the given limits only.

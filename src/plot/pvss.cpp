@@ -86,15 +86,16 @@ struct Placed {
 
 }  // namespace
 
+PvssUnits pvss_units(UnitSystem units) {
+    const UnitTable& t = unit_table(units);
+    return PvssUnits{t.accel, t.velocity, t.log_displacement, t.velocity_factor, t.displacement_per_velocity};
+}
+
 std::optional<PvssUnits> pvss_units(const RunUnits& units) {
-    if (units.accel == "G" && units.velocity == "in/sec" && units.displacement == "in") {
-        return PvssUnits{units.accel, units.velocity, units.displacement, 386.0, 1.0};
-    }
-    if (units.accel == "G" && units.velocity == "m/sec" && units.displacement == "mm") {
-        return PvssUnits{units.accel, units.velocity, units.displacement, 9.81, 1000.0};
-    }
-    if (units.accel == "m/sec^2" && units.velocity == "m/sec" && units.displacement == "mm") {
-        return PvssUnits{units.accel, units.velocity, units.displacement, 1.0, 1000.0};
+    for (const UnitTable& t : unit_tables) {
+        if (units.accel == t.accel && units.velocity == t.velocity && units.displacement == t.log_displacement) {
+            return pvss_units(*unit_system_named(t.name));
+        }
     }
     return std::nullopt;
 }

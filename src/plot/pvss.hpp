@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/units.hpp"
 #include "plot/run_files.hpp"
 
 namespace quorel::plot {
@@ -30,6 +31,8 @@ struct PvssUnits {
 // english (G, in/sec, in), metric (G, m/sec, mm) or si (m/sec^2, m/sec, mm);
 // nothing for any other unit line, whose conversion would be a guess.
 std::optional<PvssUnits> pvss_units(const RunUnits& units);
+// Those of a unit system.
+PvssUnits pvss_units(UnitSystem units);
 
 // The pseudo velocity an acceleration stands for on the chart (its diagonal):
 // PV = A accel_factor / (2 pi f), in the velocity unit.

@@ -15,7 +15,7 @@ namespace quorel {
 
 namespace {
 
-LimitRatios ratios_of(const TrialTable& table, const DriveLimits& limits, int32_t units, int32_t t) {
+LimitRatios ratios_of(const TrialTable& table, const DriveLimits& limits, UnitSystem units, int32_t t) {
     const size_t i = static_cast<size_t>(t);
     return limit_ratios(limits, units, table.peak_accel[i], table.peak_velocity[i], table.peak_displacement[i]);
 }
@@ -47,7 +47,7 @@ AcceptanceVerdict judge(const AcceptanceRules& rules, const SrsSpec& spec, Repor
 
 }  // namespace
 
-int32_t closest_trial(const TrialTable& table, const DriveLimits* limits, int32_t units) {
+int32_t closest_trial(const TrialTable& table, const DriveLimits* limits, UnitSystem units) {
     int32_t closest = -1;
     double nearest = std::numeric_limits<double>::infinity();
     if (limits == nullptr || !limits->any()) {
@@ -175,9 +175,9 @@ void write_report(TextOutput& out, const ReportContext& context, const RunReport
             table.sort_peak_displacement[static_cast<size_t>(table.rank_peak_displacement[i])];
         const double max_error = table.sort_max_error[static_cast<size_t>(table.rank_max_error[i])];
         out.print(format(weighting.title, static_cast<long>(t)));
-        out.print(format("\n   Peak Accel = %12.3f %s    ", accel, settings.accel_unit));
-        out.print(format("\n   Peak Velox = %12.3f %s    ", velocity_peak, settings.velocity_unit));
-        out.print(format("\n   Peak Disp  = %12.3f %s    ", displacement_peak, settings.displacement_unit));
+        out.print(format("\n   Peak Accel = %12.3f %s    ", accel, unit_table(settings.units).accel));
+        out.print(format("\n   Peak Velox = %12.3f %s    ", velocity_peak, unit_table(settings.units).velocity));
+        out.print(format("\n   Peak Disp  = %12.3f %s    ", displacement_peak, unit_table(settings.units).displacement));
         if (context.bounds == nullptr) {
             out.print(format("\n   Max Error  = %12.3f dB \n\n", 20.0 * max_error));
         } else {

@@ -49,7 +49,7 @@ struct Optima {
 // The trial nearest to qualifying.  With limits: the smallest largest ratio
 // peak / limit, among the trials that pass the rules when any does; without
 // limits: the smallest maximum error.  Ties keep the lower trial.
-int32_t closest_trial(const TrialTable& table, const DriveLimits* limits, int32_t units);
+int32_t closest_trial(const TrialTable& table, const DriveLimits* limits, UnitSystem units);
 
 // An optimum's history as its files hold it.
 struct OptimumHistory {

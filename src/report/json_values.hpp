@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "base/run_settings.hpp"
+#include "base/units.hpp"
 #include "acceptance/acceptance.hpp"
 
 namespace quorel {
@@ -17,8 +17,6 @@ Json share_count_json(const ShareCount& count);
 // {"pass", "bands": [share counts], "above_nominal": share count or null}; null without a verdict.
 Json verdict_json(const std::optional<AcceptanceVerdict>& verdict);
 // {"acceleration", "velocity", "displacement"}: the labels of the unit system.
-Json units_json(const RunSettings& settings);
-// "english", "metric" or "si".
-const char* units_name(int32_t units);
+Json units_json(UnitSystem units);
 
 }  // namespace quorel

@@ -23,7 +23,7 @@ void write_accel_file(TextOutput& out, int32_t trial, const std::vector<double>&
                       const RunSettings& settings, const OutputNames& names) {
     const std::string name = trial_file_name(names.accel, trial);
     OutputFile file(names.path(name));
-    out.print(format("\n Acceleration file:  %s   - time(sec) & accel(%s) ", name.c_str(), settings.accel_unit));
+    out.print(format("\n Acceleration file:  %s   - time(sec) & accel(%s) ", name.c_str(), unit_table(settings.units).accel));
     for (int32_t i = 0; i < settings.nt; ++i) {
         file.printf("%14.6f \t %12.4f \n", static_cast<double>(sample_time(i, settings.dt)),
                     acceleration[static_cast<size_t>(i)]);
@@ -35,7 +35,7 @@ void write_srs_file(TextOutput& out, int32_t trial, const SrsResult& srs, const 
                     const RunSettings& settings, const OutputNames& names, const std::string& wavelet_table_name) {
     const std::string name = trial_file_name(names.srs, trial);
     OutputFile file(names.path(name));
-    const char* unit = settings.accel_unit;
+    const char* unit = unit_table(settings.units).accel;
     out.print(format("          SRS file:  %s  - fn(Hz) pos(%s) neg(%s) \n", name.c_str(), unit, unit));
     out.print(format("     Wavelet Table:  %s \n", wavelet_table_name.c_str()));
     for (int32_t j = 0; j < spec.count; ++j) {
@@ -59,9 +59,9 @@ char* append_general(char* out, char* end, double value) {
 void write_history_csv(int32_t trial, const RunSettings& settings, const OutputNames& names,
                        const float* acceleration, const float* velocity, const float* displacement) {
     OutputFile file(names.path(trial_file_name(names.history_csv, trial, ".csv")));
-    file.printf("time (sec),acceleration (%s),velocity (%s),displacement (%s)\n", settings.accel_unit,
-                settings.velocity_unit, settings.displacement_unit);
-    const ReportingFactors factors = reporting_factors(settings.units);
+    file.printf("time (sec),acceleration (%s),velocity (%s),displacement (%s)\n", unit_table(settings.units).accel,
+                unit_table(settings.units).velocity, unit_table(settings.units).displacement);
+    const UnitTable& factors = unit_table(settings.units);
     char line[128];
     char* const end = line + sizeof line;
     for (int32_t j = 0; j < settings.nt; ++j) {
@@ -69,9 +69,9 @@ void write_history_csv(int32_t trial, const RunSettings& settings, const OutputN
         *at++ = ',';
         at = append_general(at, end, static_cast<double>(acceleration[j]));
         *at++ = ',';
-        at = append_general(at, end, reported_value(velocity[j], factors.velocity));
+        at = append_general(at, end, reported_value(velocity[j], factors.velocity_factor));
         *at++ = ',';
-        at = append_general(at, end, reported_value(displacement[j], factors.displacement));
+        at = append_general(at, end, reported_value(displacement[j], factors.displacement_factor));
         *at++ = '\n';
         file.write(std::string_view(line, static_cast<size_t>(at - line)));
     }
@@ -89,7 +89,7 @@ TableWavelet table_wavelet(const WaveletSet& set, int32_t trial, int32_t k) {
 void write_wavelets_csv(int32_t trial, const WaveletSet& set, const SrsSpec& spec, const RunSettings& settings,
                         const OutputNames& names) {
     OutputFile file(names.path(trial_file_name(names.wavelets_csv, trial, ".csv")));
-    file.printf("index,frequency (Hz),polarity,half-sines,delay (sec),amplitude (%s)\n", settings.accel_unit);
+    file.printf("index,frequency (Hz),polarity,half-sines,delay (sec),amplitude (%s)\n", unit_table(settings.units).accel);
     for (int32_t k = 0; k < spec.count; ++k) {
         const TableWavelet w = table_wavelet(set, trial, k);
         file.printf("%ld,%.9g,%d,%ld,%.9g,%.9g\n", static_cast<long>(k), static_cast<double>(spec.freq[k]), w.polarity,

@@ -54,7 +54,7 @@ std::string write_wavelet_table(const WaveletSet& set, int32_t trial, const SrsS
                                 const RunSettings& settings, const OutputNames& names) {
     const std::string table_name = trial_file_name(names.wavelet, trial);
     OutputFile wavelets(names.path(table_name));
-    wavelets.printf(" No.   Freq(Hz)   Polarity    NHS     Delay(msec)    Amp(%s)\n", settings.accel_unit);
+    wavelets.printf(" No.   Freq(Hz)   Polarity    NHS     Delay(msec)    Amp(%s)\n", unit_table(settings.units).accel);
     const float* amplitude = set.amplitude_row(trial);
     const int32_t* nhs = set.nhs_row(trial);
     const float* delay = set.delay_row(trial);

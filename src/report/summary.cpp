@@ -10,12 +10,6 @@
 
 namespace quorel {
 
-const char* units_name(int32_t units) {
-    if (units == 1) return "english";
-    if (units == 2) return "metric";
-    return "si";
-}
-
 Json share_count_json(const ShareCount& count) {
     return Json{{"inside", count.inside}, {"points", count.total}, {"share", count.share()},
                 {"min_share", count.min_share}, {"pass", count.pass()}};
@@ -30,8 +24,9 @@ Json verdict_json(const std::optional<AcceptanceVerdict>& verdict) {
                 {"above_nominal", verdict->above_nominal ? share_count_json(*verdict->above_nominal) : Json(nullptr)}};
 }
 
-Json units_json(const RunSettings& s) {
-    return Json{{"acceleration", s.accel_unit}, {"velocity", s.velocity_unit}, {"displacement", s.displacement_unit}};
+Json units_json(UnitSystem units) {
+    const UnitTable& u = unit_table(units);
+    return Json{{"acceleration", u.accel}, {"velocity", u.velocity}, {"displacement", u.displacement}};
 }
 
 namespace {
@@ -177,13 +172,13 @@ Json summary_document(const SummaryInputs& in) {
           {"damping_ratio", static_cast<double>(s.damping)},
           {"q", q_value(s)},
           {"trials", s.trial_count},
-          {"units", units_name(s.units)},
+          {"units", unit_table(s.units).name},
           {"seed", s.seed},
           {"sample_rate", static_cast<double>(s.sample_rate)},
           {"dt", static_cast<double>(s.dt)},
           {"duration", static_cast<double>(s.duration)},
           {"samples", s.nt}}},
-        {"units", units_json(s)},
+        {"units", units_json(s.units)},
         {"grid", grid},
         {"trials", trials},
         {"limits", limits_json(in.limits)},

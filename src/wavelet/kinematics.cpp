@@ -24,19 +24,11 @@ void peak_kinematics(const RunSettings& settings, TimeHistory& history) {
         if (std::fabs(D) > peak_d) peak_d = static_cast<float>(std::fabs(D));
     }
 
-    switch (unit_system(settings)) {
-        case UnitSystem::english:
-            peak_v = static_cast<float>(peak_v * 386.0);
-            peak_d = static_cast<float>(peak_d * 386.0);
-            break;
-        case UnitSystem::metric_g:
-            peak_v = static_cast<float>(peak_v * 9.81);
-            peak_d = static_cast<float>(peak_d * 9810.0);
-            break;
-        case UnitSystem::metric_si:
-            peak_d = static_cast<float>(peak_d * 1000.0);
-            break;
-    }
+    // To the reporting units, each peak rounded to float once (the factor 1
+    // of si velocities leaves it as it is).
+    const UnitTable& units = unit_table(settings.units);
+    peak_v = static_cast<float>(peak_v * units.velocity_factor);
+    peak_d = static_cast<float>(peak_d * units.displacement_factor);
     history.peak_accel = peak_a;
     history.peak_velocity = peak_v;
     history.peak_displacement = peak_d;

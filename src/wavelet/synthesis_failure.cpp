@@ -11,7 +11,7 @@ namespace {
 double freq_at(const SrsSpec& spec, int32_t i) { return spec.freq[static_cast<size_t>(i)]; }
 
 std::string value_text(double value, const RunSettings& settings) {
-    return format("%.4g %s", value, settings.accel_unit);
+    return format("%.4g %s", value, unit_table(settings.units).accel);
 }
 
 // "the wavelet at 2000 Hz, where the specification is 10 G"

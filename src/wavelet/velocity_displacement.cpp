@@ -10,12 +10,6 @@
 
 namespace quorel {
 
-ReportingFactors reporting_factors(int32_t units) {
-    if (units == 1) return {386.0, 386.0};
-    if (units == 3) return {1.0, 1000.0};
-    return {9.81, 9810.0};
-}
-
 void integrate_wavelets(const WaveletSet& set, int32_t trial, const SrsSpec& spec, const RunSettings& settings,
                         float* velocity, float* displacement) {
     const int32_t n = spec.count;
@@ -59,17 +53,17 @@ void write_velocity_displacement(TextOutput& out, int32_t trial, const RunSettin
                                  const OutputNames& names, const float* velocity, const float* displacement) {
     const std::string velocity_name = trial_file_name(names.velox, trial);
     OutputFile velocity_file(names.path(velocity_name));
-    out.print(format("\n     Velocity file:  %s   - time(sec) & vel(%s) ", velocity_name.c_str(), settings.velocity_unit));
+    out.print(format("\n     Velocity file:  %s   - time(sec) & vel(%s) ", velocity_name.c_str(), unit_table(settings.units).velocity));
     const std::string displacement_name = trial_file_name(names.disp, trial);
     OutputFile displacement_file(names.path(displacement_name));
     out.print(format("\n Displacement file:  %s   - time(sec) & disp(%s) \n", displacement_name.c_str(),
-                     settings.displacement_unit));
+                     unit_table(settings.units).displacement));
 
-    const ReportingFactors factors = reporting_factors(settings.units);
+    const UnitTable& factors = unit_table(settings.units);
     for (int32_t j = 0; j < settings.nt; ++j) {
         const double t = sample_time(j, settings.dt);
-        velocity_file.printf("%14.6e \t %14.6e \n", t, reported_value(velocity[j], factors.velocity));
-        displacement_file.printf("%14.6e \t %14.6e \n", t, reported_value(displacement[j], factors.displacement));
+        velocity_file.printf("%14.6e \t %14.6e \n", t, reported_value(velocity[j], factors.velocity_factor));
+        displacement_file.printf("%14.6e \t %14.6e \n", t, reported_value(displacement[j], factors.displacement_factor));
     }
     velocity_file.close();
     displacement_file.close();

@@ -23,14 +23,6 @@ namespace quorel {
 void integrate_wavelets(const WaveletSet& set, int32_t trial, const SrsSpec& spec, const RunSettings& settings,
                         float* velocity, float* displacement);
 
-// Unit factors to the reporting units: G to in/sec and in (386), G to m/sec
-// and mm (9.81, 9810), or m/sec^2 to m/sec and mm (1, 1000).
-struct ReportingFactors {
-    double velocity = 0.0;
-    double displacement = 0.0;
-};
-ReportingFactors reporting_factors(int32_t units);
-
 // A sum of integrate_wavelets in the reporting unit: sum x factor x 1/2.
 inline double reported_value(float sum, double factor) { return static_cast<double>(sum) * factor * 0.5; }
 

@@ -207,7 +207,7 @@ TEST(CommandLine, ExamplesWriteTheDialoguesFilesAndTheirSummaries) {
             for (size_t j = 0; j < freqs.size(); ++j) levels.push_back(std::max(srs.xmax[j], srs.xmin[j]));
             const std::string units = run.at("units");
             const BoundedSpectrum own{freqs.data(), levels.data(), static_cast<int32_t>(freqs.size()),
-                                      run.at("damping_ratio").get<float>(), units == "english" ? 1 : (units == "metric" ? 2 : 3),
+                                      run.at("damping_ratio").get<float>(), *unit_system_named(units),
                                       std::nullopt};
             const FeasibilityBounds bounds =
                 feasibility_bounds(own, static_cast<double>(samples.size()) * run.at("dt").get<float>());
@@ -701,13 +701,13 @@ TEST(CommandLine, HeavyDampingBoundsHoldForEveryTrial) {
         const double below = std::pow(10.0, -trial.at("max_error_db").get<double>() / 20.0) * (1.0 - 1e-6);
         levels.clear();
         for (const float level : spec) levels.push_back(static_cast<float>(level * below));
-        const BoundedSpectrum delivered{freqs.data(), levels.data(), count, 0.5, 1, std::nullopt};
+        const BoundedSpectrum delivered{freqs.data(), levels.data(), count, 0.5, UnitSystem::english, std::nullopt};
         const double velocity = trial.at("peak_velocity");
         EXPECT_LE(feasibility_bounds(delivered, duration).velocity.value, velocity) << trial.at("trial");
         EXPECT_LE(displacement_bound(delivered, duration, velocity).value, trial.at("peak_displacement").get<double>())
             << trial.at("trial");
     }
-    const BoundedSpectrum specified{freqs.data(), spec.data(), count, 0.5, 1, std::nullopt};
+    const BoundedSpectrum specified{freqs.data(), spec.data(), count, 0.5, UnitSystem::english, std::nullopt};
     for (const char* weighting : {"displacement", "acceleration"}) {
         const auto& optimum = summary.at("optimum").at(weighting);
         const double least = displacement_bound(specified, duration, optimum.at("peak_velocity")).value;

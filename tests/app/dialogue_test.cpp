@@ -436,10 +436,10 @@ TEST(RunParameters, DampingUnitLabelsAndSeed) {
         RunSettings settings;
         enter_run_parameters(script.console, settings);
         EXPECT_EQ(settings.damping, c.damping) << c.answers;
-        EXPECT_EQ(settings.units, c.units);
-        EXPECT_EQ(std::string(settings.accel_unit), c.accel);
-        EXPECT_EQ(std::string(settings.velocity_unit), c.velocity);
-        EXPECT_EQ(std::string(settings.displacement_unit), c.displacement);
+        EXPECT_EQ(static_cast<int32_t>(settings.units), c.units);
+        EXPECT_EQ(std::string(unit_table(settings.units).accel), c.accel);
+        EXPECT_EQ(std::string(unit_table(settings.units).velocity), c.velocity);
+        EXPECT_EQ(std::string(unit_table(settings.units).displacement), c.displacement);
     }
     for (const int32_t seed : {5, 0, -7, 1000}) {
         ScriptedConsole script("1 0.05 1 1 " + std::to_string(seed));

@@ -132,7 +132,7 @@ TEST(CheckRecords, FiguresOfAPulseByHand) {
     for (int k = 10; k < 20; ++k) a[static_cast<size_t>(k)] = 2.0;
     for (int k = 20; k < 30; ++k) a[static_cast<size_t>(k)] = -2.0;
     a[40] = 0.25;
-    const RecordFigures f = record_figures(input_of(a, 100.0, 1.0), 1);
+    const RecordFigures f = record_figures(input_of(a, 100.0, 1.0), UnitSystem::english);
     EXPECT_EQ(f.samples, 50);
     EXPECT_DOUBLE_EQ(f.duration, 0.49);
     EXPECT_EQ(f.peak_acceleration, 2.0);
@@ -145,11 +145,11 @@ TEST(CheckRecords, FiguresOfAPulseByHand) {
     EXPECT_NEAR(f.end_displacement, 7.80685, 1e-10);
     // Metric: the same integrals in m/sec (x 9.81) and mm (x 9810); SI from
     // m/sec^2: m/sec (x 1) and mm (x 1000).
-    const RecordFigures metric = record_figures(input_of(a, 100.0, 1.0), 2);
+    const RecordFigures metric = record_figures(input_of(a, 100.0, 1.0), UnitSystem::metric_g);
     EXPECT_NEAR(metric.peak_velocity, 0.19 * 9.81, 1e-12);
     EXPECT_NEAR(metric.peak_displacement, 0.020225 * 9810.0, 1e-9);
     EXPECT_NEAR(metric.end_displacement, 0.020225 * 9810.0, 1e-9);
-    const RecordFigures si = record_figures(input_of(a, 100.0, 1.0), 3);
+    const RecordFigures si = record_figures(input_of(a, 100.0, 1.0), UnitSystem::metric_si);
     EXPECT_NEAR(si.peak_velocity, 0.19, 1e-12);
     EXPECT_NEAR(si.peak_displacement, 0.020225 * 1000.0, 1e-10);
     EXPECT_NEAR(si.end_displacement, 0.020225 * 1000.0, 1e-10);

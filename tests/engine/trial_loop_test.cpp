@@ -39,8 +39,7 @@ struct Bench {
     Bench(int32_t algorithm, float damping, float rate, int32_t nt, int32_t trials, int32_t units, int32_t seed) {
         settings.algorithm = algorithm;
         settings.damping = damping;
-        settings.units = units;
-        set_unit_labels(settings);
+        settings.units = static_cast<UnitSystem>(units);
         settings.trial_count = trials;
         settings.seed = seed;
         settings.sample_rate = rate;

@@ -24,7 +24,7 @@ TEST(Bounds, UndampedKernelNormsHaveClosedForms) {
     const DampedKernel ha = acceleration_kernel(omega, 0.0);
     const DampedKernel hv = velocity_kernel(omega, 0.0);
     const float freq = 37.0f, level = 3.0f;   // G, metric units: m/sec and mm
-    const BoundedSpectrum spectrum{&freq, &level, 1, 0.0, 2, std::nullopt};
+    const BoundedSpectrum spectrum{&freq, &level, 1, 0.0, UnitSystem::metric_g, std::nullopt};
     const double s = level * 9.81;
     for (const int k : {1, 2, 7, 400, 25000}) {
         SCOPED_TRACE(k);
@@ -136,7 +136,7 @@ TEST(Bounds, VelocityAndDisplacementBoundsMatchAQuadratureOfTheOscillator) {
         }
 
         const float freq = static_cast<float>(c.freq), level = 20.0f;   // G, english units: in/sec and in
-        const BoundedSpectrum spectrum{&freq, &level, 1, c.zeta, 1, std::nullopt};
+        const BoundedSpectrum spectrum{&freq, &level, 1, c.zeta, UnitSystem::english, std::nullopt};
         const double s = level * 386.0;
         const double velocity = s / std::max(direct_velocity + sum_k[window], n_k);
         EXPECT_NEAR(feasibility_bounds(spectrum, duration).velocity.value, velocity, 1e-6 * velocity);
@@ -176,7 +176,7 @@ TEST(Bounds, TheDriveMatchedToTheKernelReachesTheAccelerationBound) {
     const auto response = testing::sdof_absolute_response(drive, dt, 8000, freq, zeta);
     float srs = 0.0f;
     for (const double x : response) srs = std::max(srs, static_cast<float>(std::fabs(x)));
-    const BoundedSpectrum own{&freq, &srs, 1, zeta, 3, std::nullopt};
+    const BoundedSpectrum own{&freq, &srs, 1, zeta, UnitSystem::metric_si, std::nullopt};
     EXPECT_NEAR(feasibility_bounds(own, duration).acceleration.value, 1.0, 1e-3);
 }
 

@@ -50,8 +50,7 @@ struct Selection {
         spec.freq[1] = 200.5f;
         spec.freq[2] = 1000.0f;
         allocate_rows(set, spec.count, n);
-        settings.units = 1;
-        set_unit_labels(settings);
+        settings.units = UnitSystem::english;
     }
 
     void set_row(int32_t t, std::vector<float> amplitude, std::vector<int32_t> nhs, std::vector<float> delay) {
@@ -139,16 +138,16 @@ TEST(DriveLimits, RatiosOfEachLimitAndTheForceInEachUnitSystem) {
     limits.velocity = 40.0f;
     limits.force = 500.0f;
     limits.moving_mass = 10.0f;
-    const LimitRatios metric = limit_ratios(limits, 2, 5.0, 30.0, 1.0);
+    const LimitRatios metric = limit_ratios(limits, UnitSystem::metric_g, 5.0, 30.0, 1.0);
     EXPECT_DOUBLE_EQ(*metric.force, 10.0 * 5.0 * 9.81 / 500.0);   // 0.981
     EXPECT_DOUBLE_EQ(*metric.velocity, 0.75);
     EXPECT_FALSE(metric.displacement);
     EXPECT_TRUE(metric.within());
-    EXPECT_DOUBLE_EQ(*limit_ratios(limits, 1, 60.0, 30.0, 1.0).force, 1.2);   // 10 lb x 60 G = 600 lbf
-    EXPECT_FALSE(limit_ratios(limits, 1, 60.0, 30.0, 1.0).within());
-    EXPECT_DOUBLE_EQ(*limit_ratios(limits, 3, 60.0, 30.0, 1.0).force, 1.2);   // 10 kg x 60 m/sec^2 = 600 N
+    EXPECT_DOUBLE_EQ(*limit_ratios(limits, UnitSystem::english, 60.0, 30.0, 1.0).force, 1.2);   // 10 lb x 60 G = 600 lbf
+    EXPECT_FALSE(limit_ratios(limits, UnitSystem::english, 60.0, 30.0, 1.0).within());
+    EXPECT_DOUBLE_EQ(*limit_ratios(limits, UnitSystem::metric_si, 60.0, 30.0, 1.0).force, 1.2);   // 10 kg x 60 m/sec^2 = 600 N
     limits.velocity = 30.0f;   // a peak at its limit is within it
-    EXPECT_TRUE(limit_ratios(limits, 2, 5.0, 30.0, 1.0).within());
+    EXPECT_TRUE(limit_ratios(limits, UnitSystem::metric_g, 5.0, 30.0, 1.0).within());
 }
 
 // Polarity and magnitude are split: a negative amplitude (and a NaN) is written
@@ -165,8 +164,7 @@ TEST(OptimumSelection, WaveletTableSplitsPolarityAndShowsMilliseconds) {
               "0 \t    100.0 \t - \t 7 \t     5.00 \t    12.50 \n"
               "1 \t    200.5 \t + \t 3 \t     0.00 \t     0.00 \n"
               "2 \t   1000.0 \t + \t 41 \t    12.30 \t     3.25 \n");
-    s.settings.units = 3;
-    set_unit_labels(s.settings);
+    s.settings.units = UnitSystem::metric_si;
     s.select(acceleration_weighting, "accel_rank", optimum);
     EXPECT_EQ(read_file("wavelet_1.out"),
               " No.   Freq(Hz)   Polarity    NHS     Delay(msec)    Amp(m/sec^2)\n"

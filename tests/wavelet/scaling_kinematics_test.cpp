@@ -91,7 +91,7 @@ struct Kinematics {
         settings.sample_rate = 1000.0f;
         settings.dt = static_cast<float>(1.0 / 1000.0);
         settings.half_dt = static_cast<float>(settings.dt * 0.5);
-        settings.units = units;
+        settings.units = static_cast<UnitSystem>(units);
         settings.nt = nt;
         allocate_history(history, nt);
     }

@@ -422,7 +422,7 @@ TEST(WaveletSynthesis, SilentHistoryIsRefused) {
 // the specification there, in the run's acceleration unit.
 TEST(WaveletSynthesis, EveryFailedCheckNamesItsWaveletAndTheSpecificationThere) {
     Synth s({100.0f, 200.0f, 400.0f}, 500, 1, false);
-    s.settings.accel_unit = "m/sec^2";
+    s.settings.units = UnitSystem::metric_si;
     const float accel[] = {10.0f, 20.0f, 5.0f};
     for (int32_t i = 0; i < 3; ++i) {
         s.spec.accel[i] = accel[i];
@@ -479,7 +479,7 @@ TEST(WaveletSynthesis, EveryFailedCheckNamesItsWaveletAndTheSpecificationThere) 
 // acceleration, at the foot of a rising one by the neighbouring wavelets.
 TEST(WaveletSynthesis, AVanishingWaveletIsExplainedByTheSrsItCouldNotLeave) {
     Synth s({20.0f, 200.0f, 2000.0f}, 4, 1, false);
-    s.settings.accel_unit = "G";
+    s.settings.units = UnitSystem::english;
     s.history.samples = {100.0f, -440.0f, 300.0f, 0.0f, 0.0f};
     SrsResult reached;
     const QuorelError top("gt error: i=2  amp= 3.556e-21 \n", SynthesisCheck::amplitude, 2);
