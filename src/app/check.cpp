@@ -1,5 +1,7 @@
 #include "app/check.hpp"
 
+#include "app/shared_options.hpp"
+
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -55,14 +57,6 @@ ValueRule positive_number() {
                 if (!value) return ValueFault::beyond;
                 return *value > 0.0 ? ValueFault::none : ValueFault::range;
             }};
-}
-
-// Reals are read as the dialogue reads its answers: decimal tokens rounded
-// once to float.
-float decimal_real(const std::string& text) {
-    float value = 0.0f;
-    parse_real_token(text, value);
-    return value;
 }
 
 struct FrequencyRange {
@@ -138,23 +132,11 @@ Examples:
     words.takes(check->add_option("--spacing", c.spacing, "Octave spacing of the grid: 1/3, 1/6, 1/12 or 1/24 (default 1/6)")
                     ->option_text("FRACTION"),
                 "1/3, 1/6, 1/12 or 1/24", one_of({"1/3", "1/6", "1/12", "1/24"}));
-    words.takes(check->add_option("-a,--algorithm", c.algorithm, "SRS filters: smallwood or kelly-richman (default smallwood)")
-                    ->option_text("NAME"),
-                "smallwood or kelly-richman", one_of({"smallwood", "kelly-richman"}));
-    auto* q = words.takes(check->add_option("-q,--q", c.q, "SRS damping as Q, above 0.5 (default 10; not with --damping)")
-                              ->option_text("Q"),
-                          "a value above 0.5", real_where([](float v) { return v > 0.5f; }, "above 0.5"));
-    auto* ratio = words.takes(
-        check->add_option("--damping", c.damping, "SRS damping as a ratio of critical, 0 <= RATIO < 1 (not with --q)")
-            ->option_text("RATIO"),
-        "a ratio of at least 0 and below 1",
-        real_where([](float v) { return v >= 0.0f && v < 1.0f; }, "at least 0 and below 1"));
-    q->excludes(ratio);
-    words.takes(check->add_option("-u,--units", c.units,
-                                  "Units of the records and the specification: english (G, in/sec, in), metric (G, "
-                                  "m/sec, mm) or si (m/sec^2, m/sec, mm) (default english)")
-                    ->option_text("SYSTEM"),
-                "english, metric or si", one_of({"english", "metric", "si"}));
+    add_algorithm_option(*check, c.algorithm, words);
+    add_damping_options(*check, c.q, c.damping, words);
+    add_units_option(*check, c.units, words,
+                     "Units of the records and the specification: english (G, in/sec, in), metric (G, m/sec, mm) or "
+                     "si (m/sec^2, m/sec, mm) (default english)");
     words.takes(check->add_option("--column", c.column,
                                   "The acceleration column: a 1-based number or a header name (default 2 with a time "
                                   "column; needed with --sample-rate when a line holds more than one field)")
@@ -215,21 +197,14 @@ struct LoadedRecord {
     std::optional<double> mean_removed;
 };
 
-std::string label_of(const std::string& name) {
-    std::string shown = name;
-    for (char& s : shown) {
-        if (static_cast<unsigned char>(s) < 0x20 || s == 0x7f) s = '?';
-    }
-    return shown;
-}
-
 // The check asked for: the rules file and the specification read (its
 // as-read points also to `spec`), or the frequency range.
 CheckRequest request_of(const CheckCommand& c, std::vector<SpecPoint>& spec) {
     CheckRequest request;
-    request.algorithm = c.algorithm == "kelly-richman" ? 1 : 2;
-    if (!c.damping.empty()) request.damping = decimal_real(c.damping);
-    if (!c.q.empty()) request.q = decimal_real(c.q);
+    request.algorithm = algorithm_answer(c.algorithm);
+    const DampingGiven damping = damping_given(c.q, c.damping);
+    request.q = damping.q;
+    request.damping = damping.damping;
     request.units = *unit_system_named(c.units);
     request.spacing = c.spacing;
     request.residual = !c.no_residual;
@@ -299,14 +274,14 @@ void check_outputs(const CheckCommand& c, const std::vector<LoadedRecord>& loade
     for (const LoadedRecord& l : loaded) stems.push_back(l.stem);
     for (size_t r = 0; r < loaded.size(); ++r) {
         check_output_stem(c.records, stems, r, c.output_dir);
-        if ((c.plot || c.pvss) && label_of(loaded[r].stem) != loaded[r].stem) {
+        if ((c.plot || c.pvss) && plot::printable(loaded[r].stem) != loaded[r].stem) {
             throw QuorelError(format("\n Error: the record name '%s' holds a control character: rename it to "
                                      "draw its plots \n",
-                                     label_of(c.records[r]).c_str()));
+                                     plot::printable(c.records[r]).c_str()));
         }
     }
     if ((c.plot || c.pvss) && !plot::try_gnuplot().success) {
-        throw QuorelError("\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n");
+        throw QuorelError(plot::gnuplot_missing);
     }
 }
 
@@ -330,7 +305,7 @@ void draw_record(const CheckCommand& c, const CheckDescription& d, const RecordC
             throw;
         }
         if (!found) {
-            throw QuorelError("\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n");
+            throw QuorelError(plot::gnuplot_missing);
         }
     };
     if (c.plot) {

@@ -15,6 +15,7 @@
 #include <ostream>
 
 #include "app/check.hpp"
+#include "app/shared_options.hpp"
 #include "base/capacity.hpp"
 #include "base/console.hpp"
 #include "base/error.hpp"
@@ -33,14 +34,6 @@
 namespace quorel {
 
 namespace {
-
-// Reals are read as the dialogue reads its answers: decimal tokens rounded
-// once to float.
-float decimal_real(const std::string& text) {
-    float value = 0.0f;
-    parse_real_token(text, value);
-    return value;
-}
 
 const char* const footer = R"(
 Every file the dialogue writes is written in the output folder, byte for byte
@@ -120,28 +113,15 @@ void define_options(CLI::App& app, CommandLine& c, OptionWords& words) {
                                "with -u si); a file named check is written ./check")
                     ->option_text(" "),
                 "the specification file (SPECFILE)");
-    words.takes(app.add_option("-a,--algorithm", c.algorithm, "SRS filters: smallwood or kelly-richman (default smallwood)")
-                    ->option_text("NAME"),
-                "smallwood or kelly-richman", one_of({"smallwood", "kelly-richman"}));
+    add_algorithm_option(app, c.algorithm, words);
     words.takes(app.add_option("--spacing", c.spacing, "Octave spacing of the frequency grid: 1/3, 1/6 or 1/12 (default 1/6)")
                     ->option_text("FRACTION"),
                 "1/3, 1/6 or 1/12", one_of({"1/3", "1/6", "1/12"}));
-    auto* q = words.takes(app.add_option("-q,--q", c.q, "SRS damping as Q, above 0.5 (default 10; not with --damping)")
-                              ->option_text("Q"),
-                          "a value above 0.5", real_where([](float v) { return v > 0.5f; }, "above 0.5"));
-    auto* ratio = words.takes(
-        app.add_option("--damping", c.damping, "SRS damping as a ratio of critical, 0 <= RATIO < 1 (not with --q)")
-            ->option_text("RATIO"),
-        "a ratio of at least 0 and below 1",
-        real_where([](float v) { return v >= 0.0f && v < 1.0f; }, "at least 0 and below 1"));
-    q->excludes(ratio);
+    add_damping_options(app, c.q, c.damping, words);
     words.takes(app.add_option("-n,--trials", c.trials, "Number of trials, 1 to 2000 (default 200)")->option_text("N"),
                 "a whole number from 1 to 2000", whole_number_in(1, max_trials));
-    words.takes(app.add_option("-u,--units", c.units,
-                               "english (G, in/sec, in), metric (G, m/sec, mm) or si (m/sec^2, m/sec, mm) (default "
-                               "english)")
-                    ->option_text("SYSTEM"),
-                "english, metric or si", one_of({"english", "metric", "si"}));
+    add_units_option(app, c.units, words,
+                     "english (G, in/sec, in), metric (G, m/sec, mm) or si (m/sec^2, m/sec, mm) (default english)");
     words.takes(app.add_option("-s,--seed", c.seed,
                                "The arbitrary integer that shifts the random sequence, 1 to 2147483647 (default 1)")
                     ->option_text("N"),
@@ -286,10 +266,11 @@ private:
 RunRequest request_of(const CommandLine& c) {
     RunRequest request;
     request.spec_file = c.spec_file;
-    request.algorithm = c.algorithm == "kelly-richman" ? 1 : 2;
+    request.algorithm = algorithm_answer(c.algorithm);
     request.spacing_answer = c.spacing == "1/3" ? 1 : (c.spacing == "1/12" ? 3 : 2);
-    if (!c.damping.empty()) request.damping = decimal_real(c.damping);
-    if (!c.q.empty()) request.q = decimal_real(c.q);
+    const DampingGiven damping = damping_given(c.q, c.damping);
+    request.q = damping.q;
+    request.damping = damping.damping;
     request.trials = static_cast<int32_t>(*decimal_integer(c.trials));
     request.units = *unit_system_named(c.units);
     request.seed = static_cast<int32_t>(*decimal_integer(c.seed));

@@ -21,6 +21,10 @@ GnuplotRun run_gnuplot(const std::string& directory, const std::string& output, 
 // and starts.
 GnuplotRun try_gnuplot();
 
+// The error of a picture asked for without gnuplot.
+inline constexpr const char* gnuplot_missing =
+    "\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n";
+
 // Writes `script` as <names.script>.part in `directory`, runs gnuplot on it
 // into <names.picture>.part, and gives both their own names once gnuplot has
 // exited 0 and the picture is complete (it ends with the SVG's closing tag);

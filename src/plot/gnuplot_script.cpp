@@ -8,13 +8,6 @@
 
 namespace quorel::plot {
 
-namespace {
-
-// One colour per band, the first for the innermost band given.
-const char* const band_colours[] = {"#2ca02c", "#ff7f0e", "#9467bd", "#8c564b", "#e377c2", "#17becf"};
-
-// Text shown in a title or a label: control characters would end or cut the
-// script line.
 std::string printable(const std::string& text) {
     std::string out = text;
     for (char& c : out) {
@@ -22,6 +15,11 @@ std::string printable(const std::string& text) {
     }
     return out;
 }
+
+namespace {
+
+// One colour per band, the first for the innermost band given.
+const char* const band_colours[] = {"#2ca02c", "#ff7f0e", "#9467bd", "#8c564b", "#e377c2", "#17becf"};
 
 // A name a comment line can show as it is: letters, digits and . _ + -.
 bool plain_name(const std::string& name) {

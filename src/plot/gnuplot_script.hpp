@@ -19,6 +19,10 @@
 namespace quorel::plot {
 
 // A picture and its script, by their names in the folder gnuplot runs in.
+// A name as a title or a label may show it: each control character, which
+// would end or cut a script line, becomes '?'.
+std::string printable(const std::string& text);
+
 struct PictureNames {
     std::string picture, script;
 };

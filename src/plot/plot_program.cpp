@@ -53,9 +53,6 @@ Examples:
   quorel-plot functional.txt --acceptance rules.toml --require-pass --pvss
   quorel-plot functional.txt 0 --pvss --damping 0.05    after a dialogue run)";
 
-const char* const gnuplot_missing =
-    "\n Error: gnuplot not found: install the gnuplot-nox package to draw the plots \n";
-
 const char* const bands_and_rules =
     "\n Error: --band and --acceptance together: put the bands in the acceptance file \n";
 
@@ -409,10 +406,7 @@ void check_name(const std::string& what, const std::string& name) {
     for (const char c : name) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7f) {
-            std::string shown = name;
-            for (char& s : shown) {
-                if (static_cast<unsigned char>(s) < 0x20 || s == 0x7f) s = '?';
-            }
+            const std::string shown = printable(name);
             throw QuorelError(format("\n Error: the %s name '%s' holds a control character (byte 0x%02X): rename it \n",
                                      what.c_str(), shown.c_str(), byte));
         }
