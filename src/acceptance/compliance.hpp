@@ -9,14 +9,9 @@
 #include <vector>
 
 #include "acceptance/acceptance.hpp"
+#include "specification/interpolation.hpp"
 
 namespace quorel {
-
-// One point of the specification: natural frequency (Hz), peak acceleration.
-struct SpecPoint {
-    double freq = 0.0;
-    double accel = 0.0;
-};
 
 // One frequency of an SRS: natural frequency (Hz), positive peak, negative
 // peak magnitude (acceleration unit).
@@ -36,14 +31,6 @@ AcceptanceRules band_rules(const std::vector<ToleranceBand>& bands);
 
 // "-3 dB" / "+3 dB" for the edges.
 std::string edge_label(double db);
-
-// The specification at frequency f: a straight line in log10(f)-log10(a)
-// between the two points that bracket f,
-//   log10 a = log10 a_k + (log10 f - log10 f_k) (log10 a_k+1 - log10 a_k) / (log10 f_k+1 - log10 f_k).
-// Frequencies within the printing precision of an SRS file beyond either end
-// (relative 1e-4, or 5e-4 Hz for its three decimals) take the end value;
-// further out there is no value.
-std::optional<double> spec_at(const std::vector<SpecPoint>& spec, double f);
 
 struct ComplianceRow {
     double freq = 0.0;

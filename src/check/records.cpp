@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <exception>
-#include <thread>
 
 #include "base/error.hpp"
 #include "base/format.hpp"
 #include "base/numeric.hpp"
 #include "base/stop_request.hpp"
+#include "base/worker_pool.hpp"
 #include "srs/filter_bank.hpp"
 #include "srs/pseudo_velocity.hpp"
 #include "srs/srs.hpp"
@@ -96,32 +95,6 @@ struct Task {
     bool figures = false;
     int32_t first = 0, last = 0;
 };
-
-// Runs task(i) for i < count on `threads` threads, each task once; the first
-// failure in task order is rethrown on the calling thread after every thread
-// has ended.
-template <class Body>
-void run_tasks(size_t count, int32_t threads, const Body& body) {
-    std::vector<std::exception_ptr> failures(count);
-    std::atomic<size_t> next{0};
-    auto worker = [&] {
-        for (size_t i = next++; i < count; i = next++) {
-            try {
-                body(i);
-            } catch (...) {
-                failures[i] = std::current_exception();
-            }
-        }
-    };
-    const size_t workers = std::min(count, static_cast<size_t>(std::max(threads, 1)));
-    std::vector<std::thread> pool;
-    for (size_t w = 1; w < workers; ++w) pool.emplace_back(worker);
-    worker();
-    for (std::thread& t : pool) t.join();
-    for (const std::exception_ptr& failure : failures) {
-        if (failure) std::rethrow_exception(failure);
-    }
-}
 
 // The frequency ranges of one record's SRS: lane blocks of srs_lane_pad split
 // into `pieces` ranges of nearly equal size.

@@ -13,6 +13,7 @@
 
 #include "base/error.hpp"
 #include "base/stop_request.hpp"
+#include "base/worker_pool.hpp"
 #include "report/trial_table.hpp"
 #include "srs/spectrum_error.hpp"
 #include "wavelet/generation.hpp"
@@ -165,23 +166,16 @@ public:
         : trials_(trials), context_(context), set_(set), exponents_(exponents), slots_(slots) {
         workspaces_.resize(static_cast<size_t>(threads));
         for (auto& workspace : workspaces_) allocate_workspace(workspace, set.count, context.settings.nt, context.kernels);
-        for (int32_t w = 0; w < threads; ++w) {
-            try {
-                threads_.emplace_back([this, w] { work(workspaces_[static_cast<size_t>(w)]); });
-            } catch (const std::system_error&) {
-                // The output does not depend on the number of workers: carry on
-                // with those that started (the caller evaluates alone if none did).
-                break;
-            }
-        }
+        // The caller evaluates alone if no worker started.
+        threads_.start(threads, [this](int32_t w) { work(workspaces_[static_cast<size_t>(w)]); });
     }
 
     ~TrialWorkers() {
         last_needed_.store(-1);
-        for (auto& thread : threads_) thread.join();
+        threads_.join();
     }
 
-    bool started() const { return !threads_.empty(); }
+    bool started() const { return threads_.started() > 0; }
 
     TrialSlot& wait_for(int32_t t) {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -214,7 +208,7 @@ private:
     const std::vector<double>& exponents_;
     std::vector<TrialSlot>& slots_;
     std::vector<TrialWorkspace> workspaces_;
-    std::vector<std::thread> threads_;
+    WorkerThreads threads_;
     std::mutex mutex_;
     std::condition_variable ready_;
     std::atomic<int32_t> next_{0};
