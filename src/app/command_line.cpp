@@ -104,10 +104,9 @@ struct CommandLine {
 
 const std::string version_line = std::string("quorel ") + quorel_version + "\n";
 
-void define_options(CLI::App& app, CommandLine& c, OptionWords& words) {
-    app.description("quorel - SRS synthesis by wavelets: a shock time history whose shock response spectrum meets a specification.");
-    app.set_version_flag("--version", std::string("quorel ") + quorel_version);
-    app.footer(footer);
+// The specification and how its SRS is taken: the grid, the filters, the
+// damping; the trials, the units and the random sequence.
+void add_spectrum_options(CLI::App& app, CommandLine& c, OptionWords& words) {
     words.takes(app.add_option("SPECFILE", c.spec_file,
                                "Specification: pairs of natural frequency (Hz) and SRS acceleration (G, or m/sec^2 "
                                "with -u si); a file named check is written ./check")
@@ -126,6 +125,10 @@ void define_options(CLI::App& app, CommandLine& c, OptionWords& words) {
                                "The arbitrary integer that shifts the random sequence, 1 to 2147483647 (default 1)")
                     ->option_text("N"),
                 "a whole number from 1 to 2147483647", whole_number_in(1, 2147483647));
+}
+
+// The time grid: the sample rate, and the length as samples or as a duration.
+void add_time_grid_options(CLI::App& app, CommandLine& c, OptionWords& words) {
     words.takes(app.add_option("-r,--sample-rate", c.sample_rate,
                                "Samples/sec, at least 4 x the top grid frequency (default 10 x the top grid frequency)")
                     ->option_text("SR"),
@@ -142,6 +145,10 @@ void define_options(CLI::App& app, CommandLine& c, OptionWords& words) {
             ->option_text("SEC"),
         "a duration in sec above 0", real_where([](float v) { return v > 0.0f; }, "above 0"));
     points->excludes(duration);
+}
+
+// Where the files go and how many workers run the trials.
+void add_output_options(CLI::App& app, CommandLine& c, OptionWords& words) {
     words.takes(app.add_option("-o,--output-dir", c.output_dir, "Folder for every file, created with its parents (default .)")
                     ->option_text("DIR"),
                 "the name of a folder",
@@ -149,6 +156,10 @@ void define_options(CLI::App& app, CommandLine& c, OptionWords& words) {
     words.takes(app.add_option("-j,--threads", c.threads, "Trial workers, 1 to 1024 (default: every hardware thread)")
                     ->option_text("N"),
                 "a whole number from 1 to 1024", whole_number_in(1, 1024));
+}
+
+// The shaker's limits and the acceptance rules an optimum must meet.
+void add_limit_options(CLI::App& app, CommandLine& c, OptionWords& words) {
     const char* const limits =
         "Shaker limits and acceptance rules (only trials within every limit given whose SRS passes the rules can be "
         "optima)";
@@ -178,6 +189,10 @@ void define_options(CLI::App& app, CommandLine& c, OptionWords& words) {
                     ->option_text("FILE")
                     ->group(limits),
                 "the name of an acceptance file");
+}
+
+// What is printed and drawn, and the engine's switches.
+void add_flags(CLI::App& app, CommandLine& c) {
     app.add_flag("--quiet", c.quiet, "No trial lines on standard output");
     app.add_flag("--no-progress", c.no_progress, "No progress line on standard error");
     app.add_flag("--plot", c.plot,
@@ -188,6 +203,17 @@ void define_options(CLI::App& app, CommandLine& c, OptionWords& words) {
     app.add_flag("--dense-synthesis", c.dense_synthesis)->group("");
     app.add_flag("--library-sine", c.library_sine)->group("");
     app.add_flag("--baseline", c.baseline)->group("");
+}
+
+void define_options(CLI::App& app, CommandLine& c, OptionWords& words) {
+    app.description("quorel - SRS synthesis by wavelets: a shock time history whose shock response spectrum meets a specification.");
+    app.set_version_flag("--version", std::string("quorel ") + quorel_version);
+    app.footer(footer);
+    add_spectrum_options(app, c, words);
+    add_time_grid_options(app, c, words);
+    add_output_options(app, c, words);
+    add_limit_options(app, c, words);
+    add_flags(app, c);
 }
 
 std::string clock_text(double seconds) {

@@ -34,6 +34,47 @@ void set_wavelet_constants(const SrsSpec& spec, WaveletSet& set) {
     }
 }
 
+// Bands whose frequency ranges miss the grid are an error before any trial.
+void check_acceptance_ranges(const AcceptanceRules& acceptance, const SrsSpec& spec) {
+    GridComparison grid;
+    check_band_ranges(acceptance, compare_with_spec(SrsResult{}, spec, grid).freq);
+}
+
+void create_output_folder(const std::string& directory) {
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    if (error) {
+        throw QuorelError(
+            format("\n Error: cannot create the output folder %s: %s \n", directory.c_str(), error.message().c_str()));
+    }
+}
+
+// The trial table's heading, on the console and in the log.
+void write_table_heading(RunReporter& reporter, OutputFile* trial_log, UnitSystem units) {
+    const char* headers[] = {"\n           Peak        Peak         Peak         ",
+                             "\n Trial     Accel       Vel          Disp      T.Error      I.Error",
+                             unit_table(units).log_heading};
+    for (const char* header : headers) {
+        reporter.table_heading(header);
+        if (trial_log) trial_log->write(header);
+    }
+    if (trial_log) trial_log->flush();
+}
+
+int32_t worker_count(int32_t threads) {
+    return threads > 0 ? threads : static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+// Which trials stay within every shaker limit given.
+void mark_within_limits(TrialTable& table, const DriveLimits& limits, UnitSystem units) {
+    for (int32_t t = 0; t < table.count; ++t) {
+        const size_t i = static_cast<size_t>(t);
+        table.within_limits[i] =
+            limit_ratios(limits, units, table.peak_accel[i], table.peak_velocity[i], table.peak_displacement[i])
+                .within();
+    }
+}
+
 }  // namespace
 
 std::string elapsed_time_text(double start_seconds, double now_seconds) {
@@ -53,23 +94,13 @@ RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, Outpu
     if (settings.nt >= max_samples) throw QuorelError("\n\n Error: too many samples.\n\n");
 
     const AcceptanceRules* acceptance = options.acceptance ? &*options.acceptance : nullptr;
-    if (acceptance != nullptr) {
-        GridComparison grid;
-        check_band_ranges(*acceptance, compare_with_spec(SrsResult{}, spec, grid).freq);
-    }
+    if (acceptance != nullptr) check_acceptance_ranges(*acceptance, spec);
 
     SrsFilterBank bank;
     reporter.print("\n");
     prepare_srs_filters(settings, spec, two_pi(), bank);
 
-    if (options.write_files && !names.directory.empty()) {
-        std::error_code error;
-        std::filesystem::create_directories(names.directory, error);
-        if (error) {
-            throw QuorelError(format("\n Error: cannot create the output folder %s: %s \n", names.directory.c_str(),
-                                     error.message().c_str()));
-        }
-    }
+    if (options.write_files && !names.directory.empty()) create_output_folder(names.directory);
     std::optional<OutputFile> trial_log;
     if (options.write_files) trial_log.emplace(names.path(names.trials), OutputFile::Kind::trial_log);
     const CatchingStops catching(options.stop);
@@ -78,14 +109,7 @@ RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, Outpu
     if (trial_log) std::remove(names.path(names.summary).c_str());
 
     try {
-        const char* headers[] = {"\n           Peak        Peak         Peak         ",
-                                 "\n Trial     Accel       Vel          Disp      T.Error      I.Error",
-                                 unit_table(settings.units).log_heading};
-        for (const char* header : headers) {
-            reporter.table_heading(header);
-            if (trial_log) trial_log->write(header);
-        }
-        if (trial_log) trial_log->flush();
+        write_table_heading(reporter, trial_log ? &*trial_log : nullptr, settings.units);
         if (options.stop_before_trials) {
             if (trial_log) trial_log->close();
             return results;
@@ -95,9 +119,7 @@ RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, Outpu
         allocate_rows(set, spec.count, settings.trial_count);
         set_wavelet_constants(spec, set);
 
-        const int32_t threads = options.threads > 0
-                                    ? options.threads
-                                    : static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
+        const int32_t threads = worker_count(options.threads);
         const TrialContext context{settings, spec, bank, options.kernels, acceptance, stop};
         RandomGenerator rng;
         discard_draws(rng, settings.seed);
@@ -106,12 +128,7 @@ RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, Outpu
         check_stop(stop);
 
         TrialTable& table = results.table;
-        for (int32_t t = 0; t < table.count; ++t) {
-            const size_t i = static_cast<size_t>(t);
-            table.within_limits[i] = limit_ratios(options.limits, settings.units, table.peak_accel[i],
-                                                  table.peak_velocity[i], table.peak_displacement[i])
-                                         .within();
-        }
+        mark_within_limits(table, options.limits, settings.units);
         const FeasibilityBounds* bounds = options.bounds ? &*options.bounds : nullptr;
         const ReportContext report{settings, spec, bank, options.kernels.srs, options.machine_readable,
                                    &options.limits, acceptance, bounds};

@@ -89,14 +89,12 @@ std::string gnuplot_string(const std::string& text) {
     return out + "'";
 }
 
-std::string srs_script(const SrsPicture& p) {
-    const std::vector<ToleranceBand> no_bands;
-    const std::vector<ToleranceBand>& bands = p.spec.empty() ? no_bands : p.bands;
-    std::string text = header(p.names, p.description, 650);
+namespace {
 
-    // Frequencies of the derived series: the specification's own points, the
-    // SRS frequencies and the ends of the bands' ranges within them,
-    // ascending, each once.
+// Frequencies of the derived series: the specification's own points, the SRS
+// frequencies and the ends of the bands' ranges within them, ascending, each
+// once.
+std::vector<double> srs_frequencies(const SrsPicture& p, const std::vector<ToleranceBand>& bands) {
     std::vector<double> freqs;
     for (const SpecPoint& point : p.spec) freqs.push_back(point.freq);
     for (const SrsLine& line : p.srs) freqs.push_back(line.freq);
@@ -110,7 +108,12 @@ std::string srs_script(const SrsPicture& p) {
     }
     std::sort(freqs.begin(), freqs.end());
     freqs.erase(std::unique(freqs.begin(), freqs.end()), freqs.end());
+    return freqs;
+}
 
+// The title, the axes and their ranges, the key.
+std::string srs_ranges(const SrsPicture& p, const std::vector<ToleranceBand>& bands, const std::vector<double>& freqs) {
+    std::string text;
     const double f_low = freqs.front();
     const double f_high = freqs.back();
     text += format("\nset title %s noenhanced\n", gnuplot_string(p.title).c_str());
@@ -152,14 +155,22 @@ std::string srs_script(const SrsPicture& p) {
         text += log_tics_125("ytics", a_low / 1.25, a_high * 1.25);
     }
     text += "set key outside right top box opaque spacing 1.2\n";
+    return text;
+}
 
+std::string band_range_text(const ToleranceBand& b) {
+    return b.limited() ? format(" %g-%g Hz", b.from_hz, b.to_hz) : "";
+}
+
+// The inline data: the specification with its band edges, then the SRS.
+std::string srs_data(const SrsPicture& p, const std::vector<ToleranceBand>& bands, const std::vector<double>& freqs) {
+    std::string text;
     // A band's edges beyond its frequency range are NaN: gnuplot leaves those
     // points out and draws no line to them.
-    auto range_text = [](const ToleranceBand& b) { return b.limited() ? format(" %g-%g Hz", b.from_hz, b.to_hz) : ""; };
     if (!p.spec.empty()) {
         text += "\n# frequency(Hz)  specification";
         for (const ToleranceBand& b : bands) {
-            text += "  " + edge_label(b.low_db) + "  " + edge_label(b.high_db) + range_text(b);
+            text += "  " + edge_label(b.low_db) + "  " + edge_label(b.high_db) + band_range_text(b);
         }
         text += "\n$bands << EOD\n";
         for (const double f : freqs) {
@@ -178,19 +189,35 @@ std::string srs_script(const SrsPicture& p) {
     }
     text += "\n# frequency(Hz)  positive  negative\n$srs << EOD\n";
     for (const SrsLine& line : p.srs) text += format("%.9g %.8g %.8g\n", line.freq, line.positive, line.negative);
-    text += "EOD\n\nplot";
+    text += "EOD\n";
+    return text;
+}
+
+// The plot command: the band edges, the specification, both polarities.
+std::string srs_commands(const SrsPicture& p, const std::vector<ToleranceBand>& bands) {
+    std::string text = "\nplot";
     int column = 3;
     for (size_t i = 0; i < bands.size(); ++i) {
         const char* colour = band_colours[i % (sizeof band_colours / sizeof band_colours[0])];
         for (const double db : {bands[i].low_db, bands[i].high_db}) {
             text += format(" $bands using 1:%d with lines dt 2 lw 1.5 lc rgb \"%s\" title %s, \\\n    ", column++,
-                           colour, gnuplot_string(edge_label(db) + range_text(bands[i])).c_str());
+                           colour, gnuplot_string(edge_label(db) + band_range_text(bands[i])).c_str());
         }
     }
     if (!p.spec.empty()) text += " $bands using 1:2 with lines lw 2.5 lc rgb \"black\" title \"specification\", \\\n    ";
     text += " $srs using 1:2 with linespoints pt 7 ps 0.6 lw 1.5 lc rgb \"#d62728\" title \"positive SRS\", \\\n";
     text += "     $srs using 1:3 with linespoints pt 5 ps 0.6 lw 1.5 lc rgb \"#1f77b4\" title \"negative SRS\"\n";
     return text;
+}
+
+}  // namespace
+
+std::string srs_script(const SrsPicture& p) {
+    const std::vector<ToleranceBand> no_bands;
+    const std::vector<ToleranceBand>& bands = p.spec.empty() ? no_bands : p.bands;
+    const std::vector<double> freqs = srs_frequencies(p, bands);
+    return header(p.names, p.description, 650) + srs_ranges(p, bands, freqs) + srs_data(p, bands, freqs) +
+           srs_commands(p, bands);
 }
 
 std::string history_script(const HistoryPicture& p) {
@@ -226,24 +253,126 @@ std::string history_script(const HistoryPicture& p) {
     return text;
 }
 
+namespace {
+
+// A series of the chart, each point with a pseudo velocity a log axis can
+// show.
+struct PvSeries {
+    Curve points;
+    void add(double f, double pv) {
+        if (pv > 0.0 && std::isfinite(pv)) points.push_back({f, pv});
+    }
+};
+
+struct PvssSeries {
+    PvSeries specification, positive, negative;
+};
+
+PvssSeries pvss_series(const PvssPicture& p) {
+    PvssSeries s;
+    for (const SpecPoint& point : p.spec) s.specification.add(point.freq, pseudo_velocity(p.units, point.accel, point.freq));
+    for (const PvssLine& line : p.pvss) {
+        s.positive.add(line.freq, line.positive);
+        s.negative.add(line.freq, line.negative);
+    }
+    return s;
+}
+
+// The page: the plot area of the frame, the title above it, the frequency
+// axis below, the key to the right.
+struct PvssPage {
+    static constexpr double width = 960.0, left = 85.0, top = 50.0, bottom = 65.0;
+    double height = 0.0;
+};
+
+// The title, the axes, the margins that place the frame, the key, and the
+// ranges and tics when the chart has a frame.
+std::string pvss_axes(const PvssPicture& p, const PvssPage& page, const ChartFrame& frame, bool framed) {
+    const PvssUnits& units = p.units;
+    std::string text;
+    text += format("\nset title %s noenhanced\n", gnuplot_string(p.title).c_str());
+    text += "set xlabel \"Natural frequency (Hz)\"\n";
+    text += format("set ylabel %s\n", gnuplot_string("Pseudo velocity (" + units.velocity + ")").c_str());
+    text += "set logscale xy\n";
+    text += "set format x \"%g\"\nset format y \"%g\"\n";
+    text += "set grid xtics ytics mxtics mytics lw 1 lc rgb \"#c8c8c8\", lw 0.5 lc rgb \"#e6e6e6\"\n";
+    text += format("set lmargin at screen %.6f\nset rmargin at screen %.6f\n", page.left / page.width,
+                   (page.left + frame.width_px) / page.width);
+    text += format("set bmargin at screen %.6f\nset tmargin at screen %.6f\n", page.bottom / page.height,
+                   (page.bottom + frame.height_px) / page.height);
+    text += format("set key at screen %.6f, %.6f left top Left reverse box opaque spacing 1.2\n",
+                   (page.left + frame.width_px + 20.0) / page.width, (page.bottom + frame.height_px) / page.height);
+    if (framed) {
+        text += format("set xrange [%g:%g]\nset yrange [%g:%g]\n", frame.freq.from(), frame.freq.to(),
+                       frame.velocity.from(), frame.velocity.to());
+        text += log_tics_125("xtics", frame.freq.from(), frame.freq.to());
+        text += log_tics_125("ytics", frame.velocity.from(), frame.velocity.to());
+    }
+    return text;
+}
+
+// The tripartite diagonals and their labels, behind the curves: decades
+// darker, their 2 and 5 lighter.
+std::string diagonal_commands(const PvssUnits& units, const ChartFrame& frame, const PvssSeries& s) {
+    const TripartiteGrid grid = tripartite_grid(units, frame, {s.specification.points, s.positive.points, s.negative.points});
+    std::string text = format("\n# Constant displacement (%s), slope +1, and constant acceleration (%s), slope -1.\n",
+                              units.displacement.c_str(), units.accel.c_str());
+    for (const Diagonal& d : grid.diagonals) {
+        const char* colour = d.displacement ? (d.major ? "#5f9f92" : "#bcdcd5") : (d.major ? "#c08a4d" : "#ecd6bb");
+        text += format("set arrow from %.9g,%.9g to %.9g,%.9g nohead back lw %s lc rgb \"%s\"\n", d.f0, d.v0, d.f1,
+                       d.v1, d.major ? "1" : "0.7", colour);
+    }
+    for (const DiagonalLabel& l : grid.labels) {
+        text += format("set label %s at %.9g,%.9g rotate by %.3f %s back font \"Sans,10\" tc rgb \"%s\"\n",
+                       gnuplot_string(l.text).c_str(), l.freq, l.velocity, l.angle_deg,
+                       l.right_justified ? "right" : "left", l.displacement ? "#2f6e62" : "#8a5a22");
+    }
+    return text;
+}
+
+// The inline data.  A series without a point a log axis can show (a polarity
+// the response never reaches) is left out.
+std::string pvss_data(const PvssUnits& units, const PvssSeries& s) {
+    std::string text;
+    auto block = [&](const char* name, const char* heading, const PvSeries& series) {
+        text += format("\n# frequency(Hz)  %s\n$%s << EOD\n", heading, name);
+        for (const auto& [f, pv] : series.points) text += format("%.9g %.8g\n", f, pv);
+        text += "EOD\n";
+    };
+    const std::string unit = "(" + units.velocity + ")";
+    if (!s.specification.points.empty()) block("specification", ("specification " + unit).c_str(), s.specification);
+    if (!s.positive.points.empty()) block("positive", ("positive " + unit).c_str(), s.positive);
+    if (!s.negative.points.empty()) block("negative", ("negative " + unit).c_str(), s.negative);
+    return text;
+}
+
+// The plot command: the series drawn, and key entries for the diagonals.
+std::string pvss_commands(const PvssUnits& units, const PvssSeries& s) {
+    std::string text = "\nplot";
+    if (!s.specification.points.empty()) {
+        text += " $specification using 1:2 with linespoints pt 6 ps 0.9 lw 2.5 lc rgb \"black\" title \"specification\", \\\n    ";
+    }
+    if (!s.positive.points.empty()) {
+        text += " $positive using 1:2 with linespoints pt 7 ps 0.6 lw 1.5 lc rgb \"#d62728\" title \"positive PV\", \\\n    ";
+    }
+    if (!s.negative.points.empty()) {
+        text += " $negative using 1:2 with linespoints pt 5 ps 0.6 lw 1.5 lc rgb \"#1f77b4\" title \"negative PV\", \\\n    ";
+    }
+    text += format(" keyentry with lines lw 1 lc rgb \"#5f9f92\" title %s, \\\n",
+                   gnuplot_string("constant displacement (" + units.displacement + ")").c_str());
+    text += format("     keyentry with lines lw 1 lc rgb \"#c08a4d\" title %s\n",
+                   gnuplot_string("constant acceleration (" + units.accel + ")").c_str());
+    return text;
+}
+
+}  // namespace
+
 std::string pvss_script(const PvssPicture& p) {
     const PvssUnits& units = p.units;
-    // The series, each point with a pseudo velocity a log axis can show.
-    struct Series {
-        Curve points;
-        void add(double f, double pv) {
-            if (pv > 0.0 && std::isfinite(pv)) points.push_back({f, pv});
-        }
-    };
-    Series specification, positive, negative;
-    for (const SpecPoint& point : p.spec) specification.add(point.freq, pseudo_velocity(units, point.accel, point.freq));
-    for (const PvssLine& line : p.pvss) {
-        positive.add(line.freq, line.positive);
-        negative.add(line.freq, line.negative);
-    }
+    const PvssSeries series = pvss_series(p);
     std::vector<double> freqs, velocities;
-    for (const Series* series : {&specification, &positive, &negative}) {
-        for (const auto& [f, pv] : series->points) {
+    for (const PvSeries* s : {&series.specification, &series.positive, &series.negative}) {
+        for (const auto& [f, pv] : s->points) {
             freqs.push_back(f);
             velocities.push_back(pv);
         }
@@ -253,10 +382,8 @@ std::string pvss_script(const PvssPicture& p) {
     const bool framed = freq_decades && velocity_decades;
     const ChartFrame frame = framed ? chart_frame(*freq_decades, *velocity_decades) : ChartFrame{};
 
-    // The page: the plot area of the frame, the title above it, the frequency
-    // axis below, the key to the right.
-    constexpr double page_width = 960.0, left = 85.0, top = 50.0, bottom = 65.0;
-    const double page_height = top + frame.height_px + bottom;
+    PvssPage page;
+    page.height = page.top + frame.height_px + page.bottom;
     std::string text = header(
         p.names,
         p.description +
@@ -265,70 +392,10 @@ std::string pvss_script(const PvssPicture& p) {
                    "# diagonals of constant displacement (PV = 2 pi f D) and of constant acceleration\n"
                    "# (PV = A x %g / (2 pi f)).\n",
                    units.accel_factor, units.accel_factor),
-        static_cast<int>(page_height), static_cast<int>(page_width));
-
-    text += format("\nset title %s noenhanced\n", gnuplot_string(p.title).c_str());
-    text += "set xlabel \"Natural frequency (Hz)\"\n";
-    text += format("set ylabel %s\n", gnuplot_string("Pseudo velocity (" + units.velocity + ")").c_str());
-    text += "set logscale xy\n";
-    text += "set format x \"%g\"\nset format y \"%g\"\n";
-    text += "set grid xtics ytics mxtics mytics lw 1 lc rgb \"#c8c8c8\", lw 0.5 lc rgb \"#e6e6e6\"\n";
-    text += format("set lmargin at screen %.6f\nset rmargin at screen %.6f\n", left / page_width,
-                   (left + frame.width_px) / page_width);
-    text += format("set bmargin at screen %.6f\nset tmargin at screen %.6f\n", bottom / page_height,
-                   (bottom + frame.height_px) / page_height);
-    text += format("set key at screen %.6f, %.6f left top Left reverse box opaque spacing 1.2\n",
-                   (left + frame.width_px + 20.0) / page_width, (bottom + frame.height_px) / page_height);
-    if (framed) {
-        text += format("set xrange [%g:%g]\nset yrange [%g:%g]\n", frame.freq.from(), frame.freq.to(),
-                       frame.velocity.from(), frame.velocity.to());
-        text += log_tics_125("xtics", frame.freq.from(), frame.freq.to());
-        text += log_tics_125("ytics", frame.velocity.from(), frame.velocity.to());
-
-        // Diagonals behind the curves: decades darker, their 2 and 5 lighter.
-        const TripartiteGrid grid =
-            tripartite_grid(units, frame, {specification.points, positive.points, negative.points});
-        text += format("\n# Constant displacement (%s), slope +1, and constant acceleration (%s), slope -1.\n",
-                       units.displacement.c_str(), units.accel.c_str());
-        for (const Diagonal& d : grid.diagonals) {
-            const char* colour = d.displacement ? (d.major ? "#5f9f92" : "#bcdcd5") : (d.major ? "#c08a4d" : "#ecd6bb");
-            text += format("set arrow from %.9g,%.9g to %.9g,%.9g nohead back lw %s lc rgb \"%s\"\n", d.f0, d.v0, d.f1,
-                           d.v1, d.major ? "1" : "0.7", colour);
-        }
-        for (const DiagonalLabel& l : grid.labels) {
-            text += format("set label %s at %.9g,%.9g rotate by %.3f %s back font \"Sans,10\" tc rgb \"%s\"\n",
-                           gnuplot_string(l.text).c_str(), l.freq, l.velocity, l.angle_deg,
-                           l.right_justified ? "right" : "left", l.displacement ? "#2f6e62" : "#8a5a22");
-        }
-    }
-
-    auto block = [&](const char* name, const char* heading, const Series& series) {
-        text += format("\n# frequency(Hz)  %s\n$%s << EOD\n", heading, name);
-        for (const auto& [f, pv] : series.points) text += format("%.9g %.8g\n", f, pv);
-        text += "EOD\n";
-    };
-    const std::string unit = "(" + units.velocity + ")";
-    // A series without a point a log axis can show (a polarity the
-    // response never reaches) is left out.
-    if (!specification.points.empty()) block("specification", ("specification " + unit).c_str(), specification);
-    if (!positive.points.empty()) block("positive", ("positive " + unit).c_str(), positive);
-    if (!negative.points.empty()) block("negative", ("negative " + unit).c_str(), negative);
-
-    text += "\nplot";
-    if (!specification.points.empty()) {
-        text += " $specification using 1:2 with linespoints pt 6 ps 0.9 lw 2.5 lc rgb \"black\" title \"specification\", \\\n    ";
-    }
-    if (!positive.points.empty()) {
-        text += " $positive using 1:2 with linespoints pt 7 ps 0.6 lw 1.5 lc rgb \"#d62728\" title \"positive PV\", \\\n    ";
-    }
-    if (!negative.points.empty()) {
-        text += " $negative using 1:2 with linespoints pt 5 ps 0.6 lw 1.5 lc rgb \"#1f77b4\" title \"negative PV\", \\\n    ";
-    }
-    text += format(" keyentry with lines lw 1 lc rgb \"#5f9f92\" title %s, \\\n",
-                   gnuplot_string("constant displacement (" + units.displacement + ")").c_str());
-    text += format("     keyentry with lines lw 1 lc rgb \"#c08a4d\" title %s\n",
-                   gnuplot_string("constant acceleration (" + units.accel + ")").c_str());
-    return text;
+        static_cast<int>(page.height), static_cast<int>(page.width));
+    text += pvss_axes(p, page, frame, framed);
+    if (framed) text += diagonal_commands(units, frame, series);
+    return text + pvss_data(units, series) + pvss_commands(units, series);
 }
 
 }  // namespace quorel::plot

@@ -147,14 +147,15 @@ std::string grid_value_text(double value) {
     return format("%g×10^{%d}", mantissa, exponent);
 }
 
-TripartiteGrid tripartite_grid(const PvssUnits& units, const ChartFrame& frame, const std::vector<Curve>& curves) {
-    TripartiteGrid grid;
-    const int decades = frame.freq.count() + frame.velocity.count();
-    if (decades > 24) return grid;
-    const std::vector<double> mantissas = decades > 8 ? std::vector<double>{1.0} : std::vector<double>{1.0, 2.0, 5.0};
+namespace {
+
+// The diagonals of constant displacement and of constant acceleration that
+// cross the chart: each decade, and its 2 and 5 on a chart of few decades.
+std::vector<Diagonal> grid_diagonals(const PvssUnits& units, const ChartFrame& frame,
+                                     const std::vector<double>& mantissas) {
+    std::vector<Diagonal> diagonals;
     const double fa = frame.freq.from(), fb = frame.freq.to();
     const double va = frame.velocity.from(), vb = frame.velocity.to();
-
     for (const bool displacement : {true, false}) {
         // The values met in the chart: the smallest at one corner, the largest
         // at the opposite one.
@@ -182,30 +183,39 @@ TripartiteGrid tripartite_grid(const PvssUnits& units, const ChartFrame& frame, 
                     d.v1 = c / d.f1;
                 }
                 // A line through a corner only touches the chart.
-                if (d.f1 > d.f0 * (1.0 + 1e-9)) grid.diagonals.push_back(d);
+                if (d.f1 > d.f0 * (1.0 + 1e-9)) diagonals.push_back(d);
             }
         }
     }
+    return diagonals;
+}
 
-    // Labels: slid up their line from its lower end, 10 px at a time, until
-    // they lie inside the chart clear of the curves and of the labels already
-    // placed.  A line with no such place keeps no label.
+// The curves' segments on the page.
+std::vector<Placed> curve_segments(const Page& page, const std::vector<Curve>& curves) {
+    std::vector<Placed> segments;
+    for (const Curve& curve : curves) {
+        for (size_t k = 0; k < curve.size(); ++k) {
+            const Point p = page.at(curve[k].freq, curve[k].velocity);
+            const Point q = k + 1 < curve.size() ? page.at(curve[k + 1].freq, curve[k + 1].velocity) : p;
+            segments.push_back({p, q});
+        }
+    }
+    return segments;
+}
+
+// Labels of the decade diagonals: slid up their line from its lower end, 10
+// px at a time, until they lie inside the chart clear of everything `taken`
+// (the curves, and the labels already placed).  A line with no such place
+// keeps no label.
+std::vector<DiagonalLabel> diagonal_labels(const PvssUnits& units, const ChartFrame& frame,
+                                           const std::vector<Diagonal>& diagonals, std::vector<Placed> taken) {
+    std::vector<DiagonalLabel> labels;
     const Page page(frame);
     const double px = frame.px_per_freq_decade();
     const double py = frame.px_per_velocity_decade();
     const double norm = std::hypot(px, py);
     const double angle = std::atan2(py, px) * 180.0 / std::acos(-1.0);
-    // The curves' segments on the page keep labels off them as the labels
-    // keep off each other.
-    std::vector<Placed> taken;
-    for (const Curve& curve : curves) {
-        for (size_t k = 0; k < curve.size(); ++k) {
-            const Point p = page.at(curve[k].freq, curve[k].velocity);
-            const Point q = k + 1 < curve.size() ? page.at(curve[k + 1].freq, curve[k + 1].velocity) : p;
-            taken.push_back({p, q});
-        }
-    }
-    for (const Diagonal& d : grid.diagonals) {
+    for (const Diagonal& d : diagonals) {
         if (!d.major) continue;
         const std::string text =
             grid_value_text(d.value) + " " + (d.displacement ? units.displacement : units.accel);
@@ -232,11 +242,24 @@ TripartiteGrid tripartite_grid(const PvssUnits& units, const ChartFrame& frame, 
             });
             if (!clear) continue;
             taken.push_back(here);
-            grid.labels.push_back({text, page.freq(anchor), page.velocity(anchor), d.displacement ? angle : -angle,
-                                   !d.displacement, d.displacement});
+            labels.push_back({text, page.freq(anchor), page.velocity(anchor), d.displacement ? angle : -angle,
+                              !d.displacement, d.displacement});
             break;
         }
     }
+    return labels;
+}
+
+}  // namespace
+
+TripartiteGrid tripartite_grid(const PvssUnits& units, const ChartFrame& frame, const std::vector<Curve>& curves) {
+    TripartiteGrid grid;
+    const int decades = frame.freq.count() + frame.velocity.count();
+    if (decades > 24) return grid;
+    const std::vector<double> mantissas = decades > 8 ? std::vector<double>{1.0} : std::vector<double>{1.0, 2.0, 5.0};
+    grid.diagonals = grid_diagonals(units, frame, mantissas);
+    // The curves keep labels off them as the labels keep off each other.
+    grid.labels = diagonal_labels(units, frame, grid.diagonals, curve_segments(Page(frame), curves));
     return grid;
 }
 
