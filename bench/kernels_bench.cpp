@@ -30,7 +30,7 @@ struct Case {
     TimeHistory history;
 
     Case(int32_t n, int32_t nt, bool dense = false) {
-        settings.algorithm = 2;
+        settings.algorithm = SrsAlgorithm::smallwood;
         settings.damping = 0.05f;
         settings.sample_rate = 100000.0f;
         settings.dt = static_cast<float>(1.0 / 100000.0);

@@ -254,7 +254,7 @@ size_t grid_count(int32_t octave_answer) {
     Console console(in, out, [] { return 0; });
     SrsSpec spec;
     load_spec_points(console, "spec.txt", spec);
-    build_octave_grid(spec, octave_fraction_for_answer(octave_answer));
+    build_octave_grid(spec, octave_fraction(octave_spacing_for_answer(octave_answer)));
     return static_cast<size_t>(spec.count);
 }
 
@@ -446,7 +446,7 @@ Outcome fuzz_spec_file(const uint8_t* data, size_t size) {
     for (int32_t answer = 1; answer <= 3; ++answer) {
         SrsSpec grid = spec;
         try {
-            const bool reduced = build_octave_grid(grid, octave_fraction_for_answer(answer));
+            const bool reduced = build_octave_grid(grid, octave_fraction(octave_spacing_for_answer(answer)));
             check_grid(spec, grid, reduced);
         } catch (const QuorelError& error) {
             require(fatal_message(error.what()), "a refused grid says why");

@@ -98,8 +98,14 @@ int32_t choice(const std::string& value, const char* name, std::initializer_list
     refuse(format("%s='%s' is not one of %s", name, value.c_str(), list.c_str()));
 }
 
-int32_t algorithm_of(const std::string& name) { return choice(name, "algorithm", {"kelly-richman", "smallwood"}) + 1; }
-int32_t spacing_of(const std::string& name) { return choice(name, "spacing", {"1/3", "1/6", "1/12"}) + 1; }
+SrsAlgorithm algorithm_of(const std::string& name) {
+    choice(name, "algorithm", {"kelly-richman", "smallwood"});
+    return *srs_algorithm_named(name);
+}
+OctaveSpacing spacing_of(const std::string& name) {
+    choice(name, "spacing", {"1/3", "1/6", "1/12"});
+    return *octave_spacing_named(name);
+}
 UnitSystem units_of(const std::string& name) {
     if (const std::optional<UnitSystem> units = unit_system_named(name)) return *units;
     std::string list;
@@ -445,7 +451,7 @@ py::tuple grid(const py::object& frequency, const py::object& acceleration, cons
     SrsSpec spec;
     set_spec_points(spec_points_name, freq.data(), accel.data(), static_cast<int32_t>(freq.size()), spec);
     PreparationText text;
-    if (build_octave_grid(spec, octave_fraction_for_answer(spacing_of(spacing)))) {
+    if (build_octave_grid(spec, octave_fraction(spacing_of(spacing)))) {
         text.print("Warning: number of specification points reduced.");
     }
     text.warn();
@@ -565,7 +571,7 @@ SynthesisResult synthesize(const py::object& spec, int64_t trials, int64_t seed,
         request.spec_name = spec_points_name;
     }
     request.algorithm = algorithm_of(algorithm);
-    request.spacing_answer = spacing_of(spacing);
+    request.spacing = spacing_of(spacing);
     if (!q.is_none() && !damping.is_none()) refuse("q and damping: give one of them");
     request.q = real_where(q, "q", [](float v) { return v > 0.5f; }, "above 0.5");
     request.damping = real_where(damping, "damping", [](float v) { return v >= 0.0f && v < 1.0f; }, "0 <= damping < 1");

@@ -293,7 +293,7 @@ RunRequest request_of(const CommandLine& c) {
     RunRequest request;
     request.spec_file = c.spec_file;
     request.algorithm = algorithm_answer(c.algorithm);
-    request.spacing_answer = c.spacing == "1/3" ? 1 : (c.spacing == "1/12" ? 3 : 2);
+    request.spacing = octave_spacing_named(c.spacing).value_or(OctaveSpacing::sixth);
     const DampingGiven damping = damping_given(c.q, c.damping);
     request.q = damping.q;
     request.damping = damping.damping;

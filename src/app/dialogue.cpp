@@ -43,7 +43,7 @@ void read_specification(Console& console, SrsSpec& spec) {
 
     console.print("\n\n Enter octave spacing. \n 1= 1/3   2= 1/6   3= 1/12 \n");
     const int32_t answer = console.read_int();
-    if (build_octave_grid(spec, octave_fraction_for_answer(answer))) {
+    if (build_octave_grid(spec, octave_fraction(octave_spacing_for_answer(answer)))) {
         console.print("\n Warning: number of specification points reduced.");
     }
 }
@@ -81,7 +81,7 @@ int run_sequence(Console& console, const RunOptions& options) {
     console.print("\n quorel - SRS synthesis by wavelets \n");
     console.print("\n Select SRS algorithm:");
     console.print("\n 1=Kelly-Richman  2=Smallwood \n");
-    settings.algorithm = console.read_int();
+    settings.algorithm = srs_algorithm_for_answer(console.read_int());
 
     read_specification(console, spec);
     enter_run_parameters(console, settings);
@@ -111,8 +111,8 @@ int run_sequence(Console& console, const RunOptions& options) {
 
 void enter_run_parameters(Console& console, RunSettings& settings) {
     console.print("\n Enter damping format for SRS. \n 1= damping ratio   2= Q \n");
-    settings.damping_format = console.read_int();
-    if (settings.damping_format == 1) {
+    settings.damping_format = console.read_int() == 1 ? DampingFormat::ratio : DampingFormat::q;
+    if (settings.damping_format == DampingFormat::ratio) {
         console.print("\n Enter SRS damping ratio (typically 0.05) ");
         settings.damping = console.read_real();
     } else {

@@ -17,7 +17,9 @@ void add_algorithm_option(CLI::App& app, std::string& algorithm, OptionWords& wo
                 "smallwood or kelly-richman", one_of({"smallwood", "kelly-richman"}));
 }
 
-int32_t algorithm_answer(const std::string& name) { return name == "kelly-richman" ? 1 : 2; }
+SrsAlgorithm algorithm_answer(const std::string& name) {
+    return srs_algorithm_named(name).value_or(SrsAlgorithm::smallwood);
+}
 
 void add_damping_options(CLI::App& app, std::string& q_text, std::string& damping, OptionWords& words) {
     auto* q = words.takes(app.add_option("-q,--q", q_text, "SRS damping as Q, above 0.5 (default 10; not with --damping)")

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "base/srs_algorithm.hpp"
 #include "base/units.hpp"
 
 namespace quorel {
@@ -20,8 +21,8 @@ float decimal_real(const std::string& text);
 
 // -a/--algorithm NAME: smallwood or kelly-richman.
 void add_algorithm_option(CLI::App& app, std::string& algorithm, OptionWords& words);
-// The dialogue's algorithm answer of a name: 1 Kelly-Richman, 2 Smallwood.
-int32_t algorithm_answer(const std::string& name);
+// The algorithm of a name the option took (Smallwood for another).
+SrsAlgorithm algorithm_answer(const std::string& name);
 
 // -q/--q Q and --damping RATIO, one or the other.
 void add_damping_options(CLI::App& app, std::string& q, std::string& damping, OptionWords& words);

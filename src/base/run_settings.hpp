@@ -4,15 +4,19 @@
 #include <cstdint>
 #include <string>
 
+#include "base/srs_algorithm.hpp"
 #include "base/units.hpp"
 
 namespace quorel {
 
+// How the damping was entered: as a ratio of critical or as Q.
+enum class DampingFormat { ratio, q };
+
 struct RunSettings {
-    int32_t algorithm = 0;        // 1 = Kelly-Richman, anything else = Smallwood
-    int32_t damping_format = 0;   // 1 = ratio entered, otherwise Q entered
+    SrsAlgorithm algorithm = SrsAlgorithm::smallwood;
+    DampingFormat damping_format = DampingFormat::q;
     float damping = 0.0f;         // fraction of critical, 0 <= damping < 1
-    float q = 0.0f;               // the Q entered (damping format other than 1)
+    float q = 0.0f;               // the Q entered (damping format q)
     int32_t trial_count = 0;      // 1..2000
     UnitSystem units = UnitSystem::english;
     int32_t seed = 0;             // seed - 1 random draws are discarded per trial

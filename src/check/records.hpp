@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/envelope.hpp"
+#include "base/srs_algorithm.hpp"
 #include "base/units.hpp"
 #include "acceptance/acceptance.hpp"
 #include "acceptance/compliance.hpp"
@@ -30,7 +31,7 @@ struct CheckGrid {
 };
 
 struct CheckSettings {
-    int32_t algorithm = 2;     // 1 Kelly-Richman, else Smallwood
+    SrsAlgorithm algorithm = SrsAlgorithm::smallwood;
     float damping = 0.05f;     // ratio of critical
     UnitSystem units = UnitSystem::english;   // the factors of velocity and displacement
     bool residual = true;      // follow each frequency one period past the last sample

@@ -47,10 +47,7 @@ PreparedCheck prepare_check(const CheckRequest& request) {
 }
 
 float check_octave_fraction(const std::string& spacing) {
-    if (spacing == "1/3") return octave_fraction_for_answer(1);
-    if (spacing == "1/12") return octave_fraction_for_answer(3);
-    if (spacing == "1/24") return static_cast<float>(1.0 / 24.0);
-    return octave_fraction_for_answer(2);
+    return octave_fraction(octave_spacing_named(spacing).value_or(OctaveSpacing::sixth));
 }
 
 CheckGrid check_grid(const SrsSpec& points, float fraction, const std::string& spacing, bool with_spec) {

@@ -17,7 +17,7 @@
 namespace quorel {
 
 struct CheckRequest {
-    int32_t algorithm = 2;               // 1 Kelly-Richman, else Smallwood
+    SrsAlgorithm algorithm = SrsAlgorithm::smallwood;
     std::optional<float> q;              // damping as Q (10 when neither is given)
     std::optional<float> damping;        // or as a ratio of critical
     UnitSystem units = UnitSystem::english;

@@ -13,10 +13,10 @@ PreparedRun prepare_run(const RunRequest& request, TextOutput& out) {
     RunSettings& settings = run.settings;
     settings.algorithm = request.algorithm;
     if (request.damping) {
-        settings.damping_format = 1;
+        settings.damping_format = DampingFormat::ratio;
         settings.damping = *request.damping;
     } else {
-        settings.damping_format = 2;
+        settings.damping_format = DampingFormat::q;
         set_q(settings, request.q.value_or(10.0f));
     }
     settings.trial_count = request.trials;
@@ -31,7 +31,7 @@ PreparedRun prepare_run(const RunRequest& request, TextOutput& out) {
         DiscardText quiet_reader;
         load_spec_points(quiet_reader, request.spec_file, spec);
     }
-    if (build_octave_grid(spec, octave_fraction_for_answer(request.spacing_answer))) {
+    if (build_octave_grid(spec, octave_fraction(request.spacing))) {
         out.print("\n Warning: number of specification points reduced.");
     }
 

@@ -13,6 +13,7 @@
 #include "engine/engine.hpp"
 #include "feasibility/drive_limits.hpp"
 #include "acceptance/acceptance.hpp"
+#include "specification/resample.hpp"
 #include "specification/srs_spec.hpp"
 
 namespace quorel {
@@ -24,8 +25,8 @@ struct RunRequest {
     std::vector<float> spec_freq, spec_accel;
     std::string spec_name;                   // names the given points in messages
 
-    int32_t algorithm = 2;                   // 1 Kelly-Richman, otherwise Smallwood
-    int32_t spacing_answer = 2;              // 1: 1/3, 2: 1/6, 3: 1/12 octave
+    SrsAlgorithm algorithm = SrsAlgorithm::smallwood;
+    OctaveSpacing spacing = OctaveSpacing::sixth;
     std::optional<float> q;                  // damping as Q (10 when neither is given)
     std::optional<float> damping;            // or as a ratio of critical
     int32_t trials = 200;

@@ -233,7 +233,7 @@ std::optional<int32_t> shortest_sample_count(const BoundedSpectrum& spectrum, Bo
 
 std::string bounds_line(const FeasibilityBounds& bounds, const RunSettings& settings) {
     const double zeta = settings.damping;
-    const std::string damping = settings.damping_format != 1 ? format("Q = %g", static_cast<double>(settings.q))
+    const std::string damping = settings.damping_format == DampingFormat::q ? format("Q = %g", static_cast<double>(settings.q))
                                 : zeta > 0.0                 ? format("Q = %.4g", 0.5 / zeta)
                                                              : std::string("no damping");
     std::string line = format("\n Least peaks any drive of %.4g sec can have for this SRS (%s): %s %s, %s %s",

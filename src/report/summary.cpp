@@ -7,6 +7,7 @@
 #include "base/output_file.hpp"
 #include "report/json_values.hpp"
 #include "report/result_files.hpp"
+#include "specification/resample.hpp"
 
 namespace quorel {
 
@@ -31,17 +32,16 @@ Json units_json(UnitSystem units) {
 
 namespace {
 
-const char* algorithm_name(int32_t algorithm) { return algorithm == 1 ? "kelly-richman" : "smallwood"; }
-
-const char* spacing_name(float octave_fraction) {
-    if (octave_fraction == static_cast<float>(1.0 / 6.0)) return "1/6";
-    if (octave_fraction == static_cast<float>(1.0 / 12.0)) return "1/12";
-    return "1/3";
+const char* spacing_name(float fraction) {
+    for (const OctaveSpacing spacing : {OctaveSpacing::sixth, OctaveSpacing::twelfth}) {
+        if (fraction == octave_fraction(spacing)) return octave_spacing_name(spacing);
+    }
+    return octave_spacing_name(OctaveSpacing::third);
 }
 
 // Q as entered, or the Q of the entered ratio (none for zero damping).
 Json q_value(const RunSettings& settings) {
-    if (settings.damping_format != 1) return static_cast<double>(settings.q);
+    if (settings.damping_format == DampingFormat::q) return static_cast<double>(settings.q);
     if (settings.damping > 0.0f) return 0.5 / static_cast<double>(settings.damping);
     return nullptr;
 }
@@ -167,7 +167,7 @@ Json summary_document(const SummaryInputs& in) {
         {"spec_file", in.spec_file.empty() ? Json(nullptr) : Json(in.spec_file)},
         {"elapsed_seconds", in.elapsed_seconds},
         {"settings",
-         {{"algorithm", algorithm_name(s.algorithm)},
+         {{"algorithm", srs_algorithm_name(s.algorithm)},
           {"spacing", spacing_name(in.spec.octave_fraction)},
           {"damping_ratio", static_cast<double>(s.damping)},
           {"q", q_value(s)},

@@ -8,10 +8,44 @@
 
 namespace quorel {
 
-float octave_fraction_for_answer(int32_t answer) {
-    if (answer == 2) return static_cast<float>(1.0 / 6.0);
-    if (answer == 3) return static_cast<float>(1.0 / 12.0);
+namespace {
+
+constexpr OctaveSpacing octave_spacings[] = {OctaveSpacing::third, OctaveSpacing::sixth, OctaveSpacing::twelfth,
+                                             OctaveSpacing::twenty_fourth};
+
+}  // namespace
+
+float octave_fraction(OctaveSpacing spacing) {
+    switch (spacing) {
+        case OctaveSpacing::sixth: return static_cast<float>(1.0 / 6.0);
+        case OctaveSpacing::twelfth: return static_cast<float>(1.0 / 12.0);
+        case OctaveSpacing::twenty_fourth: return static_cast<float>(1.0 / 24.0);
+        case OctaveSpacing::third: break;
+    }
     return static_cast<float>(1.0 / 3.0);
+}
+
+OctaveSpacing octave_spacing_for_answer(int32_t answer) {
+    if (answer == 2) return OctaveSpacing::sixth;
+    if (answer == 3) return OctaveSpacing::twelfth;
+    return OctaveSpacing::third;
+}
+
+const char* octave_spacing_name(OctaveSpacing spacing) {
+    switch (spacing) {
+        case OctaveSpacing::sixth: return "1/6";
+        case OctaveSpacing::twelfth: return "1/12";
+        case OctaveSpacing::twenty_fourth: return "1/24";
+        case OctaveSpacing::third: break;
+    }
+    return "1/3";
+}
+
+std::optional<OctaveSpacing> octave_spacing_named(std::string_view name) {
+    for (const OctaveSpacing spacing : octave_spacings) {
+        if (name == octave_spacing_name(spacing)) return spacing;
+    }
+    return std::nullopt;
 }
 
 namespace {

@@ -1,14 +1,25 @@
 #pragma once
 #include <cstdint>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "specification/srs_spec.hpp"
 
 namespace quorel {
 
-// The octave spacing of a menu answer: 2 -> 1/6, 3 -> 1/12, anything else
-// -> 1/3, each held as a float.
-float octave_fraction_for_answer(int32_t answer);
+// The octave spacings of a grid: the synthesis offers the first three, the
+// check all four.
+enum class OctaveSpacing { third, sixth, twelfth, twenty_fourth };
+
+// The spacing as a fraction of an octave, held as a float.
+float octave_fraction(OctaveSpacing spacing);
+// The dialogue's menu: 2 -> 1/6, 3 -> 1/12, any other answer 1/3.
+OctaveSpacing octave_spacing_for_answer(int32_t answer);
+// The name of a spacing: "1/3", "1/6", "1/12" or "1/24".
+const char* octave_spacing_name(OctaveSpacing spacing);
+// The spacing of a name; nothing for another.
+std::optional<OctaveSpacing> octave_spacing_named(std::string_view name);
 
 // Builds the grid from the as-read points: f_0 = first input frequency, each
 // further frequency the previous one times 2^fraction (rounded to float, so the

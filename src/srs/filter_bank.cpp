@@ -110,7 +110,7 @@ Coefficients pseudo_velocity_filter(double w, double zeta, double dt, const Coef
 
 }  // namespace
 
-void design_srs_filters(int32_t algorithm, float zeta_f, float dt_f, const float* freq, int32_t count, double two_pi,
+void design_srs_filters(SrsAlgorithm algorithm, float zeta_f, float dt_f, const float* freq, int32_t count, double two_pi,
                         bool residual, SrsFilterBank& bank, SrsResponse response) {
     if (count < 0 || count > max_check_frequencies) {
         throw QuorelError(" Too many SRS frequencies: " + std::to_string(count) + " (at most " +
@@ -131,7 +131,7 @@ void design_srs_filters(int32_t algorithm, float zeta_f, float dt_f, const float
         const double wd = w * std::sqrt(1.0 - zeta * zeta);
         const Coefficients c = response == SrsResponse::pseudo_velocity
                                    ? pseudo_velocity_filter(w, zeta, dt, smallwood(w, wd, zeta, dt))
-                               : algorithm == 1 ? kelly_richman(w, wd, zeta, dt)
+                               : algorithm == SrsAlgorithm::kelly_richman ? kelly_richman(w, wd, zeta, dt)
                                                 : smallwood(w, wd, zeta, dt);
         bank.a1[j] = c.a1;
         bank.a2[j] = c.a2;

@@ -45,8 +45,8 @@ struct SrsFilterBank {
 // displacement of the mass relative to the base,
 //   z'' + 2 zeta w z' + w^2 z = -y:
 enum class SrsResponse {
-    // x = y + z'', the absolute acceleration: algorithm 1 Kelly-Richman, any
-    // other value the Smallwood ramp-invariant filter.
+    // x = y + z'', the absolute acceleration: by the Kelly-Richman filter or
+    // the Smallwood ramp-invariant one.
     absolute_acceleration,
     // x = -w z, in the acceleration unit times sec: the ramp-invariant
     // (exact for an input linear between samples) filter whatever the
@@ -57,7 +57,7 @@ enum class SrsResponse {
 
 // freq ascends; count is at most max_check_frequencies.  Without a residual
 // phase only the forced response over the samples counts.
-void design_srs_filters(int32_t algorithm, float zeta, float dt, const float* freq, int32_t count, double two_pi,
+void design_srs_filters(SrsAlgorithm algorithm, float zeta, float dt, const float* freq, int32_t count, double two_pi,
                         bool residual, SrsFilterBank& bank,
                         SrsResponse response = SrsResponse::absolute_acceleration);
 

@@ -7,7 +7,7 @@ namespace quorel {
 
 void design_pvss_filters(float zeta, float dt, const float* freq, int32_t count, double two_pi, bool residual,
                          SrsFilterBank& bank) {
-    design_srs_filters(2, zeta, dt, freq, count, two_pi, residual, bank, SrsResponse::pseudo_velocity);
+    design_srs_filters(SrsAlgorithm::smallwood, zeta, dt, freq, count, two_pi, residual, bank, SrsResponse::pseudo_velocity);
 }
 
 void compute_pvss_peaks(const SrsFilterBank& bank, const double* samples, int64_t nt, int32_t first, int32_t last,

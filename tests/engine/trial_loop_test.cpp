@@ -37,7 +37,7 @@ struct Bench {
     TrialWorkspace workspace;
 
     Bench(int32_t algorithm, float damping, float rate, int32_t nt, int32_t trials, int32_t units, int32_t seed) {
-        settings.algorithm = algorithm;
+        settings.algorithm = srs_algorithm_for_answer(algorithm);
         settings.damping = damping;
         settings.units = static_cast<UnitSystem>(units);
         settings.trial_count = trials;
@@ -170,7 +170,7 @@ TEST(TrialLoop, ScriptedRunLogsEveryTrialInOrderNeverWorseThanItsFirstEvaluation
         b.spec.input_freq[k] = b.spec.last_input_freq = points[k][0];
         b.spec.input_accel[k] = b.spec.last_input_accel = points[k][1];
     }
-    build_octave_grid(b.spec, octave_fraction_for_answer(2));
+    build_octave_grid(b.spec, octave_fraction(OctaveSpacing::sixth));
     b.prepare(9);
     RandomGenerator rng;
     discard_draws(rng, 3);

@@ -46,7 +46,7 @@ SrsSpec grid() {
         spec.input_accel[k] = spec.last_input_accel = points[k][1];
     }
     spec.input_count = 3;
-    build_octave_grid(spec, octave_fraction_for_answer(1));
+    build_octave_grid(spec, octave_fraction(OctaveSpacing::third));
     return spec;
 }
 

@@ -58,7 +58,7 @@ void expect_near_relative(double actual, double expected, const std::string& wha
 SrsSpec resample_with_answer(const std::vector<std::pair<float, float>>& points, const std::string& answer,
                              bool& reduced) {
     SrsSpec spec = as_read(points);
-    reduced = build_octave_grid(spec, octave_fraction_for_answer(std::stoi(answer)));
+    reduced = build_octave_grid(spec, octave_fraction(octave_spacing_for_answer(std::stoi(answer))));
     return spec;
 }
 

@@ -82,7 +82,7 @@ TEST(FilterBankPseudoVelocity, MatchesOscillatorDrivenByPiecewiseLinearInput) {
         for (const int32_t algorithm : {1, 2}) {
             SrsFilterBank bank;
             const float dt = static_cast<float>(1.0 / static_cast<double>(rate));
-            design_srs_filters(algorithm, c.zeta, dt, &c.freq, 1, 2.0 * M_PI, true, bank, SrsResponse::pseudo_velocity);
+            design_srs_filters(srs_algorithm_for_answer(algorithm), c.zeta, dt, &c.freq, 1, 2.0 * M_PI, true, bank, SrsResponse::pseudo_velocity);
             const std::vector<float> y = irregular_input(60);
             const size_t count = 100;
             const std::vector<double> x = run_recursion(bank, 0, y, count);
@@ -105,7 +105,7 @@ TEST(FilterBankPseudoVelocity, StaticGainIsOneOverOmega) {
     const std::vector<float> freqs = {1.0f, 20.0f, 1000.0f, 2500.0f};
     for (const float zeta : {0.0f, 0.05f, 0.5f}) {
         SrsFilterBank bank;
-        design_srs_filters(2, zeta, 1e-4f, freqs.data(), 4, 2.0 * M_PI, true, bank, SrsResponse::pseudo_velocity);
+        design_srs_filters(SrsAlgorithm::smallwood, zeta, 1e-4f, freqs.data(), 4, 2.0 * M_PI, true, bank, SrsResponse::pseudo_velocity);
         for (int32_t j = 0; j < bank.count; ++j) {
             const double w = 2.0 * M_PI * freqs[j];
             const double gain = (bank.b1[j] + bank.b2[j] + bank.b3[j]) / (1.0 - bank.a1[j] - bank.a2[j]);

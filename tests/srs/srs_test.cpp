@@ -253,7 +253,7 @@ TEST(SrsCheck, WithoutTheSignCheckAPolarityNeverReachedIsZero) {
     for (int i = 0; i < 20000; ++i) overshoot = std::max(overshoot, step_response(i * 1e-6, 100.0, 0.05));
     const float f = 100.0f;
     SrsFilterBank bank;
-    design_srs_filters(2, 0.05f, 1e-4f, &f, 1, 2.0 * M_PI, false, bank);
+    design_srs_filters(SrsAlgorithm::smallwood, 0.05f, 1e-4f, &f, 1, 2.0 * M_PI, false, bank);
     const std::vector<float> step(300, 1.0f), quiet(300, 0.0f);
     for (const SrsKernel kernel : both_kernels) {
         double positive = -1.0, negative = -1.0;

@@ -249,7 +249,7 @@ int residual_steps(float dt, float freq) {
 
 SrsFilterBank make_filter_bank(int32_t algorithm, float damping, float sample_rate, const std::vector<float>& freqs) {
     RunSettings settings;
-    settings.algorithm = algorithm;
+    settings.algorithm = srs_algorithm_for_answer(algorithm);
     settings.damping = damping;
     settings.sample_rate = sample_rate;
     settings.dt = static_cast<float>(1.0 / static_cast<double>(sample_rate));

@@ -173,7 +173,8 @@ std::function<double(double)> piecewise_linear(const std::vector<float>& samples
 int residual_steps(float dt, float freq);
 
 // A filter bank for the given frequencies (ascending), damping ratio and
-// sample rate, with dt = 1 / rate rounded to float as the run uses it.
+// sample rate, with dt = 1 / rate rounded to float as the run uses it; the
+// algorithm as the dialogue's answer (1 Kelly-Richman, any other Smallwood).
 SrsFilterBank make_filter_bank(int32_t algorithm, float damping, float sample_rate, const std::vector<float>& freqs);
 
 }  // namespace quorel::testing
