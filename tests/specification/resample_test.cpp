@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -117,6 +118,19 @@ TEST(OctaveResampling, MenuAnswersOtherThanTwoOrThreeGiveThirdOctave) {
         EXPECT_EQ(spec.octave_fraction, 0.33333334f) << answer;
         EXPECT_EQ(spec.count, 14) << answer;
     }
+}
+
+// Each spacing's name reads back as that spacing and its fraction is 2^-k of
+// an octave as a float; names of no spacing read as nothing.
+TEST(OctaveResampling, SpacingNamesReadBackAndGiveTheirFractions) {
+    const std::pair<const char*, double> named[] = {{"1/3", 3.0}, {"1/6", 6.0}, {"1/12", 12.0}, {"1/24", 24.0}};
+    for (const auto& [name, parts] : named) {
+        const std::optional<OctaveSpacing> spacing = octave_spacing_named(name);
+        ASSERT_TRUE(spacing) << name;
+        EXPECT_STREQ(octave_spacing_name(*spacing), name);
+        EXPECT_EQ(octave_fraction(*spacing), static_cast<float>(1.0 / parts)) << name;
+    }
+    for (const char* other : {"", "1/2", "1/6 ", "6", "1/48"}) EXPECT_FALSE(octave_spacing_named(other)) << other;
 }
 
 TEST(OctaveResampling, GridIsCutTo125PointsWithAWarning) {

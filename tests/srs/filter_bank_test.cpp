@@ -163,6 +163,16 @@ TEST(FilterBankDesign, OnlyAlgorithmOneSelectsKellyRichman) {
 
 // Without damping the poles lie on the unit circle and the Kelly-Richman input
 // weights reduce to b1 = 0, b2 = w dt sin(w dt).
+// The command line's and summary.json's names of the filters read back as
+// the filters they name; another name reads as nothing.
+TEST(FilterBankDesign, AlgorithmNamesReadBack) {
+    for (const SrsAlgorithm algorithm : {SrsAlgorithm::kelly_richman, SrsAlgorithm::smallwood}) {
+        EXPECT_EQ(srs_algorithm_named(srs_algorithm_name(algorithm)), algorithm) << srs_algorithm_name(algorithm);
+    }
+    EXPECT_STREQ(srs_algorithm_name(SrsAlgorithm::kelly_richman), "kelly-richman");
+    for (const char* other : {"", "Smallwood", "kelly_richman", "1"}) EXPECT_FALSE(srs_algorithm_named(other)) << other;
+}
+
 TEST(FilterBankKellyRichman, UndampedFilter) {
     const SrsFilterBank bank = make_filter_bank(1, 0.0f, 8000.0f, {50.0f, 700.0f});
     for (int32_t j = 0; j < 2; ++j) {
