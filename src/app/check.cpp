@@ -20,6 +20,7 @@
 #include "plot/gnuplot_process.hpp"
 #include "plot/gnuplot_script.hpp"
 #include "plot/pvss.hpp"
+#include "app/check_records.hpp"
 #include "record/record_reader.hpp"
 #include "report/check.hpp"
 #include "spec/acceptance.hpp"
@@ -33,27 +34,6 @@ namespace quorel {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A whole token read as a finite double.
-std::optional<double> decimal_double(const std::string& text) {
-    const char* begin = text.data();
-    const char* end = text.data() + text.size();
-    if (begin != end && *begin == '+') ++begin;
-    double value = 0.0;
-    const auto [stop, error] = std::from_chars(begin, end, value, std::chars_format::general);
-    if (begin == end || error != std::errc() || stop != end || !std::isfinite(value)) return std::nullopt;
-    return value;
-}
-
-// A finite decimal number above zero, read in double.
-ValueRule positive_number() {
-    return {"above 0", [](const std::string& text) {
-                if (!is_decimal_token(text)) return ValueFault::form;
-                const std::optional<double> value = decimal_double(text);
-                if (!value) return ValueFault::beyond;
-                return *value > 0.0 ? ValueFault::none : ValueFault::range;
-            }};
-}
 
 // Reals are read as the dialogue reads its answers: decimal tokens rounded
 // once to float.
@@ -189,6 +169,7 @@ Examples:
                                   "The records have no time column: every line is one sample, SR samples/sec")
                     ->option_text("SR"),
                 "a rate in samples/sec above 0", positive_number());
+    add_record_options(check, c.input, words);
     auto* mean = check->add_flag("--remove-mean", c.remove_mean, "Subtract the mean of the whole record first");
     auto* pretrigger = words.takes(check->add_option("--pretrigger", c.pretrigger,
                                                      "Subtract the mean of the record's first SEC seconds first")
@@ -223,13 +204,6 @@ Examples:
 }
 
 namespace {
-
-// One record as read, with what its outputs are called.
-struct LoadedRecord {
-    Record record;
-    std::string stem;
-    std::optional<double> mean_removed;
-};
 
 std::string label_of(const std::string& name) {
     std::string shown = name;
@@ -363,8 +337,9 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point read_start = Clock::now();
     std::vector<LoadedRecord> loaded;
-    for (const std::string& file : c.records) {
-        LoadedRecord l{read_record(file, options), fs::path(file).stem().string(), std::nullopt};
+    const RecordRequest request = record_request(c.input, options);
+    for (LoadedRecord& l : load_records(c.records, request, err)) {
+        const std::string& file = l.name;
         std::vector<double>& samples = l.record.samples;
         const int64_t n = static_cast<int64_t>(samples.size());
         if (c.remove_mean) l.mean_removed = remove_mean(samples, n);
@@ -393,14 +368,14 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
                 if (loaded[s].stem == loaded[r].stem) {
                     throw QuorelError(format("\n Error: %s and %s would write the same files in %s (%s.*): check them "
                                              "into separate folders \n",
-                                             c.records[s].c_str(), c.records[r].c_str(), c.output_dir.c_str(),
+                                             loaded[s].name.c_str(), loaded[r].name.c_str(), c.output_dir.c_str(),
                                              loaded[r].stem.c_str()));
                 }
             }
             if ((c.plot || c.pvss) && label_of(loaded[r].stem) != loaded[r].stem) {
                 throw QuorelError(format("\n Error: the record name '%s' holds a control character: rename it to "
                                          "draw its plots \n",
-                                         label_of(c.records[r]).c_str()));
+                                         label_of(loaded[r].name).c_str()));
             }
         }
         if ((c.plot || c.pvss) && !plot::try_gnuplot().success) {
@@ -420,7 +395,7 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
     std::vector<CheckInput> inputs;
     for (size_t r = 0; r < loaded.size(); ++r) {
         const Record& record = loaded[r].record;
-        inputs.push_back({record.samples, record.sample_rate, record.start_time, c.records[r]});
+        inputs.push_back({record.samples, record.sample_rate, record.start_time, loaded[r].name});
     }
     const Clock::time_point compute_start = Clock::now();
     const std::vector<RecordCheck> checks = check_records(inputs, grid, check_settings);
@@ -439,7 +414,7 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
     std::vector<CheckDescription> descriptions;
     for (size_t r = 0; r < loaded.size(); ++r) {
         CheckDescription d;
-        d.file = c.records[r];
+        d.file = loaded[r].name;
         d.header_lines = loaded[r].record.header_lines;
         d.algorithm = c.algorithm;
         d.damping_ratio = static_cast<double>(settings.damping);
@@ -448,6 +423,7 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
         d.units = settings.units;
         d.residual = !c.no_residual;
         d.mean_removed = loaded[r].mean_removed;
+        d.scale = request.scale;
         descriptions.push_back(d);
     }
 
@@ -456,7 +432,7 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
     for (size_t r = 0; r < checks.size(); ++r) {
         if (checks[r].compliance && !checks[r].compliance->verdict.pass) {
             ++failed;
-            failing += (failing.empty() ? "" : ", ") + c.records[r];
+            failing += (failing.empty() ? "" : ", ") + loaded[r].name;
         }
     }
     if (c.json) {

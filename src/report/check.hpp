@@ -115,6 +115,7 @@ struct CheckDescription {
     int32_t units = 1;
     bool residual = true;
     std::optional<double> mean_removed;   // the mean subtracted, acceleration unit
+    std::optional<double> scale;          // every sample was multiplied by it first (--scale)
 };
 
 // The JSON document of one record: record, settings, units, srs, verdict.

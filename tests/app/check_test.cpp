@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/format.hpp"
+#include "record_writers.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {
@@ -108,7 +109,7 @@ TEST(CheckCommand, VerdictsCountedByHandAndTheirStatuses) {
     EXPECT_EQ(keys(record.at("record")),
               "file samples sample_rate duration header_lines peak_acceleration peak_time te t10 peak_velocity "
               "peak_displacement end_velocity end_displacement ");
-    EXPECT_EQ(keys(record.at("settings")), "algorithm damping_ratio q spacing units residual mean_removed ");
+    EXPECT_EQ(keys(record.at("settings")), "algorithm damping_ratio q spacing units residual mean_removed scale ");
     EXPECT_EQ(keys(record.at("units")), "acceleration velocity displacement ");
     EXPECT_EQ(keys(record.at("srs")[0]),
               "frequency spec positive negative maximax pseudo_velocity margin_positive_db margin_negative_db ");
@@ -236,6 +237,45 @@ TEST(CheckCommand, PlotsQuoteHostileNamesAndLeaveOnlyCompleteFiles) {
         EXPECT_EQ(std::system(("cd out && gnuplot -e \"outfile='again.svg'\" " + word + "'").c_str()), 0) << picture;
     }
     EXPECT_FALSE(fs::exists("RAN") || fs::exists("out/RAN"));
+}
+
+// Each channel of a file is its own record, "file:channel" in the tables and
+// the JSON and "<stem>_<channel>" in the file names; the channel of a WAV
+// file judges as the same samples in a text file do.  Integer samples without
+// --scale get a warning; the scale is stated.
+TEST(CheckCommand, EveryChannelIsARecordNamedByItsFile) {
+    TempDir dir;
+    write_record("rec.txt");
+    std::vector<double> a;
+    for (const std::vector<double>& line : testing::read_table("rec.txt")) a.push_back(line[0]);
+    std::vector<double> b(a.size());
+    for (size_t k = 0; k < a.size(); ++k) b[k] = -0.5 * a[k];
+    tools::write_wav("two.wav", {a, b}, 10000, tools::WavEncoding::float64);
+    tools::write_wav("pcm.wav", {{0, 1000, -3000, 2000, 0}}, 10000, tools::WavEncoding::pcm16);
+
+    const json text = check_json("rec.txt --sample-rate 10000 --frequencies 100:1000");
+    const CommandOutcome o = run_command(words("check two.wav --frequencies 100:1000 --json -o out"));
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.err, "");
+    const json wav = json::parse(o.out);
+    ASSERT_EQ(wav["records"].size(), 2u);
+    EXPECT_EQ(wav["records"][0]["record"]["file"], "two.wav:1");
+    EXPECT_EQ(wav["records"][1]["record"]["file"], "two.wav:2");
+    EXPECT_EQ(wav["records"][0]["srs"], text["records"][0]["srs"]);
+    EXPECT_EQ(wav["records"][0]["settings"]["scale"], nullptr);
+    const json& half = wav["records"][1]["srs"][3];
+    EXPECT_NEAR(half["positive"].get<double>(), 0.5 * text["records"][0]["srs"][3]["negative"].get<double>(), 1e-5);
+    for (const char* name : {"out/two_1.json", "out/two_1_srs.csv", "out/two_2.json", "out/two_2_srs.csv"}) {
+        EXPECT_TRUE(fs::exists(name)) << name;
+    }
+
+    const CommandOutcome pcm = run_command(words("check pcm.wav --frequencies 100:1000"));
+    EXPECT_NE(pcm.err.find("Warning: pcm.wav:1: 16-bit PCM samples are read as fractions of full scale"), std::string::npos);
+    EXPECT_NE(pcm.out.find("Record pcm.wav:1: 5 samples"), std::string::npos);
+    const CommandOutcome scaled = run_command(words("check pcm.wav --frequencies 100:1000 --scale 1/0.01 --json"));
+    EXPECT_EQ(scaled.err, "");
+    EXPECT_EQ(json::parse(scaled.out)["records"][0]["settings"]["scale"], 100.0);
+    EXPECT_DOUBLE_EQ(json::parse(scaled.out)["records"][0]["record"]["peak_acceleration"].get<double>(), 100.0 * 3000 / 32768);
 }
 
 }  // namespace

@@ -1,0 +1,46 @@
+#pragma once
+// The records of quorel check: the options that say how to read them (the
+// format's channels, the rate, the scale, the time unit), and the records
+// each argument stands for, ready to judge.
+#include <CLI/CLI.hpp>
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "record/record_formats.hpp"
+
+namespace quorel {
+
+class OptionWords;
+
+// The options beside check's own --column and --sample-rate.
+struct RecordCommand {
+    std::vector<std::string> channels;   // --channel, repeatable
+    std::string scale;
+    std::string time_unit;
+    std::string rate_variable;
+    std::string rate_attribute;
+};
+
+void add_record_options(CLI::App* check, RecordCommand& r, OptionWords& words);
+
+// What to read, from these options and the text reader's.
+RecordRequest record_request(const RecordCommand& r, const RecordOptions& text);
+
+// One record as read, with what its outputs are called.
+struct LoadedRecord {
+    Record record;
+    std::string name;   // "file" or "file:channel": tables, JSON, titles, messages
+    std::string stem;   // output files: the file's stem, "_channel" after it (characters other than
+                        // letters, digits and . _ + - as '_')
+    std::optional<double> mean_removed;
+};
+
+// The records of every argument, in order; a WAV record of integer samples
+// read without --scale gets a warning on `err`.
+std::vector<LoadedRecord> load_records(const std::vector<std::string>& arguments, const RecordRequest& request,
+                                       std::ostream& err);
+
+}  // namespace quorel
