@@ -69,6 +69,7 @@ struct Hdf5Listing {
     std::vector<std::string> dataset;   // beside listing.channels
     std::vector<DatasetShape> shape;
     std::vector<size_t> column;
+    double byte_limit = 0.0;   // what the file could hold, inflated
 };
 
 void list_dataset(hid_t file, const std::string& path, Hdf5Listing& out) {
@@ -104,6 +105,18 @@ void list_dataset(hid_t file, const std::string& path, Hdf5Listing& out) {
     }
     if (shape.rows < 2) {
         out.listing.others.push_back({path, shape.rows == 0 ? "is empty" : "is a scalar"});
+        return;
+    }
+    // A compressed dataset inflates a thousandfold at most: a size declared
+    // beyond that is a damaged or hostile header.
+    const hsize_t stored = H5Dget_storage_size(set.get());
+    const double bytes = 8.0 * static_cast<double>(shape.rows) * static_cast<double>(shape.columns);
+    if (bytes > 1100.0 * static_cast<double>(stored) + 65536.0 || bytes > out.byte_limit) {
+        out.listing.others.push_back({path, "declares more data than the file could hold: it is damaged"});
+        return;
+    }
+    if (shape.columns > 100000) {
+        out.listing.others.push_back({path, format("has %zu columns: at most 100000 are read", shape.columns)});
         return;
     }
     for (size_t k = 0; k < shape.columns; ++k) {
@@ -160,6 +173,7 @@ std::vector<ChannelRecord> read_hdf5_records(const std::string& file, const std:
     if (visit.too_many) refuse_record(file, "holds more than 100000 objects: not a record");
     Hdf5Listing found;
     found.listing.kind = "dataset";
+    found.byte_limit = 1100.0 * static_cast<double>(status.st_size) + 65536.0;
     for (const std::string& path : visit.paths) {
         Handle object(H5Oopen(h5.get(), path.c_str(), H5P_DEFAULT), H5Oclose);
         if (object.valid() && H5Iget_type(object.get()) == H5I_DATASET) list_dataset(h5.get(), path, found);
@@ -202,16 +216,8 @@ std::vector<ChannelRecord> read_hdf5_records(const std::string& file, const std:
         Handle set(H5Dopen2(h5.get(), path.c_str(), H5P_DEFAULT), H5Dclose);
         Handle space(set.valid() ? H5Dget_space(set.get()) : -1, H5Sclose);
         if (!space.valid()) refuse_record(file, what + " cannot be opened: it is damaged");
-        // Storage never written reads as fill values, which are no record; and
-        // a compressed dataset inflates a thousandfold at most, so a larger
-        // size is a damaged or hostile header, refused before allocating it.
-        const hsize_t stored = H5Dget_storage_size(set.get());
-        if (stored == 0) refuse_record(file, what + " holds no data: its storage was never written");
-        const double bytes = 8.0 * static_cast<double>(shape.rows);
-        if (bytes > 1100.0 * static_cast<double>(stored) + 65536.0 || bytes > 1100.0 * static_cast<double>(status.st_size) + 65536.0) {
-            refuse_record(file, format("%s declares %zu samples, more than its stored data could hold: it is damaged",
-                                       what.c_str(), shape.rows));
-        }
+        // Storage never written reads as fill values, which are no record.
+        if (H5Dget_storage_size(set.get()) == 0) refuse_record(file, what + " holds no data: its storage was never written");
         ChannelRecord r;
         r.channel = found.listing.channels[i].name;
         r.name = file + ":" + r.channel;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "base/format.hpp"
 #include "record/channel_selection.hpp"
@@ -81,6 +82,7 @@ struct MatListing {
     ChannelListing listing;
     std::vector<MatChannel> where;   // beside listing.channels
     std::vector<size_t> bytes;       // per channel's variable: its size in memory, as declared
+    double byte_limit = 0.0;         // what the file could hold, inflated
 };
 
 size_t element_count(const matvar_t* var) {
@@ -91,6 +93,9 @@ size_t element_count(const matvar_t* var) {
     }
     return n;
 }
+
+// Columns of one matrix listed as channels, at most.
+constexpr size_t max_columns = 100000;
 
 void list_variable(const matvar_t* var, const std::string& name, const MatChannel& at, int depth, MatListing& out) {
     if (var == nullptr) return;
@@ -136,7 +141,13 @@ void list_variable(const matvar_t* var, const std::string& name, const MatChanne
                                                    var->rank)});
         return;
     }
-    const size_t bytes = n == SIZE_MAX ? SIZE_MAX : n * static_cast<size_t>(element_size(var->class_type));
+    const size_t bytes = n == SIZE_MAX || n > SIZE_MAX / 8 ? SIZE_MAX : n * static_cast<size_t>(element_size(var->class_type));
+    // A compressed variable may inflate a thousandfold and no more: a size
+    // declared beyond that is a damaged or hostile header.
+    if (static_cast<double>(bytes) > out.byte_limit) {
+        out.listing.others.push_back({name, "declares more data than the file could hold: it is damaged"});
+        return;
+    }
     if (long_dims == 1) {
         MatChannel c = at;
         c.rows = n;
@@ -146,6 +157,10 @@ void list_variable(const matvar_t* var, const std::string& name, const MatChanne
         return;
     }
     const size_t rows = var->dims[0], columns = var->dims[1];
+    if (columns > max_columns) {
+        out.listing.others.push_back({name, format("has %zu columns: at most %zu are read", columns, max_columns)});
+        return;
+    }
     for (size_t k = 0; k < columns; ++k) {
         MatChannel c = at;
         c.rows = rows;
@@ -269,12 +284,13 @@ std::vector<ChannelRecord> read_mat_records(const std::string& file, const std::
 
     MatListing found;
     found.listing.kind = "variable";
+    found.byte_limit = 1100.0 * static_cast<double>(info.st_size) + 65536.0;
     size_t variables = 0;
     for (;;) {
         MatVar var(Mat_VarReadNextInfo(mat.get()));
         if (!var) break;
         if (++variables > max_variables) refuse_record(file, "holds more than 100000 variables: not a record");
-        if (var->name == nullptr) continue;
+        if (var->name == nullptr || var->name[0] == '\0') continue;   // no name, no way to read it
         const std::string name = var->name;
         MatChannel at;
         at.variable = name;
@@ -286,21 +302,12 @@ std::vector<ChannelRecord> read_mat_records(const std::string& file, const std::
     const double rate = request.rate_variable ? rate_of_variable(mat.get(), file, *request.rate_variable)
                                               : given_sample_rate(file, "", request, "--rate-variable");
 
-    // A compressed variable may inflate a thousandfold and no more: a size
-    // declared beyond that is a damaged or hostile header, refused before
-    // anything is allocated for it.
-    const double limit = 1100.0 * static_cast<double>(info.st_size) + 65536.0;
     std::vector<ChannelRecord> records;
-    MatVar current;
-    std::string current_path;
+    std::optional<std::string> current_path;
     ReadVariable read;
     for (const size_t i : chosen) {
         const ChannelEntry& entry = found.listing.channels[i];
         const MatChannel& c = found.where[i];
-        if (static_cast<double>(found.bytes[i]) > limit) {
-            refuse_record(file, format("variable %s declares %zu bytes, more than the file could hold: it is damaged",
-                                       shown_name(entry.group).c_str(), found.bytes[i]));
-        }
         std::string path = c.variable;
         for (const std::string& field : c.fields) path += "." + field;
         if (path != current_path) {
