@@ -101,13 +101,17 @@ Records: text, one sample per line, fields separated by commas, semicolons,
 tabs or blanks; header lines before the first line of numbers are skipped
 (at most 100, the last one names the columns).  The first column is the time
 when a line has two or more fields and --sample-rate is absent.  quorel's own
-accel_<n>.out and history_<n>.csv are records too.
+accel_<n>.out and history_<n>.csv are records too.  MAT (.mat), WAV (.wav),
+HDF5 (.h5) and universal files (.uff, datasets 58) by their extension: each
+channel a record, FILE:CHANNEL.  Conditioning in this order: --scale, --trim,
+--remove-mean or --pretrigger, --detrend, --highpass, --lowpass, --events.
 
 The grid is the synthesis's grid of the specification at --spacing (up to
 1000 frequencies).  A grid frequency above a quarter of a record's sample
 rate is an error; above a tenth, a warning.
 
-With -o DIR, per record (<stem>: its file name without the extension):
+With -o DIR, per record (<stem>: its file name without the extension, then
+_<channel> and _event<k>):
   <stem>.json       the record's JSON document (as --json prints it)
   <stem>_srs.csv    frequency, spec, positive, negative, maximax, pseudo-velocity, margins (dB)
   <stem>_srs.svg, <stem>_history.svg   with --plot;  <stem>_pvss.svg   with --pvss
@@ -176,6 +180,7 @@ Examples:
                                        ->option_text("SEC"),
                                    "a duration in sec above 0", positive_number());
     mean->excludes(pretrigger);
+    add_conditioning_options(check, c.input, words);
     check->add_flag("--no-residual", c.no_residual, "The forced phase only: no free vibration after the last sample");
     auto* acceptance = words.takes(check->add_option("--acceptance", c.acceptance,
                                                      "TOML acceptance rules, as for the synthesis (default: -3/+3 and "
@@ -338,22 +343,9 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
     const Clock::time_point read_start = Clock::now();
     std::vector<LoadedRecord> loaded;
     const RecordRequest request = record_request(c.input, options);
-    for (LoadedRecord& l : load_records(c.records, request, err)) {
+    const Conditioning conditioning = record_conditioning(c.input, c.remove_mean, c.pretrigger);
+    for (LoadedRecord& l : load_records(c.records, request, conditioning, err)) {
         const std::string& file = l.name;
-        std::vector<double>& samples = l.record.samples;
-        const int64_t n = static_cast<int64_t>(samples.size());
-        if (c.remove_mean) l.mean_removed = remove_mean(samples, n);
-        if (!c.pretrigger.empty()) {
-            const double seconds = *decimal_double(c.pretrigger);
-            const int64_t count = pretrigger_samples(seconds, l.record.sample_rate);
-            if (count > n) {
-                throw QuorelError(format("\n Error: %s: --pretrigger %g sec is longer than the record (%lld samples, "
-                                         "%g sec) \n",
-                                         file.c_str(), seconds, static_cast<long long>(n),
-                                         static_cast<double>(n) / l.record.sample_rate));
-            }
-            l.mean_removed = remove_mean(samples, count);
-        }
         if (const std::optional<double> coarse = check_grid_rate(grid, l.record.sample_rate, file)) {
             err << format("\n Warning: %s: grid frequencies from %g Hz are above a tenth of its sample rate (%g "
                           "samples/sec): peaks between samples may be missed there \n",
@@ -416,6 +408,7 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
         CheckDescription d;
         d.file = loaded[r].name;
         d.header_lines = loaded[r].record.header_lines;
+        d.start_time = loaded[r].record.start_time;
         d.algorithm = c.algorithm;
         d.damping_ratio = static_cast<double>(settings.damping);
         d.q = q;
@@ -424,6 +417,7 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err) {
         d.residual = !c.no_residual;
         d.mean_removed = loaded[r].mean_removed;
         d.scale = request.scale;
+        d.conditioning = loaded[r].steps;
         descriptions.push_back(d);
     }
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <ostream>
 
+#include "base/error.hpp"
 #include "base/format.hpp"
 #include "base/option_words.hpp"
 
@@ -43,6 +44,46 @@ std::string file_safe(const std::string& text) {
     return out;
 }
 
+struct Pair {
+    std::optional<double> first, second;
+};
+
+// "A:B" of decimal numbers, either side may be empty when `open` allows it.
+std::optional<Pair> number_pair(const std::string& text, bool open) {
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos) return std::nullopt;
+    Pair p;
+    const std::string a = text.substr(0, colon), b = text.substr(colon + 1);
+    if (!a.empty() && !(p.first = decimal_double(a))) return std::nullopt;
+    if (!b.empty() && !(p.second = decimal_double(b))) return std::nullopt;
+    if (!open && (!p.first || !p.second)) return std::nullopt;
+    return p;
+}
+
+ValueRule trim_range() {
+    return {"", [](const std::string& text) {
+                const std::optional<Pair> p = number_pair(text, true);
+                if (!p || (!p->first && !p->second)) return ValueFault::form;
+                return p->first && p->second && !(*p->first < *p->second) ? ValueFault::range : ValueFault::none;
+            }};
+}
+
+ValueRule window_range() {
+    return {"", [](const std::string& text) {
+                const std::optional<Pair> p = number_pair(text, false);
+                if (!p) return ValueFault::form;
+                return *p->first >= 0.0 && *p->second > 0.0 ? ValueFault::none : ValueFault::range;
+            }};
+}
+
+// An acceleration above 0, or a percentage above 0 and at most 100.
+std::optional<std::pair<double, bool>> event_level(const std::string& text) {
+    const bool percent = !text.empty() && text.back() == '%';
+    const std::optional<double> value = decimal_double(percent ? text.substr(0, text.size() - 1) : text);
+    if (!value || !(*value > 0.0) || (percent && *value > 100.0)) return std::nullopt;
+    return std::pair{*value, percent};
+}
+
 }  // namespace
 
 void add_record_options(CLI::App* check, RecordCommand& r, OptionWords& words) {
@@ -73,6 +114,41 @@ void add_record_options(CLI::App* check, RecordCommand& r, OptionWords& words) {
                 "an attribute name", any_name());
 }
 
+void add_conditioning_options(CLI::App* check, RecordCommand& r, OptionWords& words) {
+    words.takes(check->add_option("--trim", r.trim, "Keep the samples from FROM to TO sec of the record's times (either may be left out)")
+                    ->option_text("FROM:TO"),
+                "FROM:TO in sec with FROM below TO", trim_range());
+    check->add_flag("--detrend", r.detrend, "Remove the least-squares line (after the mean removal)");
+    words.takes(check->add_option("--highpass", r.highpass,
+                                                   "Butterworth high-pass at F Hz, run forward and backward (zero phase)")
+                                     ->option_text("F"),
+                                 "a frequency in Hz above 0", positive_number());
+    words.takes(check->add_option("--lowpass", r.lowpass,
+                                                  "Butterworth low-pass at F Hz, run forward and backward (zero phase)")
+                                    ->option_text("F"),
+                                "a frequency in Hz above 0", positive_number());
+    words.takes(check->add_option("--filter-order", r.filter_order,
+                                  "Order of the Butterworth filters, 1 to 10 (default 4; 8 in effect, run both ways)")
+                    ->option_text("N"),
+                "a whole number from 1 to 10", whole_number_in(1, 10));
+    auto* events = words.takes(check->add_option("--events", r.events,
+                                                 "Cut each shock of a long recording into its own record: where |a| "
+                                                 "reaches LEVEL (an acceleration, or a percentage of the peak: 20%) "
+                                                 "after POST sec of quiet; needs --window")
+                                   ->option_text("LEVEL"),
+                               "an acceleration above 0 or a percentage up to 100%",
+                               ValueRule{"", [](const std::string& text) {
+                                             return event_level(text) ? ValueFault::none : ValueFault::form;
+                                         }});
+    auto* window = words.takes(check->add_option("--window", r.window,
+                                                 "With --events: each shock's record from PRE sec before it to POST "
+                                                 "sec after it; POST sec of quiet end a shock")
+                                   ->option_text("PRE:POST"),
+                               "PRE:POST in sec with PRE at least 0 and POST above 0", window_range());
+    events->needs(window);
+    window->needs(events);
+}
+
 RecordRequest record_request(const RecordCommand& r, const RecordOptions& text) {
     RecordRequest request;
     request.text = text;
@@ -84,19 +160,58 @@ RecordRequest record_request(const RecordCommand& r, const RecordOptions& text) 
     return request;
 }
 
+Conditioning record_conditioning(const RecordCommand& r, bool remove_mean, const std::string& pretrigger) {
+    Conditioning c;
+    if (!r.trim.empty()) {
+        const Pair p = *number_pair(r.trim, true);
+        c.trim_from = p.first;
+        c.trim_to = p.second;
+    }
+    c.remove_mean = remove_mean;
+    if (!pretrigger.empty()) c.pretrigger = decimal_double(pretrigger);
+    c.detrend = r.detrend;
+    if (!r.highpass.empty()) c.highpass = decimal_double(r.highpass);
+    if (!r.lowpass.empty()) c.lowpass = decimal_double(r.lowpass);
+    if (!r.filter_order.empty()) c.filter_order = static_cast<int32_t>(*decimal_integer(r.filter_order));
+    if (!r.events.empty()) {
+        const auto [level, percent] = *event_level(r.events);
+        c.event_level = level;
+        c.event_level_percent = percent;
+        const Pair w = *number_pair(r.window, false);
+        c.window_pre = *w.first;
+        c.window_post = *w.second;
+    }
+    return c;
+}
+
+std::string full_scale_warning(const ChannelRecord& channel, const RecordRequest& request) {
+    if (channel.full_scale.empty() || request.scale) return "";
+    return format("Warning: %s: %s samples are read as fractions of full scale (-1 to 1): give --scale, the "
+                  "acceleration at full scale, to have them in the acceleration unit",
+                  channel.name.c_str(), channel.full_scale.c_str());
+}
+
 std::vector<LoadedRecord> load_records(const std::vector<std::string>& arguments, const RecordRequest& request,
-                                       std::ostream& err) {
+                                       const Conditioning& conditioning, std::ostream& err) {
+    if (conditioning.highpass && conditioning.lowpass && !(*conditioning.highpass < *conditioning.lowpass)) {
+        throw QuorelError(format("\n Error: --highpass %g Hz is not below --lowpass %g Hz: nothing would pass \n",
+                                 *conditioning.highpass, *conditioning.lowpass));
+    }
     std::vector<LoadedRecord> loaded;
     for (const std::string& argument : arguments) {
         for (ChannelRecord& channel : read_records(argument, request)) {
-            if (!channel.full_scale.empty() && !request.scale) {
-                err << format("\n Warning: %s: %s samples are read as fractions of full scale (-1 to 1): give --scale, "
-                              "the acceleration at full scale, to have them in the acceleration unit \n",
-                              channel.name.c_str(), channel.full_scale.c_str());
-            }
+            const std::string warning = full_scale_warning(channel, request);
+            if (!warning.empty()) err << "\n " << warning << " \n";
             std::string stem = std::filesystem::path(channel.record.file).stem().string();
             if (!channel.channel.empty()) stem += "_" + file_safe(channel.channel);
-            loaded.push_back({std::move(channel.record), channel.name, stem, std::nullopt});
+            std::vector<ConditionedRecord> conditioned =
+                condition_record(std::move(channel.record), channel.name, conditioning);
+            const bool events = conditioning.event_level.has_value();
+            for (size_t e = 0; e < conditioned.size(); ++e) {
+                ConditionedRecord& c = conditioned[e];
+                loaded.push_back({std::move(c.record), c.name, events ? format("%s_event%zu", stem.c_str(), e + 1) : stem,
+                                  c.mean_removed, std::move(c.steps)});
+            }
         }
     }
     return loaded;

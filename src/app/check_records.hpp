@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "record/conditioning.hpp"
 #include "record/record_formats.hpp"
 
 namespace quorel {
@@ -22,12 +23,22 @@ struct RecordCommand {
     std::string time_unit;
     std::string rate_variable;
     std::string rate_attribute;
+    // Conditioning, beside check's own --remove-mean and --pretrigger.
+    std::string trim;          // FROM:TO sec
+    bool detrend = false;
+    std::string highpass, lowpass, filter_order;
+    std::string events;        // LEVEL or PERCENT%
+    std::string window;        // PRE:POST sec
 };
 
 void add_record_options(CLI::App* check, RecordCommand& r, OptionWords& words);
+void add_conditioning_options(CLI::App* check, RecordCommand& r, OptionWords& words);
 
 // What to read, from these options and the text reader's.
 RecordRequest record_request(const RecordCommand& r, const RecordOptions& text);
+
+// The conditioning, from these options and check's mean removal.
+Conditioning record_conditioning(const RecordCommand& r, bool remove_mean, const std::string& pretrigger);
 
 // One record as read, with what its outputs are called.
 struct LoadedRecord {
@@ -36,11 +47,17 @@ struct LoadedRecord {
     std::string stem;   // output files: the file's stem, "_channel" after it (characters other than
                         // letters, digits and . _ + - as '_')
     std::optional<double> mean_removed;
+    std::vector<ConditioningStep> steps;   // the conditioning done
 };
 
-// The records of every argument, in order; a WAV record of integer samples
-// read without --scale gets a warning on `err`.
+// The warning of a record of integer samples read as fractions of full scale
+// without --scale ("Warning: NAME: ..."); empty for any other.
+std::string full_scale_warning(const ChannelRecord& channel, const RecordRequest& request);
+
+// The records of every argument, in order, conditioned (an argument may stand
+// for several channels, a channel for several events: "<stem>_event<k>"); a
+// WAV record of integer samples read without --scale gets a warning on `err`.
 std::vector<LoadedRecord> load_records(const std::vector<std::string>& arguments, const RecordRequest& request,
-                                       std::ostream& err);
+                                       const Conditioning& conditioning, std::ostream& err);
 
 }  // namespace quorel

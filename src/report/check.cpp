@@ -20,23 +20,6 @@
 
 namespace quorel {
 
-double remove_mean(std::span<double> samples, int64_t count) {
-    const size_t n = std::min(samples.size(), static_cast<size_t>(std::max<int64_t>(count, 1)));
-    double sum = 0.0;
-    for (size_t k = 0; k < n; ++k) sum += samples[k];
-    const double mean = sum / static_cast<double>(n);
-    for (double& s : samples) s -= mean;
-    return mean;
-}
-
-int64_t pretrigger_samples(double seconds, double sample_rate) {
-    // k / rate < seconds for k < seconds rate: the samples 0 .. ceil(seconds rate) - 1.
-    const double span = seconds * sample_rate;
-    if (!(span > 0.0)) return 0;
-    if (!(span < 9.0e18)) return INT64_MAX;
-    return static_cast<int64_t>(std::ceil(span));
-}
-
 std::optional<double> check_grid_rate(const CheckGrid& grid, double sample_rate, const std::string& record_name) {
     std::optional<double> coarse;
     for (const float f : grid.freq) {
@@ -254,6 +237,17 @@ RunSettings unit_labels(int32_t units) {
     return s;
 }
 
+// [{"step": "trim", "from": 0.1, ...}, ...]
+Json conditioning_json(const std::vector<ConditioningStep>& steps) {
+    Json list = Json::array();
+    for (const ConditioningStep& step : steps) {
+        Json object{{"step", step.step}};
+        for (const auto& [key, value] : step.values) object[key] = value;
+        list.push_back(object);
+    }
+    return list;
+}
+
 Json record_json(const CheckDescription& d, const RecordCheck& c) {
     const RecordFigures& f = c.figures;
     Json srs = Json::array();
@@ -275,6 +269,7 @@ Json record_json(const CheckDescription& d, const RecordCheck& c) {
           {"samples", f.samples},
           {"sample_rate", f.sample_rate},
           {"duration", f.duration},
+          {"start_time", d.start_time},
           {"header_lines", d.header_lines},
           {"peak_acceleration", f.peak_acceleration},
           {"peak_time", f.peak_time},
@@ -292,7 +287,8 @@ Json record_json(const CheckDescription& d, const RecordCheck& c) {
           {"units", units_name(d.units)},
           {"residual", d.residual},
           {"mean_removed", d.mean_removed ? Json(*d.mean_removed) : Json(nullptr)},
-          {"scale", d.scale ? Json(*d.scale) : Json(nullptr)}}},
+          {"scale", d.scale ? Json(*d.scale) : Json(nullptr)},
+          {"conditioning", conditioning_json(d.conditioning)}}},
         {"units", units_json(unit_labels(d.units))},
         {"srs", srs},
         {"verdict", c.compliance ? verdict_json(c.compliance->verdict) : Json(nullptr)},
@@ -350,6 +346,37 @@ std::string check_csv(const RecordCheck& check, int32_t units) {
     return text;
 }
 
+namespace {
+
+// One line of the conditioning done beyond the mean removal: trim, detrend,
+// filters, the event's window.
+std::string conditioning_text(const std::vector<ConditioningStep>& steps) {
+    std::string line;
+    auto value = [](const ConditioningStep& s, const char* key) {
+        for (const auto& [k, v] : s.values) {
+            if (k == key) return v;
+        }
+        return 0.0;
+    };
+    for (const ConditioningStep& s : steps) {
+        std::string part;
+        if (s.step == "trim") part = format("trimmed to %g .. %g sec", value(s, "from"), value(s, "to"));
+        if (s.step == "detrend") part = "detrended";
+        if (s.step == "highpass" || s.step == "lowpass") {
+            part = format("%s %g Hz (order %g, forward and backward)", s.step == "highpass" ? "high-pass" : "low-pass",
+                          value(s, "frequency"), value(s, "order"));
+        }
+        if (s.step == "event") {
+            part = format("event %g of the record, %g .. %g sec (|a| reaches %g)", value(s, "number"), value(s, "from"),
+                          value(s, "to"), value(s, "level"));
+        }
+        if (!part.empty()) line += (line.empty() ? "" : ", ") + part;
+    }
+    return line.empty() ? "" : "   Conditioned          " + line + " \n";
+}
+
+}  // namespace
+
 std::string check_text(const CheckDescription& d, const RecordCheck& c, const std::string& spec_name) {
     const RecordFigures& f = c.figures;
     const RunSettings u = unit_labels(d.units);
@@ -358,6 +385,7 @@ std::string check_text(const CheckDescription& d, const RecordCheck& c, const st
     if (d.header_lines > 0) text += format(", %ld header line%s", static_cast<long>(d.header_lines), d.header_lines == 1 ? "" : "s");
     text += " \n";
     if (d.mean_removed) text += format("   Mean removed         %#.6g %s \n", *d.mean_removed, u.accel_unit);
+    text += conditioning_text(d.conditioning);
     text += format("   Peak acceleration    %#.6g %s at %#.6g sec \n", f.peak_acceleration, u.accel_unit, f.peak_time);
     text += format("   Te (peak / 3)        %#.6g sec \n", f.te);
     text += format("   T10 (peak / 10)      %#.6g sec \n", f.t10);

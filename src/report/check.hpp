@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/envelope.hpp"
+#include "record/conditioning.hpp"
 #include "spec/acceptance.hpp"
 #include "spec/compliance.hpp"
 
@@ -79,13 +80,6 @@ struct RecordCheck {
     HistoryEnvelopes history;   // empty unless settings.envelope_groups > 0
 };
 
-// Subtracts from every sample the mean of the first `count` samples (all of
-// them when count is at least the record's length).  Returns the mean.
-double remove_mean(std::span<double> samples, int64_t count);
-
-// Samples within the first `seconds` of a record: k / rate < seconds.
-int64_t pretrigger_samples(double seconds, double sample_rate);
-
 // The grid against a record's sample rate.  A frequency above rate / 4 throws
 // QuorelError naming the first such frequency and the record; the return is
 // the first frequency above rate / 10 (peaks between samples may be missed
@@ -107,6 +101,7 @@ std::vector<RecordCheck> check_records(const std::vector<CheckInput>& inputs, co
 // How a record was checked, for the document.
 struct CheckDescription {
     std::string file;
+    double start_time = 0.0;      // sec, the record's first sample
     int32_t header_lines = 0;
     std::string algorithm;        // "smallwood" or "kelly-richman"
     double damping_ratio = 0.0;
@@ -116,6 +111,7 @@ struct CheckDescription {
     bool residual = true;
     std::optional<double> mean_removed;   // the mean subtracted, acceleration unit
     std::optional<double> scale;          // every sample was multiplied by it first (--scale)
+    std::vector<ConditioningStep> conditioning;   // in the order done
 };
 
 // The JSON document of one record: record, settings, units, srs, verdict.
