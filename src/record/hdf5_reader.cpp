@@ -9,6 +9,7 @@
 #include "base/format.hpp"
 #include "record/channel_selection.hpp"
 #include "record/format_readers.hpp"
+#include "record/isolated_read.hpp"
 
 namespace quorel {
 
@@ -158,8 +159,11 @@ std::optional<double> rate_attribute(hid_t file, const std::string& path, const 
 
 }  // namespace
 
-std::vector<ChannelRecord> read_hdf5_records(const std::string& file, const std::string& selector,
-                                             const RecordRequest& request) {
+namespace {
+
+// The reader itself, in the process that calls it.
+std::vector<ChannelRecord> read_in_process_hdf5_records(const std::string& file, const std::string& selector,
+                                                        const RecordRequest& request) {
     quiet_hdf5();
     struct stat status {};
     if (::stat(file.c_str(), &status) != 0) refuse_record(file, "cannot be opened: no such file");
@@ -242,6 +246,13 @@ std::vector<ChannelRecord> read_hdf5_records(const std::string& file, const std:
         records.push_back(std::move(r));
     }
     return records;
+}
+
+}  // namespace
+
+std::vector<ChannelRecord> read_hdf5_records(const std::string& file, const std::string& selector,
+                                             const RecordRequest& request) {
+    return read_isolated(file, "libhdf5", [&] { return read_in_process_hdf5_records(file, selector, request); });
 }
 
 }  // namespace quorel

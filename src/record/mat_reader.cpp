@@ -1,7 +1,9 @@
 // MATLAB files, v5 (compressed or not) and v7.3 (HDF5 inside), read by
 // libmatio.
+#include <fcntl.h>
 #include <matio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -14,6 +16,7 @@
 #include "base/format.hpp"
 #include "record/channel_selection.hpp"
 #include "record/format_readers.hpp"
+#include "record/isolated_read.hpp"
 
 namespace quorel {
 
@@ -268,13 +271,68 @@ double rate_of_variable(mat_t* mat, const std::string& file, const std::string& 
     return rate;
 }
 
+uint32_t word(const unsigned char* b, bool little) {
+    return little ? b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24)
+                  : b[3] | (b[2] << 8) | (b[1] << 16) | (static_cast<uint32_t>(b[0]) << 24);
+}
+
+// The frame of a v5 file, checked before libmatio reads it: after the
+// 128-byte header, elements of an 8-byte tag (type, size) and their data,
+// each within the file; a variable (miMATRIX, 14) opens with its array flags
+// (miUINT32, 8 bytes) and its dimensions (miINT32, whole 4-byte counts).
+// libmatio sizes its work by these fields before it checks them, so that a
+// damaged one could cost seconds and gigabytes.
+void check_v5_frame(const std::string& file, uint64_t size) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    unsigned char header[128];
+    bool little = true;
+    bool v5 = ::pread(fd, header, 128, 0) == 128 && (header[126] == 'I' || header[126] == 'M');
+    if (v5) {
+        little = header[126] == 'I';
+        v5 = (little ? header[124] | (header[125] << 8) : (header[124] << 8) | header[125]) == 0x0100;
+    }
+    std::string fault;
+    uint64_t at = 128;
+    for (int elements = 0; v5 && fault.empty() && at + 8 <= size && elements < 1000000; ++elements) {
+        unsigned char tag[32] = {};
+        const ssize_t got = ::pread(fd, tag, sizeof tag, static_cast<off_t>(at));
+        if (got < 8) break;
+        const uint32_t type = word(tag, little), bytes = word(tag + 4, little);
+        if (at + 8 + bytes > size) {
+            fault = format("its element at byte %llu declares %u bytes, more than the file holds: it is cut short or "
+                           "damaged",
+                           static_cast<unsigned long long>(at), bytes);
+        } else if (type == 14 && bytes > 0) {
+            if (bytes < 32 || got < 32 || word(tag + 8, little) != 6 || word(tag + 12, little) != 8) {
+                fault = format("its variable at byte %llu is damaged: its array flags are not 8 bytes",
+                               static_cast<unsigned long long>(at));
+            } else {
+                const uint32_t dims = word(tag + 28, little);
+                if (word(tag + 24, little) != 5 || dims % 4 != 0 || dims > bytes - 24) {
+                    fault = format("its variable at byte %llu is damaged: its dimensions are not whole 4-byte counts "
+                                   "within it",
+                                   static_cast<unsigned long long>(at));
+                }
+            }
+        }
+        at += 8 + static_cast<uint64_t>(bytes);
+    }
+    ::close(fd);
+    if (!fault.empty()) refuse_record(file, fault);
+}
+
 }  // namespace
 
-std::vector<ChannelRecord> read_mat_records(const std::string& file, const std::string& selector,
-                                            const RecordRequest& request) {
+namespace {
+
+// The reader itself, in the process that calls it.
+std::vector<ChannelRecord> read_in_process_mat_records(const std::string& file, const std::string& selector,
+                                                       const RecordRequest& request) {
     quiet_matio();
     struct stat info {};
     if (::stat(file.c_str(), &info) != 0) refuse_record(file, "cannot be opened: no such file");
+    check_v5_frame(file, static_cast<uint64_t>(info.st_size));
     MatFile mat(Mat_Open(file.c_str(), MAT_ACC_RDONLY));
     if (!mat) refuse_record(file, "cannot be read as a MAT file (v5 or v7.3): its header is damaged");
     const mat_ft version = Mat_GetVersion(mat.get());
@@ -329,6 +387,13 @@ std::vector<ChannelRecord> read_mat_records(const std::string& file, const std::
         records.push_back(std::move(r));
     }
     return records;
+}
+
+}  // namespace
+
+std::vector<ChannelRecord> read_mat_records(const std::string& file, const std::string& selector,
+                                            const RecordRequest& request) {
+    return read_isolated(file, "libmatio", [&] { return read_in_process_mat_records(file, selector, request); });
 }
 
 }  // namespace quorel
