@@ -47,6 +47,18 @@ Outcome fuzz_acceptance(const uint8_t* data, size_t size);
 // with %.17g it reads to the very same samples.
 Outcome fuzz_record(const uint8_t* data, size_t size);
 
+// The bytes as a record file of another format, named record.mat, .wav, .h5
+// or .uff: read with the format's default channels and again with every
+// channel at a given rate (with the MAT rate variable "fs" and the HDF5 rate
+// attribute "sample_rate" where the file has them).  Every record read holds
+// at least 2 finite samples at a finite rate above zero from a finite start,
+// and is named "record.EXT:channel", each name once.  The universal file is
+// parsed in memory too, and must read or be refused alike.
+Outcome fuzz_mat(const uint8_t* data, size_t size);
+Outcome fuzz_wav(const uint8_t* data, size_t size);
+Outcome fuzz_hdf5(const uint8_t* data, size_t size);
+Outcome fuzz_uff58(const uint8_t* data, size_t size);
+
 // The bytes mapped to a small but complete run (see tiny_run_case), run to the
 // end on one thread, and its files checked.
 Outcome fuzz_tiny_run(const uint8_t* data, size_t size);

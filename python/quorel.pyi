@@ -1,7 +1,7 @@
 """Type hints of the quorel module: shock response spectra and their synthesis
 by wavelets, on numpy arrays.  See docs/python.md and help(quorel.<name>)."""
 import os
-from typing import Any, Callable, Dict, Optional, Sequence, Tuple, Union
+from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -38,6 +38,28 @@ class CheckResult:
     srs: Dict[str, Optional[Float64Array]]
     verdict: Dict[str, Any]
 
+class Record:
+    samples: Float64Array
+    sample_rate: float
+    start_time: float
+    name: str
+    file: str
+    channel: str
+    format: str
+    scale: Optional[float]
+    def __len__(self) -> int: ...
+
+def read_record(
+    path: PathLike,
+    *,
+    channel: Union[None, int, str, Sequence[Union[int, str]]] = None,
+    sample_rate: Optional[float] = None,
+    scale: Optional[float] = None,
+    column: Union[None, int, str] = None,
+    rate_variable: Optional[str] = None,
+    rate_attribute: Optional[str] = None,
+    time_unit: str = "s",
+) -> List[Record]: ...
 def srs(
     accel: ArrayLike,
     sample_rate: float,
@@ -62,9 +84,9 @@ def pvss(
     threads: int = 0,
 ) -> Tuple[Float64Array, Float64Array]: ...
 def check(
-    accel: ArrayLike,
-    sample_rate: float,
-    spec: Union[PathLike, Tuple[ArrayLike, ArrayLike]],
+    accel: Union[ArrayLike, Record, Sequence[Record]],
+    sample_rate: Optional[float] = None,
+    spec: Union[None, PathLike, Tuple[ArrayLike, ArrayLike]] = None,
     *,
     acceptance: Optional[Acceptance] = None,
     q: Optional[float] = 10,
@@ -73,12 +95,19 @@ def check(
     spacing: str = "1/6",
     units: str = "english",
     residual: bool = True,
+    trim: Optional[Tuple[Optional[float], Optional[float]]] = None,
     remove_mean: bool = False,
     pretrigger: Optional[float] = None,
-    start_time: float = 0.0,
-    name: str = "record",
+    detrend: bool = False,
+    highpass: Optional[float] = None,
+    lowpass: Optional[float] = None,
+    filter_order: int = 4,
+    events: Union[None, float, str] = None,
+    window: Optional[Tuple[float, float]] = None,
+    start_time: Optional[float] = None,
+    name: Optional[str] = None,
     threads: int = 0,
-) -> CheckResult: ...
+) -> Union[CheckResult, List[CheckResult]]: ...
 def read_spec(path: PathLike) -> Tuple[Float64Array, Float64Array]: ...
 def grid(frequency: ArrayLike, acceleration: ArrayLike, spacing: str = "1/6") -> Tuple[Float64Array, Float64Array]: ...
 def synthesize(

@@ -23,6 +23,7 @@
 #include "plot/gnuplot_process.hpp"
 #include "plot/gnuplot_script.hpp"
 #include "plot/pvss.hpp"
+#include "app/check_records.hpp"
 #include "record/record_reader.hpp"
 #include "check/documents.hpp"
 #include "check/request.hpp"
@@ -37,27 +38,6 @@ namespace quorel {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A whole token read as a finite double.
-std::optional<double> decimal_double(const std::string& text) {
-    const char* begin = text.data();
-    const char* end = text.data() + text.size();
-    if (begin != end && *begin == '+') ++begin;
-    double value = 0.0;
-    const auto [stop, error] = std::from_chars(begin, end, value, std::chars_format::general);
-    if (begin == end || error != std::errc() || stop != end || !std::isfinite(value)) return std::nullopt;
-    return value;
-}
-
-// A finite decimal number above zero, read in double.
-ValueRule positive_number() {
-    return {"above 0", [](const std::string& text) {
-                if (!is_decimal_token(text)) return ValueFault::form;
-                const std::optional<double> value = decimal_double(text);
-                if (!value) return ValueFault::beyond;
-                return *value > 0.0 ? ValueFault::none : ValueFault::range;
-            }};
-}
 
 struct FrequencyRange {
     float low = 0.0f, high = 0.0f;
@@ -95,13 +75,17 @@ tabs or blanks; header lines before the first line of numbers are skipped
 (at most 100, the last one names the columns).  The first column is the time
 when a line has two or more fields and --sample-rate is absent; with
 --sample-rate, lines of two or more fields need --column.  quorel's own
-accel_<n>.out and history_<n>.csv are records too.
+accel_<n>.out and history_<n>.csv are records too.  MAT (.mat), WAV (.wav),
+HDF5 (.h5) and universal files (.uff, datasets 58) by their extension: each
+channel a record, FILE:CHANNEL.  Conditioning in this order: --scale, --trim,
+--remove-mean or --pretrigger, --detrend, --highpass, --lowpass, --events.
 
 The grid is the synthesis's grid of the specification at --spacing (up to
 1000 frequencies).  A grid frequency above a quarter of a record's sample
 rate is an error; above a tenth, a warning.
 
-With -o DIR, per record (<stem>: its file name without the extension):
+With -o DIR, per record (<stem>: its file name without the extension, then
+_<channel> and _event<k>):
   <stem>.json       the record's JSON document (as --json prints it)
   <stem>_srs.csv    frequency, spec, positive, negative, maximax, pseudo-velocity, margins (dB)
   <stem>_srs.svg, <stem>_history.svg   with --plot;  <stem>_pvss.svg   with --pvss
@@ -155,12 +139,14 @@ Examples:
     check->add_flag("--decimal-comma", c.decimal_comma,
                     "The records' decimal separator is the comma; their fields are separated by semicolons, tabs or "
                     "blanks");
+    add_record_options(check, c.input, words);
     auto* mean = check->add_flag("--remove-mean", c.remove_mean, "Subtract the mean of the whole record first");
     auto* pretrigger = words.takes(check->add_option("--pretrigger", c.pretrigger,
                                                      "Subtract the mean of the record's first SEC seconds first")
                                        ->option_text("SEC"),
                                    "a duration in sec above 0", positive_number());
     mean->excludes(pretrigger);
+    add_conditioning_options(check, c.input, words);
     check->add_flag("--no-residual", c.no_residual, "The forced phase only: no free vibration after the last sample");
     auto* acceptance = words.takes(check->add_option("--acceptance", c.acceptance,
                                                      "TOML acceptance rules, as for the synthesis (default: -3/+3 and "
@@ -189,13 +175,6 @@ Examples:
 }
 
 namespace {
-
-// One record as read, with what its outputs are called.
-struct LoadedRecord {
-    Record record;
-    std::string stem;
-    std::optional<double> mean_removed;
-};
 
 // The check asked for: the rules file and the specification read (its
 // as-read points also to `spec`), or the frequency range.
@@ -244,25 +223,19 @@ RecordOptions record_options(const CheckCommand& c) {
     return options;
 }
 
-// Every record read, its mean taken off as asked, its rate checked against
-// the grid (a warning on `err` where peaks may be missed).
+// Every record read and conditioned as asked, its rate checked against the
+// grid (a warning on `err` where peaks may be missed).
 std::vector<LoadedRecord> load_records(const CheckCommand& c, const CheckGrid& grid, std::ostream& err,
                                        const std::atomic<int>* stop) {
-    const RecordOptions options = record_options(c);
-    MeanRemoval removal;
-    removal.whole = c.remove_mean;
-    if (!c.pretrigger.empty()) removal.pretrigger = *decimal_double(c.pretrigger);
-    std::vector<LoadedRecord> loaded;
-    for (const std::string& file : c.records) {
-        check_stop(stop);
-        LoadedRecord l{read_record(file, options), fs::path(file).stem().string(), std::nullopt};
-        l.mean_removed = remove_record_mean(l.record.samples, l.record.sample_rate, removal, file, "--pretrigger ");
-        if (const std::optional<double> coarse = check_grid_rate(grid, l.record.sample_rate, file)) {
+    const RecordRequest request = record_request(c.input, record_options(c));
+    const Conditioning conditioning = record_conditioning(c.input, c.remove_mean, c.pretrigger);
+    std::vector<LoadedRecord> loaded = load_records(c.records, request, conditioning, err, stop);
+    for (const LoadedRecord& l : loaded) {
+        if (const std::optional<double> coarse = check_grid_rate(grid, l.record.sample_rate, l.name)) {
             err << format("\n Warning: %s: grid frequencies from %g Hz are above a tenth of its sample rate (%g "
                           "samples/sec): peaks between samples may be missed there \n",
-                          file.c_str(), *coarse, l.record.sample_rate);
+                          l.name.c_str(), *coarse, l.record.sample_rate);
         }
-        loaded.push_back(std::move(l));
     }
     return loaded;
 }
@@ -270,14 +243,17 @@ std::vector<LoadedRecord> load_records(const CheckCommand& c, const CheckGrid& g
 // Before the folder is locked: no two records write the same files, and
 // pictures can be drawn.
 void check_outputs(const CheckCommand& c, const std::vector<LoadedRecord>& loaded) {
-    std::vector<std::string> stems;
-    for (const LoadedRecord& l : loaded) stems.push_back(l.stem);
+    std::vector<std::string> names, stems;
+    for (const LoadedRecord& l : loaded) {
+        names.push_back(l.name);
+        stems.push_back(l.stem);
+    }
     for (size_t r = 0; r < loaded.size(); ++r) {
-        check_output_stem(c.records, stems, r, c.output_dir);
+        check_output_stem(names, stems, r, c.output_dir);
         if ((c.plot || c.pvss) && plot::printable(loaded[r].stem) != loaded[r].stem) {
             throw QuorelError(format("\n Error: the record name '%s' holds a control character: rename it to "
                                      "draw its plots \n",
-                                     plot::printable(c.records[r]).c_str()));
+                                     plot::printable(loaded[r].name).c_str()));
         }
     }
     if ((c.plot || c.pvss) && !plot::try_gnuplot().success) {
@@ -370,8 +346,9 @@ std::vector<CheckDescription> descriptions_of(const CheckCommand& c, const Prepa
     std::vector<CheckDescription> descriptions;
     for (size_t r = 0; r < loaded.size(); ++r) {
         CheckDescription d;
-        d.file = c.records[r];
+        d.file = loaded[r].name;
         d.header_lines = loaded[r].record.header_lines;
+        d.start_time = loaded[r].record.start_time;
         d.algorithm = c.algorithm;
         d.damping_ratio = static_cast<double>(prepared.settings.damping);
         d.q = prepared.q;
@@ -379,6 +356,8 @@ std::vector<CheckDescription> descriptions_of(const CheckCommand& c, const Prepa
         d.units = prepared.settings.units;
         d.residual = !c.no_residual;
         d.mean_removed = loaded[r].mean_removed;
+        d.scale = loaded[r].scale;
+        d.conditioning = loaded[r].steps;
         descriptions.push_back(d);
     }
     return descriptions;
@@ -392,7 +371,7 @@ long print_results(const CheckCommand& c, const std::vector<CheckDescription>& d
     for (size_t r = 0; r < checks.size(); ++r) {
         if (checks[r].compliance && !checks[r].compliance->verdict.pass) {
             ++failed;
-            failing += (failing.empty() ? "" : ", ") + c.records[r];
+            failing += (failing.empty() ? "" : ", ") + descriptions[r].file;
         }
     }
     if (c.json) {
@@ -460,7 +439,7 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err, StopReque
     std::vector<CheckInput> inputs;
     for (size_t r = 0; r < loaded.size(); ++r) {
         const Record& record = loaded[r].record;
-        inputs.push_back({record.samples, record.sample_rate, record.start_time, c.records[r]});
+        inputs.push_back({record.samples, record.sample_rate, record.start_time, loaded[r].name});
     }
     const Clock::time_point compute_start = Clock::now();
     const std::vector<RecordCheck> checks = check_records(inputs, prepared.grid, settings);

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/check_records.hpp"
 
 namespace quorel {
 
@@ -40,6 +41,7 @@ struct CheckCommand {
     bool plot = false;
     bool pvss = false;
     bool json = false;
+    RecordCommand input;    // channels, scale, time unit, rates of MAT and HDF5 records
     bool timings = false;   // hidden: wall times of reading and computing on standard error, for benchmarks
 };
 

@@ -43,6 +43,25 @@ std::string HelpFormatter::make_option_desc(const CLI::Option* option) const {
     return description;
 }
 
+std::optional<double> decimal_double(const std::string& text) {
+    const char* begin = text.data();
+    const char* end = text.data() + text.size();
+    if (begin != end && *begin == '+') ++begin;
+    double value = 0.0;
+    const auto [stop, error] = std::from_chars(begin, end, value, std::chars_format::general);
+    if (begin == end || error != std::errc() || stop != end || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+ValueRule positive_number() {
+    return {"above 0", [](const std::string& text) {
+                if (!is_decimal_token(text)) return ValueFault::form;
+                const std::optional<double> value = decimal_double(text);
+                if (!value) return ValueFault::beyond;
+                return *value > 0.0 ? ValueFault::none : ValueFault::range;
+            }};
+}
+
 ValueRule whole_number_in(int64_t low, int64_t high) {
     std::string range = std::to_string(low) + " to " + std::to_string(high);
     return {range, [=](const std::string& text) {

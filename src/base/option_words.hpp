@@ -20,6 +20,10 @@ namespace quorel {
 // or hexadecimal forms, no exponent); none when it does not fit 64 bits.
 std::optional<int64_t> decimal_integer(const std::string& text);
 
+// A whole decimal token (an optional '+', then what from_chars reads in its
+// general format) read as a finite double; none otherwise.
+std::optional<double> decimal_double(const std::string& text);
+
 // What is wrong with a value, if anything.
 enum class ValueFault {
     none,
@@ -37,6 +41,8 @@ struct ValueRule {
 ValueRule whole_number_in(int64_t low, int64_t high);
 // Decimal numbers whose float value is finite and passes `accept`.
 ValueRule real_where(std::function<bool(float)> accept, std::string range);
+// Decimal numbers above zero, read in double.
+ValueRule positive_number();
 // One of the words given.
 ValueRule one_of(std::vector<std::string> choices);
 

@@ -15,6 +15,17 @@ namespace {
 // A margin in dB; that of a peak 0 (-inf) is null.
 Json margin_json(double db) { return std::isfinite(db) ? Json(db) : Json(nullptr); }
 
+// [{"step": "trim", "from": 0.1, ...}, ...]
+Json conditioning_json(const std::vector<ConditioningStep>& steps) {
+    Json list = Json::array();
+    for (const ConditioningStep& step : steps) {
+        Json object{{"step", step.step}};
+        for (const auto& [key, value] : step.values) object[key] = value;
+        list.push_back(object);
+    }
+    return list;
+}
+
 Json record_json(const CheckDescription& d, const RecordCheck& c) {
     const RecordFigures& f = c.figures;
     Json srs = Json::array();
@@ -36,6 +47,7 @@ Json record_json(const CheckDescription& d, const RecordCheck& c) {
           {"samples", f.samples},
           {"sample_rate", f.sample_rate},
           {"duration", f.duration},
+          {"start_time", d.start_time},
           {"header_lines", d.header_lines},
           {"peak_acceleration", f.peak_acceleration},
           {"peak_time", f.peak_time},
@@ -52,7 +64,9 @@ Json record_json(const CheckDescription& d, const RecordCheck& c) {
           {"spacing", d.spacing},
           {"units", unit_table(d.units).name},
           {"residual", d.residual},
-          {"mean_removed", d.mean_removed ? Json(*d.mean_removed) : Json(nullptr)}}},
+          {"mean_removed", d.mean_removed ? Json(*d.mean_removed) : Json(nullptr)},
+          {"scale", d.scale ? Json(*d.scale) : Json(nullptr)},
+          {"conditioning", conditioning_json(d.conditioning)}}},
         {"units", units_json(d.units)},
         {"srs", srs},
         {"verdict", c.compliance ? verdict_json(c.compliance->verdict) : Json(nullptr)},
@@ -111,6 +125,37 @@ std::string check_csv(const RecordCheck& check, UnitSystem units) {
     return text;
 }
 
+namespace {
+
+// One line of the conditioning done beyond the mean removal: trim, detrend,
+// filters, the event's window.
+std::string conditioning_text(const std::vector<ConditioningStep>& steps) {
+    std::string line;
+    auto value = [](const ConditioningStep& s, const char* key) {
+        for (const auto& [k, v] : s.values) {
+            if (k == key) return v;
+        }
+        return 0.0;
+    };
+    for (const ConditioningStep& s : steps) {
+        std::string part;
+        if (s.step == "trim") part = format("trimmed to %g .. %g sec", value(s, "from"), value(s, "to"));
+        if (s.step == "detrend") part = "detrended";
+        if (s.step == "highpass" || s.step == "lowpass") {
+            part = format("%s %g Hz (order %g, forward and backward)", s.step == "highpass" ? "high-pass" : "low-pass",
+                          value(s, "frequency"), value(s, "order"));
+        }
+        if (s.step == "event") {
+            part = format("event %g of the record, %g .. %g sec (|a| reaches %g)", value(s, "number"), value(s, "from"),
+                          value(s, "to"), value(s, "level"));
+        }
+        if (!part.empty()) line += (line.empty() ? "" : ", ") + part;
+    }
+    return line.empty() ? "" : "   Conditioned          " + line + " \n";
+}
+
+}  // namespace
+
 std::string check_text(const CheckDescription& d, const RecordCheck& c, const std::string& spec_name) {
     const RecordFigures& f = c.figures;
     const UnitTable& u = unit_table(d.units);
@@ -119,6 +164,7 @@ std::string check_text(const CheckDescription& d, const RecordCheck& c, const st
     if (d.header_lines > 0) text += format(", %ld header line%s", static_cast<long>(d.header_lines), d.header_lines == 1 ? "" : "s");
     text += " \n";
     if (d.mean_removed) text += format("   Mean removed         %#.6g %s \n", *d.mean_removed, u.accel);
+    text += conditioning_text(d.conditioning);
     text += format("   Peak acceleration    %#.6g %s at %#.6g sec \n", f.peak_acceleration, u.accel, f.peak_time);
     text += format("   Te (peak / 3)        %#.6g sec \n", f.te);
     text += format("   T10 (peak / 10)      %#.6g sec \n", f.t10);

@@ -8,12 +8,14 @@
 
 #include "base/units.hpp"
 #include "check/records.hpp"
+#include "record/conditioning.hpp"
 
 namespace quorel {
 
 // How a record was checked, for the document.
 struct CheckDescription {
     std::string file;
+    double start_time = 0.0;      // sec, the record's first sample
     int32_t header_lines = 0;
     std::string algorithm;        // "smallwood" or "kelly-richman"
     double damping_ratio = 0.0;
@@ -22,6 +24,8 @@ struct CheckDescription {
     UnitSystem units = UnitSystem::english;
     bool residual = true;
     std::optional<double> mean_removed;   // the mean subtracted, acceleration unit
+    std::optional<double> scale;          // every sample was multiplied by it first (--scale)
+    std::vector<ConditioningStep> conditioning;   // in the order done
 };
 
 // The JSON document of one record: record, settings, units, srs, verdict.

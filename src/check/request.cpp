@@ -64,27 +64,6 @@ CheckGrid check_grid(const SrsSpec& points, float fraction, const std::string& s
     return grid;
 }
 
-double remove_mean(std::span<double> samples, int64_t count) {
-    const size_t n = std::min(samples.size(), static_cast<size_t>(std::max<int64_t>(count, 1)));
-    double sum = 0.0;
-    for (size_t k = 0; k < n; ++k) sum += samples[k];
-    const double mean = sum / static_cast<double>(n);
-    for (double& s : samples) s -= mean;
-    return mean;
-}
-
-int64_t pretrigger_samples(double seconds, double sample_rate) {
-    // k / rate < seconds for k < seconds rate: the samples 0 .. ceil(seconds rate) - 1.
-    const double span = seconds * sample_rate;
-    if (!(span > 0.0)) return 0;
-    if (!(span < 9.0e18)) return INT64_MAX;
-    return static_cast<int64_t>(std::ceil(span));
-}
-
-bool pretrigger_within(double seconds, double sample_rate, int64_t n) {
-    return seconds * sample_rate <= static_cast<double>(n - 1) * (1.0 + 1e-9);
-}
-
 std::optional<double> check_grid_rate(const CheckGrid& grid, double sample_rate, const std::string& record_name) {
     std::optional<double> coarse;
     for (const float f : grid.freq) {
@@ -97,22 +76,6 @@ std::optional<double> check_grid_rate(const CheckGrid& grid, double sample_rate,
         if (!coarse && freq > sample_rate / 10.0) coarse = freq;
     }
     return coarse;
-}
-
-std::optional<double> remove_record_mean(std::span<double> samples, double sample_rate, const MeanRemoval& removal,
-                                         const std::string& name, const char* pretrigger_words) {
-    const int64_t n = static_cast<int64_t>(samples.size());
-    if (removal.pretrigger) {
-        const double seconds = *removal.pretrigger;
-        if (!pretrigger_within(seconds, sample_rate, n)) {
-            throw QuorelError(format("\n Error: %s: %s%g sec is longer than the record (%lld samples, %g sec) \n",
-                                     name.c_str(), pretrigger_words, seconds, static_cast<long long>(n),
-                                     static_cast<double>(n - 1) / sample_rate));
-        }
-        return remove_mean(samples, pretrigger_samples(seconds, sample_rate));
-    }
-    if (removal.whole) return remove_mean(samples, n);
-    return std::nullopt;
 }
 
 void check_output_stem(const std::vector<std::string>& records, const std::vector<std::string>& stems, size_t r,

@@ -1,9 +1,10 @@
 #pragma once
 // A check as a front end asks for it, and its preparation: the damping from
 // Q, the grid of the specification or of a frequency range, the acceptance
-// rules judged on that grid, the mean or pretrigger taken off a record, and
-// the names of the files records would write.  The command line and the
-// Python module prepare their checks here, the same way.
+// rules judged on that grid, and the names of the files records would write.
+// The command line and the Python module prepare their checks here, the same
+// way; the records' conditioning (the mean or pretrigger taken off among it)
+// is record/conditioning's.
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -12,6 +13,7 @@
 
 #include "acceptance/acceptance.hpp"
 #include "check/records.hpp"
+#include "record/conditioning.hpp"
 #include "specification/srs_spec.hpp"
 
 namespace quorel {
@@ -53,37 +55,11 @@ float check_octave_fraction(const std::string& spacing);
 // `with_spec`.
 CheckGrid check_grid(const SrsSpec& points, float fraction, const std::string& spacing, bool with_spec);
 
-// Subtracts from every sample the mean of the first `count` samples (all of
-// them when count is at least the record's length).  Returns the mean.
-double remove_mean(std::span<double> samples, int64_t count);
-
-// Samples within the first `seconds` of a record: k / rate < seconds.
-int64_t pretrigger_samples(double seconds, double sample_rate);
-
-// Whether a pretrigger of `seconds` lies within a record of n samples: at most
-// its duration (n - 1) / rate, allowing for the rounding of a duration written
-// in decimal (far less than a sample).
-bool pretrigger_within(double seconds, double sample_rate, int64_t n);
-
 // The grid against a record's sample rate.  A frequency above rate / 4 throws
 // QuorelError naming the first such frequency and the record; the return is
 // the first frequency above rate / 10 (peaks between samples may be missed
 // there), or nothing.
 std::optional<double> check_grid_rate(const CheckGrid& grid, double sample_rate, const std::string& record_name);
-
-// What is taken off a record before it is checked: nothing, the mean of the
-// whole record, or that of its first `pretrigger` seconds.
-struct MeanRemoval {
-    bool whole = false;
-    std::optional<double> pretrigger;   // sec, above 0
-};
-
-// Takes the mean off `samples` as `removal` says; returns the mean taken, or
-// nothing.  A pretrigger longer than the record throws QuorelError naming the
-// record `name` and the pretrigger as `pretrigger_words` (the option's name as
-// the front end spells it, "--pretrigger " or "pretrigger=") introduce it.
-std::optional<double> remove_record_mean(std::span<double> samples, double sample_rate, const MeanRemoval& removal,
-                                         const std::string& name, const char* pretrigger_words);
 
 // Whether record r's outputs in `output_dir` would have the stem of an
 // earlier record's: throws QuorelError naming both records.

@@ -304,6 +304,7 @@ private:
         const std::string& name = record_.file;
         separator_ = separator;
         fields_ = count;
+        record_.columns = count;
         first_data_line_ = line_number_;
         if (!last_header_.empty()) record_.column_names = column_names_of(last_header_, separator);
         last_header_.clear();

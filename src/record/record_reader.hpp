@@ -43,6 +43,7 @@ struct Record {
     double sample_rate = 0.0;                 // Hz: given, or (n - 1) / (t_last - t_first)
     double start_time = 0.0;                  // sec: t_first (0 without a time column)
     int32_t header_lines = 0;
+    int32_t columns = 0;                      // fields of every line of numbers
     std::vector<std::string> column_names;    // fields of the last header line (may be empty)
 };
 

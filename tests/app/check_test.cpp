@@ -15,6 +15,7 @@
 
 #include "base/format.hpp"
 #include "base/output_file.hpp"
+#include "record_writers.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {
@@ -142,9 +143,9 @@ TEST(CheckCommand, VerdictsCountedByHandAndTheirStatuses) {
     };
     EXPECT_EQ(keys(record), "record settings units srs verdict ");
     EXPECT_EQ(keys(record.at("record")),
-              "file samples sample_rate duration header_lines peak_acceleration peak_time te t10 peak_velocity "
+              "file samples sample_rate duration start_time header_lines peak_acceleration peak_time te t10 peak_velocity "
               "peak_displacement end_velocity end_displacement ");
-    EXPECT_EQ(keys(record.at("settings")), "algorithm damping_ratio q spacing units residual mean_removed ");
+    EXPECT_EQ(keys(record.at("settings")), "algorithm damping_ratio q spacing units residual mean_removed scale conditioning ");
     EXPECT_EQ(keys(record.at("units")), "acceleration velocity displacement ");
     EXPECT_EQ(keys(record.at("srs")[0]),
               "frequency spec positive negative maximax pseudo_velocity margin_positive_db margin_negative_db ");
@@ -499,6 +500,87 @@ TEST(CheckCommand, ASecondRunIntoAFolderInUseIsRefused) {
     }
     EXPECT_EQ(run_command(words(args)).status, 0);   // free again
     EXPECT_TRUE(fs::exists("out/rec.json"));
+}
+
+// Each channel of a file is its own record, "file:channel" in the tables and
+// the JSON and "<stem>_<channel>" in the file names; the channel of a WAV
+// file judges as the same samples in a text file do.  Integer samples without
+// --scale get a warning; the scale is stated.
+TEST(CheckCommand, EveryChannelIsARecordNamedByItsFile) {
+    TempDir dir;
+    write_record("rec.txt");
+    std::vector<double> a;
+    for (const std::vector<double>& line : testing::read_table("rec.txt")) a.push_back(line[0]);
+    std::vector<double> b(a.size());
+    for (size_t k = 0; k < a.size(); ++k) b[k] = -0.5 * a[k];
+    tools::write_wav("two.wav", {a, b}, 10000, tools::WavEncoding::float64);
+    tools::write_wav("pcm.wav", {{0, 1000, -3000, 2000, 0}}, 10000, tools::WavEncoding::pcm16);
+
+    const json text = check_json("rec.txt --sample-rate 10000 --frequencies 100:1000");
+    const CommandOutcome o = run_command(words("check two.wav --frequencies 100:1000 --json -o out"));
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.err, "");
+    const json wav = json::parse(o.out);
+    ASSERT_EQ(wav["records"].size(), 2u);
+    EXPECT_EQ(wav["records"][0]["record"]["file"], "two.wav:1");
+    EXPECT_EQ(wav["records"][1]["record"]["file"], "two.wav:2");
+    EXPECT_EQ(wav["records"][0]["srs"], text["records"][0]["srs"]);
+    EXPECT_EQ(wav["records"][0]["settings"]["scale"], nullptr);
+    const json& half = wav["records"][1]["srs"][3];
+    EXPECT_NEAR(half["positive"].get<double>(), 0.5 * text["records"][0]["srs"][3]["negative"].get<double>(), 1e-5);
+    for (const char* name : {"out/two_1.json", "out/two_1_srs.csv", "out/two_2.json", "out/two_2_srs.csv"}) {
+        EXPECT_TRUE(fs::exists(name)) << name;
+    }
+
+    const CommandOutcome pcm = run_command(words("check pcm.wav --frequencies 100:1000"));
+    EXPECT_NE(pcm.err.find("Warning: pcm.wav:1: 16-bit PCM samples are read as fractions of full scale"), std::string::npos);
+    EXPECT_NE(pcm.out.find("Record pcm.wav:1: 5 samples"), std::string::npos);
+    const CommandOutcome scaled = run_command(words("check pcm.wav --frequencies 100:1000 --scale 1/0.01 --json"));
+    EXPECT_EQ(scaled.err, "");
+    EXPECT_EQ(json::parse(scaled.out)["records"][0]["settings"]["scale"], 100.0);
+    EXPECT_DOUBLE_EQ(json::parse(scaled.out)["records"][0]["record"]["peak_acceleration"].get<double>(), 100.0 * 3000 / 32768);
+}
+
+// The conditioning is stated in the JSON settings in the order it is done,
+// and each shock of a recording is its own record "file#k", "<stem>_event<k>".
+TEST(CheckCommand, ConditioningIsStatedAndShocksBecomeRecords) {
+    TempDir dir;
+    // Two copies of the shock 0.6 sec apart in 1.2 sec of 0.2 G offset.
+    write_record("one.txt");
+    std::vector<double> shock;
+    for (const std::vector<double>& line : testing::read_table("one.txt")) shock.push_back(line[0]);
+    std::string text;
+    for (int k = 0; k < 12000; ++k) {
+        const int at = k < 6000 ? k - 1000 : k - 7000;
+        text += format("%.6f\n", 0.2 + (at >= 0 && at < static_cast<int>(shock.size()) ? shock[static_cast<size_t>(at)] : 0.0));
+    }
+    write_file("long.txt", text);
+    const CommandOutcome o = run_command(words("check long.txt --sample-rate 10000 --frequencies 100:1000 --json -o out "
+                                               "--trim 0.05: --remove-mean --highpass 5 --filter-order 2 --events 20% "
+                                               "--window 0.02:0.1"));
+    ASSERT_EQ(o.status, 0) << o.err;
+    const json records = json::parse(o.out)["records"];
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1]["record"]["file"], "long.txt#2");
+    std::string steps;
+    for (const json& step : records[1]["settings"]["conditioning"]) steps += step["step"].get<std::string>() + " ";
+    EXPECT_EQ(steps, "trim remove_mean highpass event ");
+    const json& event = records[1]["settings"]["conditioning"][3];
+    EXPECT_NEAR(event["from"].get<double>(), 0.68, 1e-3);
+    EXPECT_DOUBLE_EQ(records[1]["record"]["start_time"].get<double>(), event["from"].get<double>());
+    EXPECT_TRUE(fs::exists("out/long_event1.json"));
+    EXPECT_TRUE(fs::exists("out/long_event2_srs.csv"));
+    // Both shocks are the same: so are their spectra, to the filter's reach.
+    for (size_t j = 0; j < records[0]["srs"].size(); ++j) {
+        EXPECT_NEAR(records[0]["srs"][j]["positive"].get<double>() / records[1]["srs"][j]["positive"].get<double>(), 1.0,
+                    1e-3);
+    }
+
+    const CommandOutcome bad = run_command(words("check long.txt --sample-rate 10000 --frequencies 100:1000 --highpass 50 "
+                                                 "--lowpass 40"));
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.err.find("--highpass 50 Hz is not below --lowpass 40 Hz"), std::string::npos);
+    EXPECT_EQ(run_command(words("check long.txt --sample-rate 10000 --frequencies 100:1000 --events 20%")).status, 2);
 }
 
 }  // namespace

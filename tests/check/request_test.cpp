@@ -9,16 +9,6 @@
 namespace quorel {
 namespace {
 
-TEST(CheckRecords, PretriggerMeanIsTheMeanOfTheFirstSeconds) {
-    // k / rate < 0.05 sec at 100 samples/sec: samples 0..4.
-    EXPECT_EQ(pretrigger_samples(0.05, 100.0), 5);
-    EXPECT_EQ(pretrigger_samples(0.051, 100.0), 6);
-    std::vector<double> a{1.0, 2.0, 0.0, 1.0, 1.5, 9.0, -4.0};
-    EXPECT_DOUBLE_EQ(remove_mean(a, 5), 1.1);
-    EXPECT_DOUBLE_EQ(a[5], 7.9);
-    EXPECT_NEAR(remove_mean(a, 100), 2.8 / 7.0, 1e-15);   // the whole record
-}
-
 TEST(CheckRecords, AGridFrequencyAboveAQuarterOfTheRateIsNamed) {
     CheckGrid grid;
     grid.freq = {10.0f, 120.0f, 250.0f};

@@ -35,6 +35,10 @@ const Target targets[] = {
     {"tiny_run", fuzz::fuzz_tiny_run},
     {"acceptance", fuzz::fuzz_acceptance},
     {"record", fuzz::fuzz_record},
+    {"mat", fuzz::fuzz_mat},
+    {"wav", fuzz::fuzz_wav},
+    {"hdf5", fuzz::fuzz_hdf5},
+    {"uff58", fuzz::fuzz_uff58},
 };
 
 // The input files of fuzz/<folder>/<target>, in name order; none when the

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "app/command_line.hpp"
+#include "base/error.hpp"
 
 extern char** environ;
 
@@ -137,6 +138,15 @@ std::vector<std::string> files_ending(std::initializer_list<const char*> suffixe
         }
     }
     return found;
+}
+
+std::string error_of(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const QuorelError& error) {
+        return error.what();
+    }
+    return "";
 }
 
 void write_file(const std::string& name, const std::string& content) {

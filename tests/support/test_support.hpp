@@ -139,6 +139,8 @@ struct ScriptedConsole {
 };
 
 void write_file(const std::string& name, const std::string& content);
+// The message of the QuorelError `action` throws; empty when it throws none.
+std::string error_of(const std::function<void()>& action);
 std::string read_file(const std::string& name);
 bool file_exists(const std::string& name);
 std::vector<std::string> read_lines(const std::string& name);

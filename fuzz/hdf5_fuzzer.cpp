@@ -1,0 +1,10 @@
+// The HDF5 record reader, from a file.
+#include <cstddef>
+#include <cstdint>
+
+#include "harness.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    quorel::fuzz::fuzz_hdf5(data, size);
+    return 0;
+}

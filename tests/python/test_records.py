@@ -1,0 +1,66 @@
+"""quorel.read_record on every format against the CSV twin of the examples,
+and quorel.check of its records, conditioned, against quorel check."""
+import json
+
+import numpy as np
+import pytest
+
+import quorel
+from conftest import EXAMPLES, run_quorel
+
+TWIN = EXAMPLES / "measured_shock.csv"
+FORMATS = ["measured_shock.mat", "measured_shock_v73.mat", "measured_shock.wav", "measured_shock.h5",
+           "measured_shock.uff"]
+
+
+def test_every_format_reads_as_its_csv_twin():
+    (twin,) = quorel.read_record(TWIN)
+    assert twin.name == str(TWIN) and twin.format == "text" and len(twin) == 6000
+    # The CSV's own numbers, read by numpy.
+    expected = np.loadtxt(TWIN, delimiter=",", skiprows=4)[:, 1]
+    assert np.array_equal(twin.samples, expected)
+    for name in FORMATS:
+        (record,) = quorel.read_record(EXAMPLES / name, rate_variable="fs", rate_attribute="sample_rate")
+        assert np.array_equal(record.samples, expected), name
+        assert record.sample_rate == 20000.0 and record.start_time == 0.0, name
+        assert record.name == f"{EXAMPLES / name}:{record.channel}", name
+
+
+def test_channels_scale_and_refusals(tmp_path):
+    table = tmp_path / "t.csv"
+    table.write_text("time,x,y\n0,1,10\n0.001,2,20\n0.002,3,30\n")
+    records = quorel.read_record(table, channel="all", scale=-2)
+    assert [r.channel for r in records] == ["x", "y"]
+    assert list(records[1].samples) == [-20.0, -40.0, -60.0] and records[1].scale == -2
+    assert records[0].sample_rate == pytest.approx(1000.0)
+    assert [r.channel for r in quorel.read_record(table, channel=[3, "x"])] == ["y", "x"]
+    with pytest.raises(quorel.QuorelError, match="has no variable 'nope'"):
+        quorel.read_record(EXAMPLES / "measured_shock.mat", channel="nope", sample_rate=1000)
+    with pytest.raises(quorel.QuorelError, match="is named as text"):
+        wav = tmp_path / "w.csv"
+        wav.write_bytes((EXAMPLES / "measured_shock.wav").read_bytes())
+        quorel.read_record(wav)
+
+
+def test_check_takes_records_with_the_command_lines_conditioning(tmp_path):
+    mat = EXAMPLES / "measured_shock.mat"
+    spec = EXAMPLES / "functional.txt"
+    options = ["--trim", "0.01:0.29", "--pretrigger", "0.03", "--detrend", "--highpass", "2", "--lowpass", "5000",
+               "--filter-order", "3"]
+    status, out, err = run_quorel(["check", mat, "--rate-variable", "fs", "--spec", spec, "--json", *options])
+    assert status == 0, err
+    expected = json.loads(out)["records"][0]
+    records = quorel.read_record(mat, rate_variable="fs")
+    result = quorel.check(records[0], spec=spec, trim=(0.01, 0.29), pretrigger=0.03, detrend=True, highpass=2,
+                          lowpass=5000, filter_order=3)
+    assert result.record == expected["record"]
+    assert result.settings == expected["settings"]
+    assert [s["step"] for s in result.settings["conditioning"]] == ["trim", "pretrigger", "detrend", "highpass",
+                                                                    "lowpass"]
+    assert list(result.srs["positive"]) == [line["positive"] for line in expected["srs"]]
+
+    # Events: a list, one result per shock.
+    shocks = quorel.check(records, spec=spec, events="50%", window=(0.01, 0.02))
+    assert isinstance(shocks, list) and shocks[0].record["file"] == records[0].name + "#1"
+    with pytest.raises(quorel.QuorelError, match="sample_rate, start_time and name come with the records"):
+        quorel.check(records[0], 1000.0, spec)

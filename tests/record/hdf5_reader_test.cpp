@@ -1,0 +1,102 @@
+// HDF5 files written by libhdf5: datasets by path, the columns of a 2-D one,
+// the rate from an attribute of the dataset or of a group above it.
+#include <gtest/gtest.h>
+
+#include <hdf5.h>
+
+#include <string>
+#include <vector>
+
+#include "record/record_formats.hpp"
+#include "record_writers.hpp"
+#include "support/test_support.hpp"
+
+namespace quorel {
+namespace {
+
+using testing::error_of;
+using testing::TempDir;
+using tools::write_hdf5;
+
+std::vector<ChannelRecord> read(const std::string& argument, const RecordRequest& request) {
+    return read_records(argument, request);
+}
+
+RecordRequest by_attribute(std::vector<std::string> channels = {}) {
+    RecordRequest r;
+    r.rate_attribute = "rate";
+    r.channels = std::move(channels);
+    return r;
+}
+
+void write_run() {
+    write_hdf5("run.h5",
+               {{"/run/x", {1.0, -2.0, 3.5}, 3, 0, false, {{"rate", 1000.0}}},
+                {"/run/table", {1, 10, 2, 20, 3, 30, 4, 40}, 4, 2, false, {}},
+                {"/other/counts", {5, 6, 7}, 3, 0, true, {}}},
+               {{"/run", "rate", 250.0}});
+}
+
+TEST(Hdf5Reader, DatasetsByPathAndTheColumnsOfATable) {
+    TempDir dir;
+    write_run();
+    const std::vector<ChannelRecord> x = read("run.h5:/run/x", by_attribute());
+    ASSERT_EQ(x.size(), 1u);
+    EXPECT_EQ(x[0].name, "run.h5:/run/x");
+    EXPECT_EQ(x[0].record.samples, (std::vector<double>{1.0, -2.0, 3.5}));
+    // The dataset's own attribute first.
+    EXPECT_EQ(x[0].record.sample_rate, 1000.0);
+
+    // Rows are samples: each column a record, the group's rate.
+    const std::vector<ChannelRecord> t = read("run.h5:/run/table", by_attribute());
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_EQ(t[1].name, "run.h5:/run/table:2");
+    EXPECT_EQ(t[1].record.samples, (std::vector<double>{10, 20, 30, 40}));
+    EXPECT_EQ(t[1].record.sample_rate, 250.0);
+
+    // A group keeps what lies below it; --channel chooses among those, by a
+    // path without its leading '/' too.
+    EXPECT_EQ(read("run.h5:/run", by_attribute({"all"})).size(), 3u);
+    EXPECT_EQ(read("run.h5", by_attribute({"run/table:1"}))[0].record.samples, (std::vector<double>{1, 2, 3, 4}));
+    RecordRequest counts;
+    counts.text.sample_rate = 10.0;
+    counts.channels = {"/other/counts"};
+    EXPECT_EQ(read("run.h5", counts)[0].record.samples, (std::vector<double>{5, 6, 7}));
+}
+
+TEST(Hdf5Reader, WhatIsNoRecordIsRefusedNamingIt) {
+    TempDir dir;
+    write_run();
+    EXPECT_EQ(error_of([] { read("run.h5", by_attribute()); }),
+              "\n Error: run.h5 holds 3 datasets that could be records ('/other/counts', '/run/table', '/run/x'): "
+              "choose with --channel (a name, a number or all) \n");
+    EXPECT_EQ(error_of([] { read("run.h5:/other/counts", by_attribute()); }),
+              "\n Error: run.h5 has no attribute 'rate' on '/other/counts' or a group above it, so no sample rate "
+              "(--rate-attribute) \n");
+    EXPECT_EQ(error_of([] { read("run.h5:/nothing", by_attribute()); }),
+              "\n Error: run.h5 has no dataset '/nothing' (its datasets: '/other/counts', '/run/table:1', "
+              "'/run/table:2', '/run/x') \n");
+
+    // A dataset made and never written holds only its fill value.
+    const hid_t file = H5Fopen("run.h5", H5F_ACC_RDWR, H5P_DEFAULT);
+    const hsize_t dims[1] = {100};
+    const hid_t space = H5Screate_simple(1, dims, nullptr);
+    H5Dclose(H5Dcreate2(file, "/empty", H5T_IEEE_F64LE, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    H5Sclose(space);
+    H5Fclose(file);
+    RecordRequest empty;
+    empty.text.sample_rate = 10.0;
+    empty.channels = {"/empty"};
+    EXPECT_EQ(error_of([&] { read("run.h5", empty); }),
+              "\n Error: run.h5 dataset '/empty' holds no data: its storage was never written \n");
+
+    const std::string whole = testing::read_file("run.h5");
+    for (size_t size : {size_t{64}, size_t{700}, whole.size() / 2}) {
+        SCOPED_TRACE(size);
+        testing::write_file("cut.h5", whole.substr(0, size));
+        EXPECT_NE(error_of([] { read("cut.h5", by_attribute({"all"})); }).find(" Error: cut.h5 "), std::string::npos);
+    }
+}
+
+}  // namespace
+}  // namespace quorel
