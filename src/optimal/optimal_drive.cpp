@@ -421,6 +421,7 @@ OptimalDrive optimal_drive(const OptimalInputs& in) {
     std::vector<float> drive(static_cast<size_t>(nt));
     OptimalDrive candidate;
     int32_t raises = 0;
+    if (in.progress) in.progress({0, start_peaks, 0.0, lp.row_count(), seconds_since(started)});
 
     for (int32_t round = 1; round <= in.options.max_rounds; ++round) {
         const auto solve_started = Clock::now();

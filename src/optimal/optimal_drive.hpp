@@ -73,7 +73,8 @@ struct OptimalOptions {
     int32_t cuts_per_frequency = 40;   // upper rows added per frequency and round, at most
 };
 
-// After each round.
+// Once the program is built (round 0, the starting drive's peaks), then
+// after each solve.
 struct OptimalProgress {
     int32_t round = 0;
     PeakTriple peaks;              // of the round's drive before its final scaling
