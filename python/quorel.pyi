@@ -28,6 +28,7 @@ class SynthesisResult:
     qualifying_trials: int
     optimum: Optional[Dict[str, Dict[str, Any]]]
     closest: Optional[Dict[str, Any]]
+    optimal: Optional[Dict[str, Any]]
     spec_file: Optional[str]
     output_dir: Optional[str]
 
@@ -132,4 +133,7 @@ def synthesize(
     threads: int = 0,
     output_dir: Optional[PathLike] = None,
     progress: Optional[Callable[[int, int], Any]] = None,
+    optimize: bool = False,
+    minimize: str = "displacement",
+    tolerance: Optional[Union[str, Tuple[float, float]]] = None,
 ) -> SynthesisResult: ...

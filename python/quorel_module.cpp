@@ -31,6 +31,8 @@
 #include "record/conditioning.hpp"
 #include "record/record_formats.hpp"
 #include "record/record_reader.hpp"
+#include "optimal/optimal_report.hpp"
+#include "optimal/tolerance.hpp"
 #include "report/result_files.hpp"
 #include "report/summary.hpp"
 #include "acceptance/acceptance.hpp"
@@ -297,17 +299,39 @@ py::dict optimum_object(const Json& summary, const OptimumHistory& h, const Prep
     return optimum;
 }
 
+// What summary.json holds of the optimal drive, with its history and SRS.
+py::dict optimal_object(const Json& summary, const OptimalReport& optimal, const PreparedRun& run) {
+    py::dict out = python_value(summary);
+    const OptimalDrive& drive = optimal.drive;
+    const size_t nt = drive.acceleration.size();
+    out["time"] = array_of<double>(
+        nt, [&](size_t j) { return static_cast<double>(sample_time(static_cast<int32_t>(j), run.settings.dt)); });
+    out["acceleration"] = array_of<double>(nt, [&](size_t j) { return static_cast<double>(drive.acceleration[j]); });
+    out["velocity"] = array_of<double>(nt, [&](size_t j) { return drive.motion.velocity[j]; });
+    out["displacement"] = array_of<double>(nt, [&](size_t j) { return drive.motion.displacement[j]; });
+    const size_t n = static_cast<size_t>(run.spec.count);
+    out["srs_positive"] = array_of<double>(n, [&](size_t j) { return static_cast<double>(drive.srs.xmax[j]); });
+    out["srs_negative"] = array_of<double>(n, [&](size_t j) { return static_cast<double>(drive.srs.xmin[j]); });
+    return out;
+}
+
 struct SynthesisResult {
     py::object settings, units, grid, trials, limits, acceptance, bounds, qualifying_trials, optimum, closest,
-        spec_file, output_dir;
+        optimal, spec_file, output_dir;
 };
 
 SynthesisResult synthesis_result(const PreparedRun& run, const RunResults& results) {
     const AcceptanceRules* acceptance = run.options.acceptance ? &*run.options.acceptance : nullptr;
     const FeasibilityBounds* bounds = run.options.bounds ? &*run.options.bounds : nullptr;
+    std::optional<Json> optimal;
+    if (results.optimal) {
+        optimal = optimal_json(*results.optimal, run.spec, run.options.limits, run.names,
+                               run.options.write_files && results.optimal->meets());
+    }
     const Json summary = summary_document(SummaryInputs{quorel_version, run.options.spec_file, 0.0, run.settings,
                                                         run.spec, results.table, results.report.optima, run.names,
-                                                        &run.options.limits, acceptance, bounds});
+                                                        &run.options.limits, acceptance, bounds,
+                                                        optimal ? &*optimal : nullptr});
     SynthesisResult r;
     r.settings = python_value(summary["settings"]);
     r.units = python_value(summary["units"]);
@@ -339,6 +363,7 @@ SynthesisResult synthesis_result(const PreparedRun& run, const RunResults& resul
             optimum_object(summary["optimum"]["acceleration"], results.report.acceleration, run, results);
         r.optimum = optimum;
     }
+    r.optimal = results.optimal ? py::object(optimal_object(summary["optimal"], *results.optimal, run)) : py::none();
     return r;
 }
 
@@ -722,7 +747,8 @@ SynthesisResult synthesize(const py::object& spec, int64_t trials, int64_t seed,
                            const py::object& duration, const py::object& max_acceleration,
                            const py::object& max_velocity, const py::object& max_displacement,
                            const py::object& max_force, const py::object& moving_mass, const py::object& acceptance,
-                           int64_t threads, const py::object& output_dir, const py::object& progress) {
+                           int64_t threads, const py::object& output_dir, const py::object& progress,
+                           bool optimize, const std::string& minimize, const py::object& tolerance) {
     RunRequest request;
     if (is_path(spec)) {
         request.spec_file = path_text(spec);
@@ -759,6 +785,28 @@ SynthesisResult synthesize(const py::object& spec, int64_t trials, int64_t seed,
     if (!progress.is_none() && !PyCallable_Check(progress.ptr())) refuse("progress: a callable is needed");
     request.acceptance = acceptance_argument(acceptance);
     request.output_dir = output_dir.is_none() ? std::nullopt : std::optional(path_text(output_dir));
+    if (!optimize && (minimize != "displacement" || !tolerance.is_none())) {
+        refuse("minimize and tolerance need optimize=True");
+    }
+    if (optimize) {
+        OptimalRequest optimal;
+        if (minimize == "displacement") {
+            optimal.options.minimise = MinimisedPeak::displacement;
+        } else if (minimize == "velocity") {
+            optimal.options.minimise = MinimisedPeak::velocity;
+        } else if (minimize == "acceleration") {
+            optimal.options.minimise = MinimisedPeak::acceleration;
+        } else {
+            refuse("minimize: \"displacement\", \"velocity\" or \"acceleration\" is needed, not \"" + minimize + "\"");
+        }
+        if (py::isinstance<py::str>(tolerance)) {
+            optimal.tolerance = parse_tolerance(tolerance.cast<std::string>());
+        } else if (!tolerance.is_none()) {
+            const auto pair = tolerance.cast<std::pair<double, double>>();
+            optimal.tolerance = parse_tolerance(format("%.17g:%.17g", pair.first, pair.second));
+        }
+        request.optimal = optimal;
+    }
 
     PreparationText text;
     PreparedRun run = prepare_run(request, text);
@@ -830,6 +878,12 @@ Attributes:
         sec, amplitude, as wavelets_<n>.csv holds them).
     closest: None, or when no trial qualifies: trial, limit_ratios,
         acceptance, as summary.json's "closest".
+    optimal: None without optimize=True, else summary.json's "optimal"
+        (minimised, start_trial, meets, the peaks, bound_ratios,
+        srs_margins, bands, violations, limit_ratios, acceptance, solver,
+        files) with the arrays time, acceleration, velocity, displacement
+        and srs_positive, srs_negative of the optimal drive.  When meets is
+        False it is the closest drive found (the command line's status 3).
     spec_file: the specification file, or None for given points.
     output_dir: the folder written, or None.)")
         .def_readonly("settings", &SynthesisResult::settings)
@@ -842,6 +896,7 @@ Attributes:
         .def_readonly("qualifying_trials", &SynthesisResult::qualifying_trials)
         .def_readonly("optimum", &SynthesisResult::optimum)
         .def_readonly("closest", &SynthesisResult::closest)
+        .def_readonly("optimal", &SynthesisResult::optimal)
         .def_readonly("spec_file", &SynthesisResult::spec_file)
         .def_readonly("output_dir", &SynthesisResult::output_dir)
         .def("__repr__", [](const SynthesisResult& r) {
@@ -1067,6 +1122,7 @@ Returns:
           py::arg("max_velocity") = py::none(), py::arg("max_displacement") = py::none(),
           py::arg("max_force") = py::none(), py::arg("moving_mass") = py::none(), py::arg("acceptance") = py::none(),
           py::arg("threads") = 0, py::arg("output_dir") = py::none(), py::arg("progress") = py::none(),
+          py::arg("optimize") = false, py::arg("minimize") = "displacement", py::arg("tolerance") = py::none(),
           R"(Synthesizes a shock history whose SRS meets a specification.
 
 Runs the random trials of the command line, each refined by amplitude
@@ -1110,10 +1166,19 @@ Args:
         of the command line are written; None writes nothing at all.
     progress: a callable progress(done, total) called on the calling thread
         after each trial.
+    optimize: after the trials, refine the optimum into the optimal drive
+        by linear programming (the command line's --optimize): the drive of
+        least peak within the limits and the tolerance, at rest at both ends.
+    minimize: the peak the optimal drive minimises: "displacement",
+        "velocity" or "acceleration" (needs optimize).
+    tolerance: the band of each polarity of the optimal drive's SRS in dB,
+        a (low, high) pair or "LOW:HIGH" (default -1.5/+3 dB, or the bands
+        of the acceptance rules; needs optimize).
 
 Returns:
     SynthesisResult: settings, grid, trials, optimum (None when no trial
-    qualifies: the command line's status 3), closest.
+    qualifies: the command line's status 3), closest, optimal (None
+    without optimize).
 
 Raises:
     QuorelError: a bad argument, specification or acceptance rule, a check

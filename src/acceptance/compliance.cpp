@@ -10,29 +10,33 @@
 
 namespace quorel {
 
-ToleranceBand parse_band_option(const std::string& text) {
+std::optional<ToleranceBand> parse_band_text(const std::string& text, char separator) {
+    const size_t at = text.find(separator);
+    if (at == std::string::npos) return std::nullopt;
+    const std::string low = text.substr(0, at);
+    const std::string high = text.substr(at + 1);
+    char* end_low = nullptr;
+    char* end_high = nullptr;
     ToleranceBand band;
-    const size_t comma = text.find(',');
-    bool good = comma != std::string::npos;
-    if (good) {
-        const std::string low = text.substr(0, comma);
-        const std::string high = text.substr(comma + 1);
-        char* end_low = nullptr;
-        char* end_high = nullptr;
-        band.low_db = std::strtod(low.c_str(), &end_low);
-        band.high_db = std::strtod(high.c_str(), &end_high);
-        good = !low.empty() && !high.empty() && *end_low == '\0' && *end_high == '\0' &&
-               std::isfinite(band.low_db) && std::isfinite(band.high_db) && band.low_db < band.high_db;
-    }
-    if (!good) {
+    band.low_db = std::strtod(low.c_str(), &end_low);
+    band.high_db = std::strtod(high.c_str(), &end_high);
+    const bool good = !low.empty() && !high.empty() && *end_low == '\0' && *end_high == '\0' &&
+                      std::isfinite(band.low_db) && std::isfinite(band.high_db) && band.low_db < band.high_db;
+    if (!good) return std::nullopt;
+    return band;
+}
+
+ToleranceBand parse_band_option(const std::string& text) {
+    const std::optional<ToleranceBand> band = parse_band_text(text, ',');
+    if (!band) {
         throw QuorelError(
             format("\n Error: --band %s: expected LOW,HIGH in dB with LOW < HIGH, e.g. --band -3,6 \n", text.c_str()));
     }
-    if (!valid_band(band.low_db, band.high_db)) {
+    if (!valid_band(band->low_db, band->high_db)) {
         throw QuorelError(format("\n Error: --band %s: band edges must lie within -%g and +%g dB \n", text.c_str(),
                                  band_limit_db, band_limit_db));
     }
-    return band;
+    return *band;
 }
 
 AcceptanceRules band_rules(const std::vector<ToleranceBand>& bands) {

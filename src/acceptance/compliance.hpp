@@ -21,6 +21,10 @@ struct SrsLine {
     double negative = 0.0;
 };
 
+// "LOW<separator>HIGH" in dB, both finite with LOW < HIGH (the edges not
+// yet held to band_limit_db); none for any other text.
+std::optional<ToleranceBand> parse_band_text(const std::string& text, char separator);
+
 // "LOW,HIGH" in dB, e.g. "-1.5,3", a valid band on every point (min_share 1,
 // no frequency range).  Throws QuorelError naming the --band argument.
 ToleranceBand parse_band_option(const std::string& text);

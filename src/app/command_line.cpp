@@ -27,7 +27,9 @@
 #include "engine/time_grid.hpp"
 #include "plot/plot_program.hpp"
 #include "feasibility/bounds.hpp"
+#include "optimal/tolerance.hpp"
 #include "acceptance/acceptance.hpp"
+#include "acceptance/compliance.hpp"
 #include "specification/resample.hpp"
 #include "specification/spec_reader.hpp"
 
@@ -66,8 +68,18 @@ its ratios peak/limit, and no optimum files are written.  An acceptance file:
 Exit status: 0 success; 1 the run failed (specification or acceptance file,
 a check of the run, a file that cannot be written, another run using the
 folder, --plot failing); 2 the command line is wrong (nothing is touched);
-3 no trial is within the limits and passes the acceptance rules; 128 + N
+3 no trial is within the limits and passes the acceptance rules (with
+--optimize: no optimal drive meets them); 128 + N
 signal N (SIGINT, SIGTERM, SIGHUP) stopped the run: 130 for Ctrl-C.
+
+The optimal drive (--optimize): after the trials, the displacement optimum (the
+acceleration optimum with --minimize acceleration; the closest trial when none
+qualified) is refined by linear programming into the drive of least peak
+displacement (or velocity, or acceleration) whose every polarity stays within
+the tolerance at every grid frequency, within every limit given, starting and
+ending at rest.  It is written as accel_optimal.out, velox_optimal.out,
+disp_optimal.out, srs_optimal.out and history_optimal.csv, with an optimal
+block in summary.json; the run's status is then that of the optimal drive.
 
 Without any argument quorel asks its questions instead (the dialogue).
 quorel check RECORD... judges measured records: see 'quorel check --help'.
@@ -93,6 +105,9 @@ struct CommandLine {
     std::string threads;
     std::string max_acceleration, max_velocity, max_displacement, max_force, moving_mass;
     std::string acceptance;
+    bool optimize = false;
+    std::string minimize = "displacement";
+    std::string tolerance;
     bool quiet = false;
     bool no_progress = false;
     bool plot = false;
@@ -191,6 +206,34 @@ void add_limit_options(CLI::App& app, CommandLine& c, OptionWords& words) {
                 "the name of an acceptance file");
 }
 
+// The optimal drive: what it minimises and the tolerance it keeps.
+void add_optimal_options(CLI::App& app, CommandLine& c, OptionWords& words) {
+    const char* const optimal = "The optimal drive (after the trials, by linear programming)";
+    auto* optimize = app.add_flag("--optimize", c.optimize,
+                                  "Refine the optimum into the drive of least peak within the limits and the "
+                                  "tolerance: accel_, velox_, disp_, srs_optimal.out, history_optimal.csv")
+                         ->group(optimal);
+    words.takes(app.add_option("--minimize", c.minimize,
+                               "The peak the optimal drive minimises: displacement, velocity or acceleration "
+                               "(default displacement; needs --optimize)")
+                    ->option_text("PEAK")
+                    ->group(optimal)
+                    ->needs(optimize),
+                "displacement, velocity or acceleration", one_of({"displacement", "velocity", "acceleration"}));
+    words.takes(app.add_option("--tolerance", c.tolerance,
+                               "Band of each polarity of the optimal drive's SRS, LOW:HIGH in dB (default -1.5:3, "
+                               "or the --acceptance bands; needs --optimize)")
+                    ->option_text("LOW:HIGH")
+                    ->group(optimal)
+                    ->needs(optimize),
+                "a band LOW:HIGH in dB with LOW < HIGH, e.g. -1.5:3",
+                ValueRule{"LOW < HIGH, both within -60 and +60 dB", [](const std::string& text) {
+                              const std::optional<ToleranceBand> band = parse_band_text(text, ':');
+                              if (!band) return ValueFault::form;
+                              return valid_band(band->low_db, band->high_db) ? ValueFault::none : ValueFault::range;
+                          }});
+}
+
 // What is printed and drawn, and the engine's switches.
 void add_flags(CLI::App& app, CommandLine& c) {
     app.add_flag("--quiet", c.quiet, "No trial lines on standard output");
@@ -213,6 +256,7 @@ void define_options(CLI::App& app, CommandLine& c, OptionWords& words) {
     add_time_grid_options(app, c, words);
     add_output_options(app, c, words);
     add_limit_options(app, c, words);
+    add_optimal_options(app, c, words);
     add_flags(app, c);
 }
 
@@ -247,19 +291,39 @@ public:
         }
         if (progress_) show_progress(trial + 1, count);
     }
+    void optimal_round(const OptimalProgress& progress) override {
+        if (!progress_) return;
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+        if (progress.round == 0) {
+            show(format(" optimal drive: solving, %ld constraints   %s elapsed", static_cast<long>(progress.rows),
+                        clock_text(elapsed).c_str()));
+            return;
+        }
+        show(format(" optimal drive: round %ld   %.4g %s  %.4g %s  %.4g %s   above the band %+.2f dB   %s elapsed",
+                    static_cast<long>(progress.round), progress.peaks.displacement, displacement_unit_,
+                    progress.peaks.velocity, velocity_unit_, progress.peaks.acceleration, accel_unit_,
+                    progress.worst_excess_db, clock_text(elapsed).c_str()));
+    }
     void flush() override {
         errno = 0;
         out_.flush();
         check_output(out_);
     }
     void finish() { hide_progress(); }
+    void set_units(const RunSettings& settings) {
+        accel_unit_ = unit_table(settings.units).accel;
+        velocity_unit_ = unit_table(settings.units).velocity;
+        displacement_unit_ = unit_table(settings.units).displacement;
+    }
 
 private:
     void show_progress(int32_t done, int32_t count) {
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
         const double left = done > 0 ? elapsed * (count - done) / done : 0.0;
-        std::string text = format(" trial %ld of %ld   %s elapsed   %s left", static_cast<long>(done),
-                                  static_cast<long>(count), clock_text(elapsed).c_str(), clock_text(left).c_str());
+        show(format(" trial %ld of %ld   %s elapsed   %s left", static_cast<long>(done), static_cast<long>(count),
+                    clock_text(elapsed).c_str(), clock_text(left).c_str()));
+    }
+    void show(std::string text) {
         const size_t width = text.size();
         if (text.size() < shown_width_) text.append(shown_width_ - text.size(), ' ');
         err_ << '\r' << text << std::flush;
@@ -277,6 +341,9 @@ private:
     bool progress_;
     std::chrono::steady_clock::time_point started_;
     size_t shown_width_ = 0;
+    const char* accel_unit_ = "";
+    const char* velocity_unit_ = "";
+    const char* displacement_unit_ = "";
 };
 
 // The text of the run's preparation, on standard output.
@@ -312,6 +379,14 @@ RunRequest request_of(const CommandLine& c) {
     request.limits.displacement = limit(c.max_displacement);
     request.limits.force = limit(c.max_force);
     request.limits.moving_mass = limit(c.moving_mass);
+    if (c.optimize) {
+        OptimalRequest optimal;
+        optimal.options.minimise = c.minimize == "velocity"       ? MinimisedPeak::velocity
+                                   : c.minimize == "acceleration" ? MinimisedPeak::acceleration
+                                                                  : MinimisedPeak::displacement;
+        if (!c.tolerance.empty()) optimal.tolerance = parse_tolerance(c.tolerance);
+        request.optimal = optimal;
+    }
     return request;
 }
 
@@ -334,14 +409,17 @@ int run(const CommandLine& c, std::ostream& out, std::ostream& err, bool err_is_
     RunResults results;
     {
         CommandLineReporter reporter(out, err, c.quiet, err_is_terminal && !c.no_progress);
+        reporter.set_units(settings);
         results = run_synthesis(settings, prepared.spec, prepared.names, options, reporter);
     }
     out << elapsed_time_text(settings.start_time, static_cast<double>(std::time(nullptr)));
     out.flush();
     check_output(out);
 
-    if (!results.report.optima.chosen) return exit_not_met;
-    if (!c.plot) return exit_success;
+    // With the optimal drive, the run is met when the drive is.
+    if (results.optimal ? !results.optimal->meets() : !results.report.optima.chosen) return exit_not_met;
+    // (The plots are of the optima; with no trial chosen there are none.)
+    if (!c.plot || !results.report.optima.chosen) return exit_success;
     plot::PlotRequest plot_request;
     plot_request.spec_file = c.spec_file;
     plot_request.directory = c.output_dir;

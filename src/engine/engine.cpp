@@ -133,8 +133,26 @@ RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, Outpu
         const ReportContext report{settings, spec, bank, options.kernels.srs, options.machine_readable,
                                    &options.limits, acceptance, bounds};
         results.report = choose_optima(report, set, table);
+        if (options.optimal) {
+            const FeasibilityBounds least =
+                bounds != nullptr ? *bounds
+                                  : feasibility_bounds(BoundedSpectrum{spec.freq.data(), spec.accel.data(), spec.count,
+                                                                       static_cast<double>(settings.damping),
+                                                                       settings.units, options.limits.moving_mass},
+                                                       static_cast<double>(settings.nt) * static_cast<double>(settings.dt));
+            results.optimal = run_optimal(report, results.report, set, table, *options.optimal, least, stop, reporter);
+        }
         if (!trial_log) return results;
         write_report(reporter, report, results.report, set, table, names);
+        std::optional<Json> optimal_summary;
+        if (results.optimal) {
+            const OptimalReport& optimal = *results.optimal;
+            reporter.print(optimal_block(optimal, settings, spec));
+            if (optimal.meets()) {
+                write_optimal_files(reporter, optimal, settings, spec, names, acceptance, options.machine_readable);
+            }
+            optimal_summary = optimal_json(optimal, spec, options.limits, names, optimal.meets());
+        }
         // The summary says the run is complete: only once everything else is.
         reporter.flush();
         check_stop(stop);
@@ -142,7 +160,8 @@ RunResults run_synthesis(const RunSettings& settings, const SrsSpec& spec, Outpu
             const double elapsed =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
             write_summary(SummaryInputs{quorel_version, options.spec_file, elapsed, settings, spec, table,
-                                        results.report.optima, names, &options.limits, acceptance, bounds});
+                                        results.report.optima, names, &options.limits, acceptance, bounds,
+                                        optimal_summary ? &*optimal_summary : nullptr});
         }
         trial_log->close();
     } catch (const QuorelError& error) {

@@ -8,6 +8,7 @@
 
 #include "base/run_settings.hpp"
 #include "base/stop_request.hpp"
+#include "engine/optimal_run.hpp"
 #include "engine/run_reporter.hpp"
 #include "engine/trial_loop.hpp"
 #include "feasibility/bounds.hpp"
@@ -39,6 +40,8 @@ struct EngineOptions {
     // The least peaks any drive of this duration needs for the specification:
     // the report and the summary set the trials' peaks against them.
     std::optional<FeasibilityBounds> bounds;
+    // After the trials, the optimal drive (none: not asked for).
+    std::optional<OptimalRequest> optimal;
 };
 
 struct RunResults {
@@ -46,6 +49,7 @@ struct RunResults {
                                // is false when no trial was within the limits and passed
     TrialTable table;          // the values in trial order
     WaveletSet set;            // every trial's wavelets
+    std::optional<OptimalReport> optimal;   // when asked for
 };
 
 // Runs the synthesis with complete settings (time grid included) on the

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/console.hpp"
+#include "optimal/optimal_drive.hpp"
 
 namespace quorel {
 
@@ -17,6 +18,9 @@ public:
     // Trial `trial` of `count` has finished (trials arrive in order); `line` is
     // its line as the trial log holds it.
     virtual void trial_line(int32_t trial, int32_t count, std::string_view line) = 0;
+    // The optimal drive's linear program: round 0 once it is built, then
+    // each solve.
+    virtual void optimal_round(const OptimalProgress&) {}
     // Hands the text so far on; a front end that cannot write it ends the run.
     virtual void flush() {}
 };

@@ -67,6 +67,7 @@ PreparedRun prepare_run(const RunRequest& request, TextOutput& out) {
     options.limits = request.limits;
     options.acceptance = request.acceptance;
     options.bounds = bounds;
+    options.optimal = request.optimal;
     return run;
 }
 

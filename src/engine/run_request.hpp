@@ -42,6 +42,7 @@ struct RunRequest {
     int32_t threads = 0;                     // 0: every hardware thread
     DriveLimits limits;
     std::optional<AcceptanceRules> acceptance;
+    std::optional<OptimalRequest> optimal;   // the optimal drive after the trials
 };
 
 struct PreparedRun {

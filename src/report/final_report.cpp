@@ -187,17 +187,21 @@ void write_report(TextOutput& out, const ReportContext& context, const RunReport
             out.print(format("\n   %s \n\n", bound_ratios_text(ratios).c_str()));
         }
 
-        write_accel_file(out, t, history.file_acceleration, settings, names);
-        write_velocity_displacement(out, t, settings, names, history.velocity.data(), history.displacement.data());
-        write_srs_file(out, t, history.srs, spec, settings, names, wavelet_table);
+        const std::string tag = trial_tag(t);
+        const UnitTable& factors = unit_table(settings.units);
+        const std::vector<double> velocity = reported_values(history.velocity.data(), settings.nt, factors.velocity_factor);
+        const std::vector<double> displacement =
+            reported_values(history.displacement.data(), settings.nt, factors.displacement_factor);
+        write_accel_file(out, tag, history.file_acceleration, settings, names);
+        write_velocity_displacement(out, tag, settings, names, velocity.data(), displacement.data());
+        write_srs_file(out, tag, history.srs, spec, settings, names, wavelet_table);
         if (context.acceptance != nullptr) {
             out.print("\n");
             out.print(verdict_lines(*context.acceptance, *(optima.*weighting.verdict), "   "));
         }
         // The CSV copies are new files: a trial chosen twice is written once.
         if (context.csv && !(weighting.chosen == &Optima::acceleration && t == optima.displacement)) {
-            write_history_csv(t, settings, names, history.acceleration.data(), history.velocity.data(),
-                              history.displacement.data());
+            write_history_csv(tag, settings, names, history.acceleration.data(), velocity.data(), displacement.data());
             write_wavelets_csv(t, set, spec, settings, names);
         }
     }

@@ -19,9 +19,9 @@ void file_acceleration_history(const WaveletSet& set, int32_t trial, const SrsSp
     }
 }
 
-void write_accel_file(TextOutput& out, int32_t trial, const std::vector<double>& acceleration,
+void write_accel_file(TextOutput& out, const std::string& tag, const std::vector<double>& acceleration,
                       const RunSettings& settings, const OutputNames& names) {
-    const std::string name = trial_file_name(names.accel, trial);
+    const std::string name = result_file_name(names.accel, tag);
     OutputFile file(names.path(name));
     out.print(format("\n Acceleration file:  %s   - time(sec) & accel(%s) ", name.c_str(), unit_table(settings.units).accel));
     for (int32_t i = 0; i < settings.nt; ++i) {
@@ -31,13 +31,13 @@ void write_accel_file(TextOutput& out, int32_t trial, const std::vector<double>&
     file.close();
 }
 
-void write_srs_file(TextOutput& out, int32_t trial, const SrsResult& srs, const SrsSpec& spec,
+void write_srs_file(TextOutput& out, const std::string& tag, const SrsResult& srs, const SrsSpec& spec,
                     const RunSettings& settings, const OutputNames& names, const std::string& wavelet_table_name) {
-    const std::string name = trial_file_name(names.srs, trial);
+    const std::string name = result_file_name(names.srs, tag);
     OutputFile file(names.path(name));
     const char* unit = unit_table(settings.units).accel;
     out.print(format("          SRS file:  %s  - fn(Hz) pos(%s) neg(%s) \n", name.c_str(), unit, unit));
-    out.print(format("     Wavelet Table:  %s \n", wavelet_table_name.c_str()));
+    if (!wavelet_table_name.empty()) out.print(format("     Wavelet Table:  %s \n", wavelet_table_name.c_str()));
     for (int32_t j = 0; j < spec.count; ++j) {
         file.printf("%12.3f \t %12.5e \t %12.5e\n", static_cast<double>(spec.freq[j]), static_cast<double>(srs.xmax[j]),
                     static_cast<double>(srs.xmin[j]));
@@ -56,12 +56,11 @@ char* append_general(char* out, char* end, double value) {
 
 }  // namespace
 
-void write_history_csv(int32_t trial, const RunSettings& settings, const OutputNames& names,
-                       const float* acceleration, const float* velocity, const float* displacement) {
-    OutputFile file(names.path(trial_file_name(names.history_csv, trial, ".csv")));
+void write_history_csv(const std::string& tag, const RunSettings& settings, const OutputNames& names,
+                       const float* acceleration, const double* velocity, const double* displacement) {
+    OutputFile file(names.path(result_file_name(names.history_csv, tag, ".csv")));
     file.printf("time (sec),acceleration (%s),velocity (%s),displacement (%s)\n", unit_table(settings.units).accel,
                 unit_table(settings.units).velocity, unit_table(settings.units).displacement);
-    const UnitTable& factors = unit_table(settings.units);
     char line[128];
     char* const end = line + sizeof line;
     for (int32_t j = 0; j < settings.nt; ++j) {
@@ -69,9 +68,9 @@ void write_history_csv(int32_t trial, const RunSettings& settings, const OutputN
         *at++ = ',';
         at = append_general(at, end, static_cast<double>(acceleration[j]));
         *at++ = ',';
-        at = append_general(at, end, reported_value(velocity[j], factors.velocity_factor));
+        at = append_general(at, end, velocity[j]);
         *at++ = ',';
-        at = append_general(at, end, reported_value(displacement[j], factors.displacement_factor));
+        at = append_general(at, end, displacement[j]);
         *at++ = '\n';
         file.write(std::string_view(line, static_cast<size_t>(at - line)));
     }

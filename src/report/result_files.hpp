@@ -16,22 +16,22 @@ namespace quorel {
 void file_acceleration_history(const WaveletSet& set, int32_t trial, const SrsSpec& spec,
                                const RunSettings& settings, std::vector<double>& acceleration);
 
-// Writes accel_<trial>.out ("%14.6f \t %12.4f \n": time in sec, acceleration
-// unrounded) from file_acceleration_history's values.
-void write_accel_file(TextOutput& out, int32_t trial, const std::vector<double>& acceleration,
+// Writes accel_<tag>.out ("%14.6f \t %12.4f \n": time in sec, acceleration
+// unrounded), for a trial from file_acceleration_history's values.
+void write_accel_file(TextOutput& out, const std::string& tag, const std::vector<double>& acceleration,
                       const RunSettings& settings, const OutputNames& names);
 
-// Writes srs_<trial>.out: frequency, positive peak, negative peak magnitude.
-void write_srs_file(TextOutput& out, int32_t trial, const SrsResult& srs, const SrsSpec& spec,
+// Writes srs_<tag>.out: frequency, positive peak, negative peak magnitude; the
+// console names the wavelet table too when there is one.
+void write_srs_file(TextOutput& out, const std::string& tag, const SrsResult& srs, const SrsSpec& spec,
                     const RunSettings& settings, const OutputNames& names, const std::string& wavelet_table_name);
 
-// history_<trial>.csv: a header row naming the columns and their units, then
+// history_<tag>.csv: a header row naming the columns and their units, then
 // per sample the time, the acceleration of the history (as the SRS saw it),
 // and the velocity and displacement in the reporting units, each "%.9g" so
-// that every float value is kept exactly.  `velocity` and `displacement` are
-// the sums of integrate_wavelets.
-void write_history_csv(int32_t trial, const RunSettings& settings, const OutputNames& names,
-                       const float* acceleration, const float* velocity, const float* displacement);
+// that every float value is kept exactly.
+void write_history_csv(const std::string& tag, const RunSettings& settings, const OutputNames& names,
+                       const float* acceleration, const double* velocity, const double* displacement);
 
 // Wavelet k of a trial as the wavelet tables give it: polarity 1 or -1 (a
 // negative amplitude or a NaN is -1) and the amplitude's magnitude.

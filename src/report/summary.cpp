@@ -190,6 +190,7 @@ Json summary_document(const SummaryInputs& in) {
                                {"acceleration", optimum(in.optima.acceleration, in.optima.acceleration_verdict, in)}}
                         : Json(nullptr)},
         {"closest", closest_json(in)},
+        {"optimal", in.optimal != nullptr ? *in.optimal : Json(nullptr)},
     };
 }
 

@@ -28,6 +28,7 @@ struct SummaryInputs {
     const DriveLimits* limits = nullptr;           // as given, or none
     const AcceptanceRules* acceptance = nullptr;
     const FeasibilityBounds* bounds = nullptr;     // the least peaks any drive needs, or none
+    const nlohmann::ordered_json* optimal = nullptr;   // the optimal drive's block, or none
 };
 
 // The summary as a document (spec_file null when empty: points given as

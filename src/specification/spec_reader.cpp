@@ -125,8 +125,14 @@ void check_spec_points(const std::string& file_name, SrsSpec& spec) {
 
 }  // namespace
 
+std::string trial_tag(int32_t trial) { return format("%ld", static_cast<long>(trial)); }
+
+std::string result_file_name(const std::string& base, const std::string& tag, const char* extension) {
+    return base + "_" + tag + extension;
+}
+
 std::string trial_file_name(const std::string& base, int32_t trial, const char* extension) {
-    return base + format("_%ld", static_cast<long>(trial)) + extension;
+    return result_file_name(base, trial_tag(trial), extension);
 }
 
 void load_spec_points(TextOutput& out, const std::string& file_name, SrsSpec& spec) {

@@ -53,5 +53,10 @@ struct OutputNames {
 
 // base + "_<trial>" + extension
 std::string trial_file_name(const std::string& base, int32_t trial, const char* extension = ".out");
+// base + "_" + tag + extension: the files of a trial (tag "7") or of the
+// optimal drive (tag "optimal").
+std::string result_file_name(const std::string& base, const std::string& tag, const char* extension = ".out");
+// The tag of trial `trial`'s files: "7".
+std::string trial_tag(int32_t trial);
 
 }  // namespace quorel

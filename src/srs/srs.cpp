@@ -50,6 +50,20 @@ void compute_srs(const SrsFilterBank& bank, const float* samples, int32_t nt, Sr
     }
 }
 
+void srs_response(const SrsFilterBank& bank, int32_t j, const double* samples, int64_t nt, int64_t length,
+                  double* response) {
+    double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
+    for (int64_t k = 0; k < length; ++k) {
+        const double y = k < nt ? samples[k] : 0.0;
+        const double x = srs_step(bank, j, x1, x2, y, y1, y2);
+        response[k] = x;
+        x2 = x1;
+        x1 = x;
+        y2 = y1;
+        y1 = y;
+    }
+}
+
 template <typename Sample>
 void srs_peaks_scalar(const SrsFilterBank& bank, const Sample* samples, int64_t nt, int32_t first, int32_t last,
                       double* positive, double* negative, SrsSignCheck check) {
@@ -60,8 +74,7 @@ void srs_peaks_scalar(const SrsFilterBank& bank, const Sample* samples, int64_t 
     for (int64_t i = 0; i < nt; ++i) {
         const double y = samples[i];
         for (int32_t j = first; j < last; ++j) {
-            const double x =
-                std::fma(bank.a1[j], x1[j], std::fma(bank.a2[j], x2[j], std::fma(bank.b3[j], y2, std::fma(bank.b2[j], y1, bank.b1[j] * y))));
+            const double x = srs_step(bank, j, x1[j], x2[j], y, y1, y2);
             if (x > pmax[j]) pmax[j] = x;
             if (x < pmin[j]) pmin[j] = x;
             x2[j] = x1[j];
@@ -84,8 +97,7 @@ void srs_peaks_scalar(const SrsFilterBank& bank, const Sample* samples, int64_t 
         const float t = static_cast<float>(static_cast<double>(k) * bank.dt);
         for (int32_t j = first; j < last; ++j) {
             if (t > bank.period[j]) break;
-            const double x =
-                std::fma(bank.a1[j], x1[j], std::fma(bank.a2[j], x2[j], std::fma(bank.b3[j], y2, std::fma(bank.b2[j], y1, bank.b1[j] * y))));
+            const double x = srs_step(bank, j, x1[j], x2[j], y, y1, y2);
             if (x > pmax[j]) pmax[j] = x;
             if (x < pmin[j]) pmin[j] = x;
             x2[j] = x1[j];

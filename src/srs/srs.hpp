@@ -14,6 +14,7 @@
 // dependence is one fused multiply-add per step.  Peaks start at 0 and move on
 // strict comparisons.  A spectrum value is its peak rounded to float once.
 #include <array>
+#include <cmath>
 #include <cstdint>
 
 #include "base/capacity.hpp"
@@ -64,6 +65,20 @@ void srs_peaks_scalar(const SrsFilterBank& bank, const Sample* samples, int64_t 
 template <typename Sample>
 void srs_peaks_vectorised(const SrsFilterBank& bank, const Sample* samples, int64_t nt, int32_t first, int32_t last,
                           double* positive, double* negative, SrsSignCheck check);
+
+// One step of frequency j's recursion: y is this sample, y1 and y2 the two
+// before it, x1 and x2 the two previous responses.
+inline double srs_step(const SrsFilterBank& bank, int32_t j, double x1, double x2, double y, double y1, double y2) {
+    return std::fma(bank.a1[j], x1, std::fma(bank.a2[j], x2, std::fma(bank.b3[j], y2, std::fma(bank.b2[j], y1, bank.b1[j] * y))));
+}
+
+// The samples of frequency j's SRS: the nt forced ones and its residual steps.
+inline int64_t srs_window(const SrsFilterBank& bank, int32_t j, int64_t nt) { return nt + bank.last_step[j]; }
+
+// Frequency j's response, from rest, at k = 0..length-1 to `samples` (zero
+// after the first nt): the values whose extremes over srs_window are its SRS.
+void srs_response(const SrsFilterBank& bank, int32_t j, const double* samples, int64_t nt, int64_t length,
+                  double* response);
 
 // The failure of the forced-phase check at frequency j (xmin still signed).
 [[noreturn]] void throw_srs_failure(const SrsFilterBank& bank, int32_t j, double xmax, double xmin);

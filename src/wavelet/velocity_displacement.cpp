@@ -49,21 +49,26 @@ void integrate_wavelets(const WaveletSet& set, int32_t trial, const SrsSpec& spe
     }
 }
 
-void write_velocity_displacement(TextOutput& out, int32_t trial, const RunSettings& settings,
-                                 const OutputNames& names, const float* velocity, const float* displacement) {
-    const std::string velocity_name = trial_file_name(names.velox, trial);
+std::vector<double> reported_values(const float* sums, int32_t nt, double factor) {
+    std::vector<double> values(static_cast<size_t>(nt));
+    for (int32_t j = 0; j < nt; ++j) values[static_cast<size_t>(j)] = reported_value(sums[j], factor);
+    return values;
+}
+
+void write_velocity_displacement(TextOutput& out, const std::string& tag, const RunSettings& settings,
+                                 const OutputNames& names, const double* velocity, const double* displacement) {
+    const std::string velocity_name = result_file_name(names.velox, tag);
     OutputFile velocity_file(names.path(velocity_name));
     out.print(format("\n     Velocity file:  %s   - time(sec) & vel(%s) ", velocity_name.c_str(), unit_table(settings.units).velocity));
-    const std::string displacement_name = trial_file_name(names.disp, trial);
+    const std::string displacement_name = result_file_name(names.disp, tag);
     OutputFile displacement_file(names.path(displacement_name));
     out.print(format("\n Displacement file:  %s   - time(sec) & disp(%s) \n", displacement_name.c_str(),
                      unit_table(settings.units).displacement));
 
-    const UnitTable& factors = unit_table(settings.units);
     for (int32_t j = 0; j < settings.nt; ++j) {
         const double t = sample_time(j, settings.dt);
-        velocity_file.printf("%14.6e \t %14.6e \n", t, reported_value(velocity[j], factors.velocity_factor));
-        displacement_file.printf("%14.6e \t %14.6e \n", t, reported_value(displacement[j], factors.displacement_factor));
+        velocity_file.printf("%14.6e \t %14.6e \n", t, velocity[j]);
+        displacement_file.printf("%14.6e \t %14.6e \n", t, displacement[j]);
     }
     velocity_file.close();
     displacement_file.close();

@@ -1,5 +1,7 @@
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "base/console.hpp"
 #include "base/run_settings.hpp"
@@ -26,10 +28,12 @@ void integrate_wavelets(const WaveletSet& set, int32_t trial, const SrsSpec& spe
 // A sum of integrate_wavelets in the reporting unit: sum x factor x 1/2.
 inline double reported_value(float sum, double factor) { return static_cast<double>(sum) * factor * 0.5; }
 
-// Writes velox_<trial>.out and disp_<trial>.out ("%14.6e \t %14.6e \n": time in
-// sec, value in the run's reporting unit) from the sums of integrate_wavelets
-// (nt entries each).
-void write_velocity_displacement(TextOutput& out, int32_t trial, const RunSettings& settings,
-                                 const OutputNames& names, const float* velocity, const float* displacement);
+// The sums of integrate_wavelets (nt entries) in the reporting units.
+std::vector<double> reported_values(const float* sums, int32_t nt, double factor);
+
+// Writes velox_<tag>.out and disp_<tag>.out ("%14.6e \t %14.6e \n": time in
+// sec, value in the run's reporting unit; nt entries each).
+void write_velocity_displacement(TextOutput& out, const std::string& tag, const RunSettings& settings,
+                                 const OutputNames& names, const double* velocity, const double* displacement);
 
 }  // namespace quorel

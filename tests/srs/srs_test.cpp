@@ -373,6 +373,13 @@ TEST(SrsKernels, StepIsTheFusedRecursion) {
         EXPECT_EQ(positive, pmax);
         EXPECT_EQ(negative, std::fabs(pmin));
     }
+    // The response over the SRS window: the same steps, so the same extremes.
+    ASSERT_EQ(srs_window(bank, 0, static_cast<int64_t>(y.size())), static_cast<int64_t>(count));
+    const std::vector<double> wide(y.begin(), y.end());
+    std::vector<double> response(count);
+    srs_response(bank, 0, wide.data(), static_cast<int64_t>(wide.size()), static_cast<int64_t>(count), response.data());
+    EXPECT_EQ(*std::max_element(response.begin(), response.end()), pmax);
+    EXPECT_EQ(*std::min_element(response.begin(), response.end()), pmin);
 }
 
 }  // namespace

@@ -1,0 +1,541 @@
+#include "optimal/optimal_drive.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <set>
+#include <utility>
+
+#include "base/error.hpp"
+#include "base/format.hpp"
+#include "base/stop_request.hpp"
+#include "optimal/linear_program.hpp"
+#include "wavelet/velocity_displacement.hpp"
+
+namespace quorel {
+
+namespace {
+
+// The linear program holds its SRS rows and caps this far (relative) inside
+// the band edges and limits, so that the drive checked after rounding to
+// floats keeps to them.
+constexpr double edge_margin = 2e-5;
+// A response above the program's upper edge by more than this (relative)
+// gets a cut; smaller excesses are the solver's tolerance, which the final
+// scaling absorbs.
+constexpr double cut_slack = 1e-6;
+// The elastic variable above this: the rows cannot all be met.
+constexpr double elastic_tolerance = 1e-7;
+// The factor above the lower edge the final scaling aims at.
+constexpr double scale_margin = 1e-5;
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double db(double ratio) { return 20.0 * std::log10(ratio); }
+
+// Frequency j's response to a unit hat from sample 0 to 2m (1 at m), as long
+// as the window of any node needs it, cut where it has decayed below 1e-15 of
+// its peak for good (the envelope of a damped free vibration only falls).
+std::vector<double> hat_response(const SrsFilterBank& bank, int32_t j, int32_t m, int64_t length,
+                                 std::vector<double>& buffer) {
+    std::vector<double> hat(static_cast<size_t>(2 * m + 1));
+    for (int32_t i = 0; i <= 2 * m; ++i) hat[static_cast<size_t>(i)] = 1.0 - std::fabs(static_cast<double>(i - m)) / m;
+    buffer.resize(static_cast<size_t>(length));
+    srs_response(bank, j, hat.data(), static_cast<int64_t>(hat.size()), length, buffer.data());
+    double peak = 0.0;
+    for (int64_t k = 0; k < length; ++k) peak = std::max(peak, std::fabs(buffer[static_cast<size_t>(k)]));
+    int64_t end = length;
+    while (end > 2 * m + 1 && std::fabs(buffer[static_cast<size_t>(end - 1)]) <= 1e-15 * peak) --end;
+    return std::vector<double>(buffer.begin(), buffer.begin() + end);
+}
+
+struct Caps {
+    double acceleration = lp_infinity, velocity = lp_infinity, displacement = lp_infinity;   // reporting units
+};
+
+Caps limit_caps(const DriveLimits& limits, UnitSystem units) {
+    Caps caps;
+    if (limits.acceleration) caps.acceleration = *limits.acceleration;
+    if (limits.force && limits.moving_mass) {
+        caps.acceleration = std::min(caps.acceleration, static_cast<double>(*limits.force) /
+                                                            (static_cast<double>(*limits.moving_mass) * unit_table(units).force_per_mass));
+    }
+    if (limits.velocity) caps.velocity = *limits.velocity;
+    if (limits.displacement) caps.displacement = *limits.displacement;
+    return caps;
+}
+
+// Every column gets finite bounds: a free column makes the dual simplex work
+// with artificial bounds, which measured to stall it for minutes.  Where no
+// limit is given, a box this many times the starting drive's peak, widened
+// when the solution reaches it.
+constexpr double box_factor = 4.0;
+
+// The program over the node values.
+class DriveProgram {
+public:
+    DriveProgram(const OptimalInputs& in, const NodeGrid& grid, const PeakTriple& start_peaks)
+        : in_(in), m_(grid.spacing), M_(grid.nodes) {
+        const double h = m_ * static_cast<double>(in.settings.dt);
+        const UnitTable& factors = unit_table(in.settings.units);
+        velocity_unit_ = factors.velocity_factor * h / 2.0;
+        displacement_unit_ = factors.displacement_factor * h * h / 6.0;
+        hard_ = limit_caps(in.limits, in.settings.units);
+        box_ = {std::min(hard_.acceleration, box_factor * start_peaks.acceleration),
+                std::min(hard_.velocity, box_factor * start_peaks.velocity),
+                std::min(hard_.displacement, box_factor * start_peaks.displacement)};
+        build(start_peaks);
+    }
+
+    LinearProgram& program() { return lp_; }
+    double elastic_value() const { return lp_.solution()[static_cast<size_t>(elastic_)]; }
+
+    // Node values of the last solve (M, zero at both ends).
+    void nodes(std::vector<double>& u) const {
+        const std::span<const double> x = lp_.solution();
+        u.assign(static_cast<size_t>(M_), 0.0);
+        for (int32_t n = 1; n <= M_ - 2; ++n) u[static_cast<size_t>(n)] = x[static_cast<size_t>(column_u(n))];
+    }
+
+    const Caps& limits() const { return hard_; }
+
+    // Widens each box the last solution reached that is not a limit; false when none was reached.
+    bool widen_reached_boxes() {
+        const std::span<const double> x = lp_.solution();
+        double a = 0.0, v = 0.0, d = 0.0;
+        for (int32_t n = 1; n <= M_ - 2; ++n) {
+            a = std::max(a, std::fabs(x[static_cast<size_t>(column_u(n))]));
+            v = std::max(v, std::fabs(x[static_cast<size_t>(column_p(n))]) * velocity_unit_);
+            d = std::max(d, std::fabs(x[static_cast<size_t>(column_q(n))]) * displacement_unit_);
+        }
+        bool widened = false;
+        auto widen = [&](double reached, double& box, double hard) {
+            if (box < hard && reached >= box * (1.0 - 1e-6)) {
+                box = std::min(hard, box * box_factor);
+                widened = true;
+            }
+        };
+        widen(a, box_.acceleration, hard_.acceleration);
+        widen(v, box_.velocity, hard_.velocity);
+        widen(d, box_.displacement, hard_.displacement);
+        if (widened) set_bounds();
+        return widened;
+    }
+
+    double weight(MinimisedPeak peak) const { return weights_[static_cast<size_t>(peak)]; }
+    void set_weight(MinimisedPeak peak, double weight) {
+        weights_[static_cast<size_t>(peak)] = weight;
+        const int32_t column = peak_columns_[static_cast<size_t>(peak)];
+        if (column >= 0) lp_.set_cost(column, cost(peak));
+    }
+
+    // s x_j(t) >= L (lower) or <= U (upper), scaled by the edge.
+    void add_response_row(int32_t j, int64_t t, double sign, double edge, bool lower) {
+        const std::vector<double>& r = hats_[static_cast<size_t>(j)];
+        columns_.clear();
+        values_.clear();
+        const int64_t last = std::min<int64_t>(M_ - 2, t / m_ + 1);
+        for (int64_t n = 1; n <= last; ++n) {
+            const int64_t k = t - (n - 1) * m_;
+            if (k >= static_cast<int64_t>(r.size())) continue;
+            columns_.push_back(column_u(static_cast<int32_t>(n)));
+            values_.push_back(sign * r[static_cast<size_t>(k)] / edge);
+        }
+        columns_.push_back(elastic_);
+        values_.push_back(lower ? 1.0 : -1.0);
+        if (lower) {
+            lp_.add_row(1.0, lp_infinity, columns_, values_);
+        } else {
+            lp_.add_row(-lp_infinity, 1.0, columns_, values_);
+        }
+    }
+
+    // |v| or |d| at sample s, between two nodes, within its limit.
+    void add_motion_row(int64_t s, bool displacement) {
+        const int32_t n = static_cast<int32_t>(s / m_);
+        const double sigma = static_cast<double>(s - static_cast<int64_t>(n) * m_) / m_;
+        columns_.clear();
+        values_.clear();
+        auto put = [&](int32_t column, double value) {
+            if (column >= 0) {
+                columns_.push_back(column);
+                values_.push_back(value);
+            }
+        };
+        double cap = 0.0;
+        if (displacement) {
+            put(column_q(n), 1.0);
+            put(column_p(n), 3.0 * sigma);
+            put(column_u(n), 3.0 * sigma * sigma - sigma * sigma * sigma);
+            put(column_u(n + 1), sigma * sigma * sigma);
+            cap = hard_.displacement / displacement_unit_;
+        } else {
+            put(column_p(n), 1.0);
+            put(column_u(n), 2.0 * sigma - sigma * sigma);
+            put(column_u(n + 1), sigma * sigma);
+            cap = hard_.velocity / velocity_unit_;
+        }
+        cap *= 1.0 - edge_margin;
+        lp_.add_row(-cap, cap, columns_, values_);
+    }
+
+    double lower(int32_t j) const { return lower_[static_cast<size_t>(j)]; }
+    double upper(int32_t j) const { return upper_[static_cast<size_t>(j)]; }
+    // The program's own upper edge.
+    double program_upper(int32_t j) const { return upper(j) * (1.0 - edge_margin); }
+
+private:
+    // Column of node n's value, velocity and displacement; -1 where fixed at 0.
+    int32_t column_u(int32_t n) const { return n >= 1 && n <= M_ - 2 ? n - 1 : -1; }
+    int32_t column_p(int32_t n) const { return n >= 1 && n <= M_ - 1 ? (M_ - 2) + n - 1 : -1; }
+    int32_t column_q(int32_t n) const { return n >= 1 && n <= M_ - 1 ? (M_ - 2) + (M_ - 1) + n - 1 : -1; }
+
+    // A limit is held a margin inside; a box is not a limit.
+    static double bound(double box, double hard) { return box < hard ? box : hard * (1.0 - edge_margin); }
+
+    void set_bounds() {
+        const double a = bound(box_.acceleration, hard_.acceleration);
+        const double v = bound(box_.velocity, hard_.velocity) / velocity_unit_;
+        const double d = bound(box_.displacement, hard_.displacement) / displacement_unit_;
+        for (int32_t n = 1; n <= M_ - 2; ++n) {
+            lp_.set_column_bounds(column_u(n), -a, a);
+            lp_.set_column_bounds(column_p(n), -v, v);
+            lp_.set_column_bounds(column_q(n), -d, d);
+        }
+        const double peak_bounds[3] = {d, v, a};
+        for (size_t i = 0; i < 3; ++i) {
+            if (peak_columns_[i] >= 0) lp_.set_column_bounds(peak_columns_[i], 0.0, peak_bounds[i]);
+        }
+    }
+
+    // The objective's coefficient of a peak's column: weight / least, in the column's unit.
+    double cost(MinimisedPeak peak) const {
+        const PeakTriple& least = in_.least;
+        switch (peak) {
+            case MinimisedPeak::acceleration: return weight(peak) / least.acceleration;
+            case MinimisedPeak::velocity: return weight(peak) * velocity_unit_ / least.velocity;
+            default: return weight(peak) * displacement_unit_ / least.displacement;
+        }
+    }
+
+    void build(const PeakTriple& start_peaks) {
+        const OptimalOptions& options = in_.options;
+        const SrsFilterBank& bank = in_.bank;
+        const int32_t F = in_.spec.count;
+        const int64_t nt = in_.settings.nt;
+
+        // Columns: u_1..u_(M-2), p_1..p_(M-1), q_1..q_(M-1) (the last of each fixed at 0: the drive ends at
+        // rest), the peaks in the objective, the elastic variable.
+        for (int32_t n = 1; n <= M_ - 2; ++n) lp_.add_column(0.0, 0.0, 0.0);
+        for (int32_t k = 0; k < 2; ++k) {
+            for (int32_t n = 1; n <= M_ - 1; ++n) lp_.add_column(0.0, 0.0, 0.0);
+        }
+        for (const MinimisedPeak peak : {MinimisedPeak::displacement, MinimisedPeak::velocity, MinimisedPeak::acceleration}) {
+            const size_t i = static_cast<size_t>(peak);
+            weights_[i] = peak == options.minimise ? 1.0 : options.other_weight;
+            if (weights_[i] > 0.0) peak_columns_[i] = lp_.add_column(0.0, 0.0, cost(peak));
+        }
+        // Relaxing every SRS row by a fraction e of its edge lets the drive shrink by that fraction: the
+        // objective falls by at most its own value times e, so a penalty well above the starting drive's
+        // objective (with the weights at their highest) keeps e at 0 whenever the rows can be met.
+        const double top_weight =
+            std::max(1.0, options.other_weight * std::pow(3.0, std::max(options.weight_raises, 0)));
+        const double start_objective = top_weight * (start_peaks.acceleration / in_.least.acceleration +
+                                                     start_peaks.velocity / in_.least.velocity +
+                                                     start_peaks.displacement / in_.least.displacement);
+        elastic_ = lp_.add_column(0.0, 1.0, 100.0 * (1.0 + start_objective));
+        set_bounds();
+
+        // The recurrences of velocity and displacement.
+        auto put = [&](int32_t column, double value) {
+            if (column >= 0) {
+                columns_.push_back(column);
+                values_.push_back(value);
+            }
+        };
+        for (int32_t n = 1; n <= M_ - 1; ++n) {
+            columns_.clear();
+            values_.clear();
+            put(column_u(n - 1), -1.0);
+            put(column_u(n), -1.0);
+            put(column_p(n - 1), -1.0);
+            put(column_p(n), 1.0);
+            lp_.add_row(0.0, 0.0, columns_, values_);
+            columns_.clear();
+            values_.clear();
+            put(column_u(n - 1), -2.0);
+            put(column_u(n), -1.0);
+            put(column_p(n - 1), -3.0);
+            put(column_q(n - 1), -1.0);
+            put(column_q(n), 1.0);
+            lp_.add_row(0.0, 0.0, columns_, values_);
+        }
+        // -P <= x_n <= P for each peak in the objective.
+        auto peak_rows = [&](MinimisedPeak peak, int32_t (DriveProgram::*column)(int32_t) const) {
+            const int32_t p = peak_columns_[static_cast<size_t>(peak)];
+            if (p < 0) return;
+            for (int32_t n = 1; n <= M_ - 2; ++n) {
+                const int32_t c[2] = {(this->*column)(n), p};
+                const double below[2] = {1.0, -1.0};
+                const double above[2] = {1.0, 1.0};
+                lp_.add_row(-lp_infinity, 0.0, c, below);
+                lp_.add_row(0.0, lp_infinity, c, above);
+            }
+        };
+        peak_rows(MinimisedPeak::acceleration, &DriveProgram::column_u);
+        peak_rows(MinimisedPeak::velocity, &DriveProgram::column_p);
+        peak_rows(MinimisedPeak::displacement, &DriveProgram::column_q);
+
+        // Hat responses; the lower rows at the peak times of the starting drive.
+        std::vector<double> buffer, start(in_.start.begin(), in_.start.end());
+        hats_.resize(static_cast<size_t>(F));
+        lower_.resize(static_cast<size_t>(F));
+        upper_.resize(static_cast<size_t>(F));
+        for (int32_t j = 0; j < F; ++j) {
+            const size_t i = static_cast<size_t>(j);
+            hats_[i] = hat_response(bank, j, m_, srs_window(bank, j, nt), buffer);
+            const double spec = in_.spec.accel[i];
+            lower_[i] = spec * std::pow(10.0, in_.bands[i].low_db / 20.0);
+            upper_[i] = spec * std::pow(10.0, in_.bands[i].high_db / 20.0);
+        }
+        for (int32_t j = 0; j < F; ++j) {
+            const int64_t window = srs_window(bank, j, nt);
+            buffer.resize(static_cast<size_t>(window));
+            srs_response(bank, j, start.data(), nt, window, buffer.data());
+            const double edge = lower(j) * (1.0 + edge_margin);
+            add_response_row(j, std::max_element(buffer.begin(), buffer.end()) - buffer.begin(), 1.0, edge, true);
+            add_response_row(j, std::min_element(buffer.begin(), buffer.end()) - buffer.begin(), -1.0, edge, true);
+        }
+    }
+
+    const OptimalInputs& in_;
+    int32_t m_, M_;
+    double velocity_unit_ = 1.0, displacement_unit_ = 1.0;
+    Caps hard_, box_;
+    // Indexed by MinimisedPeak.
+    double weights_[3] = {0.0, 0.0, 0.0};
+    int32_t peak_columns_[3] = {-1, -1, -1};
+    int32_t elastic_ = -1;
+    LinearProgram lp_;
+    std::vector<std::vector<double>> hats_;
+    std::vector<double> lower_, upper_;
+    std::vector<int32_t> columns_;
+    std::vector<double> values_;
+};
+
+// Local maxima of |x| above `level`, largest first, at most `count`, each as
+// (sample, sign) not yet in `taken`.
+void excess_peaks(std::span<const double> x, double level, size_t count, const std::set<int64_t>& taken,
+                  std::vector<std::pair<double, int64_t>>& found) {
+    found.clear();
+    const size_t n = x.size();
+    for (size_t k = 0; k < n; ++k) {
+        const double a = std::fabs(x[k]);
+        if (!(a > level)) continue;
+        if (k > 0 && std::fabs(x[k - 1]) > a) continue;
+        if (k + 1 < n && std::fabs(x[k + 1]) > a) continue;
+        const int64_t key = static_cast<int64_t>(k) * 2 + (x[k] < 0.0 ? 1 : 0);
+        if (taken.count(key) != 0) continue;
+        found.emplace_back(a, key);
+    }
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+        return a.first > b.first || (a.first == b.first && a.second < b.second);
+    });
+    if (found.size() > count) found.resize(count);
+}
+
+}  // namespace
+
+const char* minimised_peak_name(MinimisedPeak peak) {
+    switch (peak) {
+        case MinimisedPeak::velocity: return "velocity";
+        case MinimisedPeak::acceleration: return "acceleration";
+        default: return "displacement";
+    }
+}
+
+std::vector<SrsViolation> srs_violations(const SrsSpec& spec, std::span<const DbBand> bands, const SrsResult& srs) {
+    std::vector<SrsViolation> violations;
+    for (int32_t j = 0; j < spec.count; ++j) {
+        const size_t i = static_cast<size_t>(j);
+        const ToleranceBand band{bands[i].low_db, bands[i].high_db};
+        for (const bool positive : {true, false}) {
+            const double peak = positive ? srs.xmax[i] : srs.xmin[i];
+            const double margin = margin_db(peak, spec.accel[i]);
+            if (!inside(band, margin)) violations.push_back({j, spec.freq[i], positive, margin, bands[i]});
+        }
+    }
+    return violations;
+}
+
+std::string violation_lines(const std::vector<SrsViolation>& violations) {
+    std::string text;
+    for (const SrsViolation& v : violations) {
+        text += format("   %10.3f Hz %s %8.3f dB (band %+g/%+g dB) \n", static_cast<double>(v.freq),
+                       v.positive ? "positive" : "negative", v.margin_db, v.band.low_db, v.band.high_db);
+    }
+    return text;
+}
+
+OptimalDrive optimal_drive(const OptimalInputs& in) {
+    const auto started = Clock::now();
+    const RunSettings& settings = in.settings;
+    const SrsFilterBank& bank = in.bank;
+    const int32_t F = in.spec.count;
+    const int32_t nt = settings.nt;
+    const double dt = settings.dt;
+    if (static_cast<int32_t>(in.start.size()) != nt || static_cast<int32_t>(in.bands.size()) != F) {
+        throw QuorelError("\n Error: the optimal drive's inputs do not match the run \n");
+    }
+    const int32_t spacing = in.options.node_spacing > 0
+                                ? in.options.node_spacing
+                                : default_node_spacing(settings.sample_rate, in.spec.freq[static_cast<size_t>(F - 1)]);
+    const NodeGrid grid = node_grid(nt, spacing);
+
+    OptimalDrive result;
+    result.node_spacing = grid.spacing;
+    result.nodes = grid.nodes;
+    DriveMotion motion;
+    drive_motion(in.start, dt, settings.units, motion);
+    const PeakTriple start_peaks{motion.peak_acceleration, motion.peak_velocity, motion.peak_displacement};
+    result.start_peaks = start_peaks;
+
+    check_stop(in.stop);
+    DriveProgram program(in, grid, start_peaks);
+    LinearProgram& lp = program.program();
+    const Caps& limits = program.limits();
+
+    std::vector<double> u, a(static_cast<size_t>(nt)), x;
+    int64_t longest = 0;
+    for (int32_t j = 0; j < F; ++j) longest = std::max(longest, srs_window(bank, j, nt));
+    x.resize(static_cast<size_t>(longest));
+    std::vector<std::set<int64_t>> taken(static_cast<size_t>(F));
+    std::set<int64_t> taken_velocity, taken_displacement;
+    std::vector<std::pair<double, int64_t>> found;
+    std::vector<float> drive(static_cast<size_t>(nt));
+    OptimalDrive candidate;
+    int32_t raises = 0;
+    if (in.progress) in.progress({0, start_peaks, 0.0, lp.row_count(), seconds_since(started)});
+
+    for (int32_t round = 1; round <= in.options.max_rounds; ++round) {
+        const auto solve_started = Clock::now();
+        const LpStatus status = lp.solve(in.stop);
+        result.solve_seconds += seconds_since(solve_started);
+        result.rounds = round;
+        if (status == LpStatus::stopped) throw QuorelError(interrupted_message);
+        if (status != LpStatus::optimal) {
+            throw QuorelError(format("\n Error: the linear program of the optimal drive failed in round %ld (%s) \n",
+                                     static_cast<long>(round),
+                                     status == LpStatus::infeasible ? "no solution" : "the solver gave up"));
+        }
+        if (program.widen_reached_boxes()) continue;
+        const bool elastic = program.elastic_value() > elastic_tolerance;
+        program.nodes(u);
+        drive_samples(grid, u, a);
+
+        // The exact responses: their peaks, and cuts where they exceed the upper edge.
+        double lower_scale = 0.0;
+        double upper_scale = lp_infinity;
+        double worst = 0.0;
+        int32_t added = 0;
+        for (int32_t j = 0; j < F; ++j) {
+            const size_t i = static_cast<size_t>(j);
+            const int64_t window = srs_window(bank, j, nt);
+            srs_response(bank, j, a.data(), nt, window, x.data());
+            const std::span<const double> response(x.data(), static_cast<size_t>(window));
+            const double high = std::max(0.0, *std::max_element(response.begin(), response.end()));
+            const double low = std::max(0.0, -*std::min_element(response.begin(), response.end()));
+            const double weaker = std::min(high, low);
+            const double stronger = std::max(high, low);
+            lower_scale = std::max(lower_scale, weaker > 0.0 ? program.lower(j) / weaker : lp_infinity);
+            upper_scale = std::min(upper_scale, stronger > 0.0 ? program.upper(j) / stronger : lp_infinity);
+            worst = std::max(worst, stronger / program.upper(j));
+            if (elastic) continue;
+            excess_peaks(response, program.program_upper(j) * (1.0 + cut_slack),
+                         static_cast<size_t>(in.options.cuts_per_frequency), taken[i], found);
+            for (const auto& [value, key] : found) {
+                taken[i].insert(key);
+                program.add_response_row(j, key / 2, key % 2 == 0 ? 1.0 : -1.0, program.program_upper(j), false);
+                ++added;
+            }
+        }
+        // The limits between the nodes (the nodes are bounded already).
+        drive_motion(std::span<const double>(a), dt, settings.units, motion);
+        auto motion_cuts = [&](const std::vector<double>& values, double cap, bool displacement,
+                               std::set<int64_t>& done) {
+            if (elastic || !(cap < lp_infinity)) return;
+            excess_peaks(values, cap * (1.0 - edge_margin) * (1.0 + cut_slack),
+                         static_cast<size_t>(in.options.cuts_per_frequency), done, found);
+            for (const auto& [value, key] : found) {
+                done.insert(key);
+                if ((key / 2) % grid.spacing == 0) continue;
+                program.add_motion_row(key / 2, displacement);
+                ++added;
+            }
+        };
+        motion_cuts(motion.velocity, limits.velocity, false, taken_velocity);
+        motion_cuts(motion.displacement, limits.displacement, true, taken_displacement);
+        if (in.progress) {
+            in.progress({round, {motion.peak_acceleration, motion.peak_velocity, motion.peak_displacement},
+                         worst > 1.0 ? db(worst) : 0.0, lp.row_count(), seconds_since(started)});
+        }
+        check_stop(in.stop);
+
+        // The least scale that brings every polarity to its lower edge, if it keeps every upper edge; the
+        // drive checked as it is stored.
+        const double scale = elastic ? 1.0 : lower_scale * (1.0 + scale_margin);
+        const bool fits = !elastic && scale * (1.0 + scale_margin) <= upper_scale;
+        for (int32_t k = 0; k < nt; ++k) drive[static_cast<size_t>(k)] = static_cast<float>(a[static_cast<size_t>(k)] * scale);
+        compute_srs(bank, drive.data(), nt, candidate.srs);
+        candidate.violations = srs_violations(in.spec, in.bands, candidate.srs);
+        drive_motion(std::span<const float>(drive), dt, settings.units, candidate.motion);
+        candidate.limit_ratios = limit_ratios(in.limits, settings.units, candidate.motion.peak_acceleration,
+                                              candidate.motion.peak_velocity, candidate.motion.peak_displacement);
+        candidate.meets = fits && candidate.violations.empty() && candidate.limit_ratios.within();
+        const PeakTriple peaks{candidate.motion.peak_acceleration, candidate.motion.peak_velocity,
+                               candidate.motion.peak_displacement};
+        // One that meets everything replaces any before it (a later round differs only by its weights or
+        // by cuts); one that does not replaces only another that does not.
+        if (candidate.meets || !result.meets) {
+            std::swap(result.srs, candidate.srs);
+            std::swap(result.violations, candidate.violations);
+            std::swap(result.motion, candidate.motion);
+            result.limit_ratios = candidate.limit_ratios;
+            result.meets = candidate.meets;
+            result.acceleration.assign(drive.begin(), drive.end());
+        }
+        if (elastic) break;
+        if (added > 0) continue;
+        if (!candidate.meets) break;
+        // A peak not minimised above the starting drive's: weigh it more.
+        bool raised = false;
+        auto raise = [&](MinimisedPeak peak, double value, double start) {
+            if (peak == in.options.minimise || program.weight(peak) <= 0.0 || !(value > start)) return;
+            program.set_weight(peak, program.weight(peak) * 3.0);
+            raised = true;
+        };
+        if (raises < in.options.weight_raises) {
+            raise(MinimisedPeak::acceleration, peaks.acceleration, start_peaks.acceleration);
+            raise(MinimisedPeak::velocity, peaks.velocity, start_peaks.velocity);
+            raise(MinimisedPeak::displacement, peaks.displacement, start_peaks.displacement);
+        }
+        if (!raised) break;
+        ++raises;
+    }
+    result.weights = {program.weight(MinimisedPeak::acceleration), program.weight(MinimisedPeak::velocity),
+                      program.weight(MinimisedPeak::displacement)};
+    result.rows = lp.row_count();
+    result.columns = lp.column_count();
+    result.nonzeros = lp.nonzero_count();
+    result.iterations = lp.iterations();
+    result.seconds = seconds_since(started);
+    return result;
+}
+
+}  // namespace quorel
