@@ -1,7 +1,7 @@
 """Type hints of the quorel module: shock response spectra and their synthesis
 by wavelets, on numpy arrays.  See docs/python.md and help(quorel.<name>)."""
 import os
-from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, Union, overload
+from typing import Any, Callable, Dict, List, Literal, Optional, Sequence, Tuple, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -60,7 +60,9 @@ def read_record(
     rate_variable: Optional[str] = None,
     rate_attribute: Optional[str] = None,
     time_unit: str = "s",
+    decimal_comma: bool = False,
 ) -> List[Record]: ...
+@overload
 def srs(
     accel: ArrayLike,
     sample_rate: float,
@@ -70,8 +72,24 @@ def srs(
     damping: Optional[float] = None,
     algorithm: str = "smallwood",
     residual: bool = True,
+    spectra: Literal[False] = False,
+    units: str = "english",
     threads: int = 0,
 ) -> Tuple[Float64Array, Float64Array]: ...
+@overload
+def srs(
+    accel: ArrayLike,
+    sample_rate: float,
+    frequencies: ArrayLike,
+    *,
+    q: Optional[float] = 10,
+    damping: Optional[float] = None,
+    algorithm: str = "smallwood",
+    residual: bool = True,
+    spectra: Literal[True],
+    units: str = "english",
+    threads: int = 0,
+) -> Dict[str, Float64Array]: ...
 def pvss(
     accel: ArrayLike,
     sample_rate: float,

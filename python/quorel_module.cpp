@@ -488,15 +488,27 @@ py::tuple grid(const py::object& frequency, const py::object& acceleration, cons
                           array_of<double>(n, [&](size_t i) { return static_cast<double>(spec.accel[i]); }));
 }
 
-py::tuple srs(const py::object& accel, double sample_rate, const py::object& frequencies, const py::object& q,
-              const py::object& damping, const std::string& algorithm, bool residual, int64_t threads) {
+py::object srs(const py::object& accel, double sample_rate, const py::object& frequencies, const py::object& q,
+               const py::object& damping, const std::string& algorithm, bool residual, bool spectra,
+               const std::string& units, int64_t threads) {
     CheckGrid grid;
-    CheckSettings settings = prepare_check_settings(check_request(q, damping, algorithm, "english", residual, threads)).settings;
-    settings.pseudo_velocity = false;
+    CheckSettings settings = prepare_check_settings(check_request(q, damping, algorithm, units, residual, threads)).settings;
+    settings.pseudo_velocity = spectra;
+    settings.spectra = spectra;
     const RecordCheck check = srs_of(accel, sample_rate, frequencies, settings, grid);
     const size_t n = check.srs.size();
-    return py::make_tuple(array_of<double>(n, [&](size_t j) { return check.srs[j].positive; }),
-                          array_of<double>(n, [&](size_t j) { return check.srs[j].negative; }));
+    auto positive = array_of<double>(n, [&](size_t j) { return check.srs[j].positive; });
+    auto negative = array_of<double>(n, [&](size_t j) { return check.srs[j].negative; });
+    if (!spectra) return py::make_tuple(positive, negative);
+    py::dict out;
+    out["positive"] = positive;
+    out["negative"] = negative;
+    out["relative_displacement"] = array_of<double>(n, [&](size_t j) { return check.spectra[j].relative_displacement; });
+    out["relative_velocity"] = array_of<double>(n, [&](size_t j) { return check.spectra[j].relative_velocity; });
+    out["pseudo_velocity"] = array_of<double>(n, [&](size_t j) { return check.spectra[j].pseudo_velocity; });
+    out["primary"] = array_of<double>(n, [&](size_t j) { return check.spectra[j].primary; });
+    out["residual"] = array_of<double>(n, [&](size_t j) { return check.spectra[j].residual; });
+    return out;
 }
 
 py::tuple pvss(const py::object& accel, double sample_rate, const py::object& frequencies, const std::string& units,
@@ -539,8 +551,10 @@ std::string text_or_number(const py::handle& value) {
 
 std::vector<PyRecord> read_channel_records(const py::object& path, const py::object& channel, const py::object& sample_rate,
                                            const py::object& scale, const py::object& column, const py::object& rate_variable,
-                                           const py::object& rate_attribute, const std::string& time_unit) {
+                                           const py::object& rate_attribute, const std::string& time_unit,
+                                           bool decimal_comma) {
     RecordRequest request;
+    request.text.decimal_comma = decimal_comma;
     if (!channel.is_none()) {
         if (py::isinstance<py::str>(channel) || py::isinstance<py::int_>(channel)) {
             request.channels.push_back(text_or_number(channel));
@@ -943,7 +957,7 @@ Attributes:
 
     m.def("srs", &srs, py::arg("accel"), py::arg("sample_rate"), py::arg("frequencies"), py::kw_only(),
           py::arg_v("q", py::none(), "10"), py::arg("damping") = py::none(), py::arg("algorithm") = "smallwood",
-          py::arg("residual") = true, py::arg("threads") = 0,
+          py::arg("residual") = true, py::arg("spectra") = false, py::arg("units") = "english", py::arg("threads") = 0,
           R"(The shock response spectrum of an acceleration history, as quorel check computes it.
 
 Every frequency's oscillator runs over the samples (double coefficients and
@@ -962,11 +976,20 @@ Args:
     damping: damping as a ratio of critical, 0 <= damping < 1 (not with q).
     algorithm: "smallwood" (ramp invariant) or "kelly-richman".
     residual: also follow each oscillator one period past the last sample.
+    spectra: also the other spectra of the same oscillators (as quorel check
+        --spectra): a dict instead of the pair.
+    units: "english", "metric" or "si": the velocity and displacement units
+        of the spectra.
     threads: 0 (every hardware thread) to 1024; the same numbers for any.
 
 Returns:
     (positive, negative): float64 arrays, the largest positive response and
-    the magnitude of the most negative one, in the unit of accel.)");
+    the magnitude of the most negative one, in the unit of accel.  With
+    spectra, a dict of float64 arrays: positive, negative,
+    relative_displacement (max |z|, displacement unit), relative_velocity
+    (max |z'|), pseudo_velocity (2 pi f max |z|, velocity unit), primary and
+    residual (the largest |absolute acceleration| during the samples and in
+    the period after them; 0 without residual).)");
 
     m.def("pvss", &pvss, py::arg("accel"), py::arg("sample_rate"), py::arg("frequencies"), py::kw_only(),
           py::arg("units") = "english", py::arg_v("q", py::none(), "10"), py::arg("damping") = py::none(),
@@ -1012,6 +1035,7 @@ Attributes:
     m.def("read_record", &read_channel_records, py::arg("path"), py::kw_only(), py::arg("channel") = py::none(),
           py::arg("sample_rate") = py::none(), py::arg("scale") = py::none(), py::arg("column") = py::none(),
           py::arg("rate_variable") = py::none(), py::arg("rate_attribute") = py::none(), py::arg("time_unit") = "s",
+          py::arg("decimal_comma") = false,
           R"(Reads the records of a file as quorel check does, in any of its formats.
 
 The format follows the extension and is checked against the content: text
@@ -1036,6 +1060,9 @@ Args:
     rate_attribute: HDF5: the attribute holding the rate, on the dataset or
         a group above it.
     time_unit: "s", "ms" or "us": the unit of a text record's time column.
+    decimal_comma: text records write the decimal separator as a comma
+        ("1,5"), their fields separated by semicolons, tabs or blanks, as
+        --decimal-comma.
 
 Returns:
     list of quorel.Record, each "file:channel" (a text record read by its

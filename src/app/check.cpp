@@ -89,6 +89,7 @@ _<channel> and _event<k>):
   <stem>.json       the record's JSON document (as --json prints it)
   <stem>_srs.csv    frequency, spec, positive, negative, maximax, pseudo-velocity, margins (dB)
   <stem>_srs.svg, <stem>_history.svg   with --plot;  <stem>_pvss.svg   with --pvss
+  <stem>_spectra.svg   with --plot and --spectra
 and the .gp script of each picture.
 
 Exit status: 0 every record checked, whether it passes or fails; 1 a bad
@@ -148,6 +149,9 @@ Examples:
     mean->excludes(pretrigger);
     add_conditioning_options(check, c.input, words);
     check->add_flag("--no-residual", c.no_residual, "The forced phase only: no free vibration after the last sample");
+    check->add_flag("--spectra", c.spectra,
+                    "Also the other spectra of the oscillator: relative displacement and velocity, and the primary "
+                    "and residual absolute acceleration (JSON and CSV; with --plot, <stem>_spectra.svg)");
     auto* acceptance = words.takes(check->add_option("--acceptance", c.acceptance,
                                                      "TOML acceptance rules, as for the synthesis (default: -3/+3 and "
                                                      "-6/+6 dB on every point of each polarity)")
@@ -312,6 +316,29 @@ void draw_record(const CheckCommand& c, const CheckDescription& d, const RecordC
         history.displacement = check.history.displacement;
         drawn(history.names, plot::history_script(history));
     }
+    if (c.plot && !check.spectra.empty()) {
+        plot::SpectraPicture spectra;
+        spectra.names = {stem + "_spectra.svg", stem + "_spectra.gp"};
+        spectra.description =
+            "# The other spectra of a measured record's oscillator (quorel check --spectra): the absolute\n"
+            "# acceleration during the record (primary) and after it (residual), the relative and the\n"
+            "# pseudo velocity, the relative displacement; each the larger polarity.\n";
+        spectra.title = format("Spectra of %s, %s", d.file.c_str(), damping.c_str());
+        spectra.accel_unit = labels.accel;
+        spectra.velocity_unit = labels.velocity;
+        spectra.displacement_unit = labels.displacement;
+        for (size_t j = 0; j < check.spectra.size(); ++j) {
+            const SpectraLine& line = check.spectra[j];
+            spectra.freq.push_back(line.freq);
+            spectra.maximax.push_back(std::max(check.srs[j].positive, check.srs[j].negative));
+            spectra.primary.push_back(line.primary);
+            spectra.residual.push_back(line.residual);
+            spectra.relative_velocity.push_back(line.relative_velocity);
+            spectra.pseudo_velocity.push_back(line.pseudo_velocity);
+            spectra.relative_displacement.push_back(line.relative_displacement);
+        }
+        drawn(spectra.names, plot::spectra_script(spectra));
+    }
     if (c.pvss) {
         plot::PvssPicture pvss;
         pvss.names = {stem + "_pvss.svg", stem + "_pvss.gp"};
@@ -355,6 +382,7 @@ std::vector<CheckDescription> descriptions_of(const CheckCommand& c, const Prepa
         d.spacing = c.spacing;
         d.units = prepared.settings.units;
         d.residual = !c.no_residual;
+        d.spectra = c.spectra;
         d.mean_removed = loaded[r].mean_removed;
         d.scale = loaded[r].scale;
         d.conditioning = loaded[r].steps;
@@ -435,6 +463,7 @@ int check(const CheckCommand& c, std::ostream& out, std::ostream& err, StopReque
 
     CheckSettings& settings = prepared.settings;
     settings.envelope_groups = c.plot ? plot::history_envelope_groups : 0;
+    settings.spectra = c.spectra;
     settings.stop = stop;
     std::vector<CheckInput> inputs;
     for (size_t r = 0; r < loaded.size(); ++r) {

@@ -37,6 +37,7 @@ struct CheckCommand {
     std::string threads;
     bool remove_mean = false;
     bool no_residual = false;
+    bool spectra = false;
     bool require_pass = false;
     bool plot = false;
     bool pvss = false;

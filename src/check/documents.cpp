@@ -32,14 +32,22 @@ Json record_json(const CheckDescription& d, const RecordCheck& c) {
     for (size_t j = 0; j < c.srs.size(); ++j) {
         const SrsLine& line = c.srs[j];
         const ComplianceRow* row = c.compliance ? &c.compliance->rows[j] : nullptr;
-        srs.push_back({{"frequency", line.freq},
-                       {"spec", row ? Json(row->spec) : Json(nullptr)},
-                       {"positive", line.positive},
-                       {"negative", line.negative},
-                       {"maximax", std::max(line.positive, line.negative)},
-                       {"pseudo_velocity", std::max(c.pvss[j].positive, c.pvss[j].negative)},
-                       {"margin_positive_db", row ? margin_json(row->positive_db) : Json(nullptr)},
-                       {"margin_negative_db", row ? margin_json(row->negative_db) : Json(nullptr)}});
+        Json entry{{"frequency", line.freq},
+                   {"spec", row ? Json(row->spec) : Json(nullptr)},
+                   {"positive", line.positive},
+                   {"negative", line.negative},
+                   {"maximax", std::max(line.positive, line.negative)},
+                   {"pseudo_velocity", std::max(c.pvss[j].positive, c.pvss[j].negative)},
+                   {"margin_positive_db", row ? margin_json(row->positive_db) : Json(nullptr)},
+                   {"margin_negative_db", row ? margin_json(row->negative_db) : Json(nullptr)}};
+        if (!c.spectra.empty()) {
+            const SpectraLine& other = c.spectra[j];
+            entry["relative_displacement"] = other.relative_displacement;
+            entry["relative_velocity"] = other.relative_velocity;
+            entry["primary"] = other.primary;
+            entry["residual"] = d.residual ? Json(other.residual) : Json(nullptr);
+        }
+        srs.push_back(entry);
     }
     return Json{
         {"record",
@@ -64,6 +72,7 @@ Json record_json(const CheckDescription& d, const RecordCheck& c) {
           {"spacing", d.spacing},
           {"units", unit_table(d.units).name},
           {"residual", d.residual},
+          {"spectra", d.spectra},
           {"mean_removed", d.mean_removed ? Json(*d.mean_removed) : Json(nullptr)},
           {"scale", d.scale ? Json(*d.scale) : Json(nullptr)},
           {"conditioning", conditioning_json(d.conditioning)}}},
@@ -102,8 +111,13 @@ std::string check_csv(const RecordCheck& check, UnitSystem units) {
     const UnitTable& labels = unit_table(units);
     std::string text = format(
         "frequency (Hz),spec (%s),positive (%s),negative (%s),maximax (%s),pseudo-velocity (%s),"
-        "margin positive (dB),margin negative (dB)\n",
+        "margin positive (dB),margin negative (dB)",
         labels.accel, labels.accel, labels.accel, labels.accel, labels.velocity);
+    if (!check.spectra.empty()) {
+        text += format(",relative displacement (%s),relative velocity (%s),primary (%s),residual (%s)",
+                       labels.displacement, labels.velocity, labels.accel, labels.accel);
+    }
+    text += '\n';
     for (size_t j = 0; j < check.srs.size(); ++j) {
         const SrsLine& line = check.srs[j];
         const ComplianceRow* row = check.compliance ? &check.compliance->rows[j] : nullptr;
@@ -119,6 +133,14 @@ std::string check_csv(const RecordCheck& check, UnitSystem units) {
             text += ',';
             if (row && std::isfinite(db)) append_number(text, db);
             if (row && !std::isfinite(db)) text += "null";
+        }
+        if (!check.spectra.empty()) {
+            const SpectraLine& other = check.spectra[j];
+            for (const double value : {other.relative_displacement, other.relative_velocity, other.primary,
+                                       other.residual}) {
+                text += ',';
+                append_number(text, value);
+            }
         }
         text += '\n';
     }

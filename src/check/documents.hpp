@@ -23,6 +23,7 @@ struct CheckDescription {
     std::string spacing;          // the grid's octave spacing, "1/6"
     UnitSystem units = UnitSystem::english;
     bool residual = true;
+    bool spectra = false;                 // the other spectra asked for (--spectra)
     std::optional<double> mean_removed;   // the mean subtracted, acceleration unit
     std::optional<double> scale;          // every sample was multiplied by it first (--scale)
     std::vector<ConditioningStep> conditioning;   // in the order done
@@ -37,7 +38,8 @@ std::string check_json(const std::vector<CheckDescription>& descriptions, const 
 // The CSV table: frequency, spec, positive, negative, maximax,
 // pseudo-velocity and both margins in dB (%.9g; empty cells without a
 // specification, null for the margin of a peak 0), under a header row naming
-// the units.
+// the units; with the other spectra, four more columns: relative
+// displacement, relative velocity, primary and residual.
 std::string check_csv(const RecordCheck& check, UnitSystem units);
 
 // The console text of one record: its figures, then the compliance table and

@@ -129,6 +129,13 @@ std::vector<RecordCheck> check_records(const std::vector<CheckInput>& inputs, co
     std::vector<SrsFilterBank> banks(inputs.size()), pv_banks(inputs.size());
     std::vector<std::vector<double>> positive(inputs.size()), negative(inputs.size());
     std::vector<std::vector<double>> pv_positive(inputs.size()), pv_negative(inputs.size());
+    // With the other spectra: the relative-velocity filters, their peaks, and
+    // the absolute acceleration's peaks of each phase (primary, residual).
+    std::vector<SrsFilterBank> rv_banks(inputs.size());
+    std::vector<std::vector<double>> rv_positive(inputs.size()), rv_negative(inputs.size());
+    std::vector<std::vector<double>> primary_positive(inputs.size()), primary_negative(inputs.size());
+    std::vector<std::vector<double>> residual_positive(inputs.size()), residual_negative(inputs.size());
+    const bool spectra = settings.spectra && settings.pseudo_velocity;
 
     // With fewer records than threads each record's grid is shared out in
     // frequency ranges as well, four per thread, so that the threads finish
@@ -151,8 +158,16 @@ std::vector<RecordCheck> check_records(const std::vector<CheckInput>& inputs, co
             design_pvss_filters(settings.damping, dt, grid.freq.data(), count, two_pi(), settings.residual,
                                 pv_banks[r]);
         }
+        if (spectra) {
+            design_relative_velocity_filters(settings.damping, dt, grid.freq.data(), count, two_pi(),
+                                             settings.residual, rv_banks[r]);
+        }
         for (auto* peaks : {&positive, &negative, &pv_positive, &pv_negative}) {
             (*peaks)[r].assign(static_cast<size_t>(count), 0.0);
+        }
+        for (auto* peaks : {&rv_positive, &rv_negative, &primary_positive, &primary_negative, &residual_positive,
+                            &residual_negative}) {
+            if (spectra) (*peaks)[r].assign(static_cast<size_t>(count), 0.0);
         }
         tasks.push_back({r, true, 0, 0});
         for (const auto& [first, last] : frequency_ranges(count, pieces)) tasks.push_back({r, false, first, last});
@@ -171,15 +186,25 @@ std::vector<RecordCheck> check_records(const std::vector<CheckInput>& inputs, co
         // A record is judged at every frequency: a polarity its response never
         // reaches has the peak 0.
         const int64_t n = static_cast<int64_t>(input.samples.size());
+        SrsPhasePeaks phases;
+        if (spectra) {
+            phases = {primary_positive[r].data(), primary_negative[r].data(), residual_positive[r].data(),
+                      residual_negative[r].data()};
+        }
         compute_srs_peaks(banks[r], input.samples.data(), n, task.first, task.last, positive[r].data(),
-                          negative[r].data(), SrsKernel::vectorised, SrsSignCheck::none);
+                          negative[r].data(), SrsKernel::vectorised, SrsSignCheck::none, phases);
         if (!settings.pseudo_velocity) return;
         check_stop(settings.stop);
         compute_pvss_peaks(pv_banks[r], input.samples.data(), n, task.first, task.last, pv_positive[r].data(),
                            pv_negative[r].data());
+        if (!spectra) return;
+        check_stop(settings.stop);
+        compute_pvss_peaks(rv_banks[r], input.samples.data(), n, task.first, task.last, rv_positive[r].data(),
+                           rv_negative[r].data());
     });
 
     const double velocity_factor = unit_table(settings.units).velocity_factor;
+    const double displacement_factor = unit_table(settings.units).displacement_factor;
     for (size_t r = 0; r < inputs.size(); ++r) {
         RecordCheck& check = checks[r];
         std::vector<ComplianceRow> rows;
@@ -193,6 +218,17 @@ std::vector<RecordCheck> check_records(const std::vector<CheckInput>& inputs, co
             if (settings.pseudo_velocity) {
                 check.pvss.push_back(
                     {f, pvss_value(pv_positive[r][k], velocity_factor), pvss_value(pv_negative[r][k], velocity_factor)});
+            }
+            if (spectra) {
+                // max |z| = max(w |z|) / w; each peak is rounded to float once.
+                const double pv = std::max(pv_positive[r][k], pv_negative[r][k]);
+                const double w = two_pi() * f;
+                check.spectra.push_back(
+                    {f, static_cast<double>(static_cast<float>(pv / w)) * displacement_factor,
+                     pvss_value(std::max(rv_positive[r][k], rv_negative[r][k]), velocity_factor),
+                     pvss_value(pv, velocity_factor),
+                     static_cast<float>(std::max(primary_positive[r][k], primary_negative[r][k])),
+                     static_cast<float>(std::max(residual_positive[r][k], residual_negative[r][k]))});
             }
             if (!grid.spec.empty()) rows.push_back({f, static_cast<double>(grid.spec[k]), pos, neg});
         }

@@ -38,6 +38,8 @@ struct CheckSettings {
     // Also the pseudo-velocity spectrum; without it RecordCheck::pvss is empty
     // (the SRS alone, for a caller that writes no document of the check).
     bool pseudo_velocity = true;
+    // Also the other spectra of the same oscillator (RecordCheck::spectra).
+    bool spectra = false;
     int32_t threads = 1;       // over records and frequency ranges
     AcceptanceRules rules;     // judged when the grid has a specification
     int64_t envelope_groups = 0;   // > 0: keep the reduced histories for a picture
@@ -73,6 +75,17 @@ struct HistoryEnvelopes {
     std::vector<TimedValue> accel, velocity, displacement;
 };
 
+// The other spectra of the oscillator at one frequency, each the larger
+// polarity, each peak rounded to float once and then converted to its unit.
+struct SpectraLine {
+    double freq = 0.0;                    // Hz
+    double relative_displacement = 0.0;   // max |z|, displacement unit
+    double relative_velocity = 0.0;       // max |z'|, velocity unit
+    double pseudo_velocity = 0.0;         // w max |z|, velocity unit
+    double primary = 0.0;                 // max |absolute acceleration| during the record
+    double residual = 0.0;                // after it (one period at rest); 0 without the residual phase
+};
+
 struct RecordCheck {
     RecordFigures figures;
     // Per grid frequency: the positive and the negative peak (each a float's
@@ -83,6 +96,8 @@ struct RecordCheck {
     // w max(z) of the relative displacement z, in the velocity unit; the
     // pseudo velocity of the record is the larger.
     std::vector<PvssLine> pvss;
+    // With settings.spectra: per grid frequency the other spectra.
+    std::vector<SpectraLine> spectra;
     // With a specification: its rows (spec, both margins in dB; -inf for a
     // peak 0, outside every band) and the verdict.
     std::optional<Compliance> compliance;

@@ -253,6 +253,58 @@ std::string history_script(const HistoryPicture& p) {
     return text;
 }
 
+std::string spectra_script(const SpectraPicture& p) {
+    std::string text = header(p.names, p.description, 1000);
+    text += format("\nset multiplot layout 3,1 title %s noenhanced\n", gnuplot_string(p.title).c_str());
+    text += "set grid xtics ytics mxtics mytics lw 1 lc rgb \"#d0d0d0\", lw 0.5 lc rgb \"#e6e6e6\"\n";
+    text += "set logscale xy\nset format x \"%g\"\nset format y \"%g\"\n";
+    text += "set key tmargin right horizontal nobox\n";
+    text += "set lmargin 12\nset rmargin 4\n";
+    text += "set xlabel \"Natural frequency (Hz)\"\n";
+    struct Series {
+        const std::vector<double>* values;
+        const char* name;   // the data block and the key
+        const char* colour;
+        int width = 2;
+    };
+    struct Panel {
+        const char* label;
+        const std::string* unit;
+        std::vector<Series> series;
+    };
+    const Panel panels[] = {
+        {"Peak acceleration", &p.accel_unit,
+         {{&p.maximax, "maximax", "#aec7e8", 6}, {&p.primary, "primary", "#ff7f0e"}, {&p.residual, "residual", "#9467bd"}}},
+        {"Peak velocity", &p.velocity_unit,
+         {{&p.relative_velocity, "relative_velocity", "#2ca02c"}, {&p.pseudo_velocity, "pseudo_velocity", "#8c564b"}}},
+        {"Peak relative displacement", &p.displacement_unit, {{&p.relative_displacement, "relative_displacement", "#d62728"}}}};
+    for (const Panel& panel : panels) {
+        for (const Series& series : panel.series) {
+            text += format("\n# frequency(Hz)  %s\n$%s << EOD\n", series.name, series.name);
+            for (size_t j = 0; j < p.freq.size(); ++j) {
+                const double v = (*series.values)[j];
+                if (v > 0.0 && std::isfinite(v)) text += format("%.9g %.9g\n", p.freq[j], v);
+            }
+            text += "EOD\n";
+        }
+    }
+    text += "\n";
+    for (const Panel& panel : panels) {
+        text += format("set ylabel %s\n", gnuplot_string(std::string(panel.label) + " (" + *panel.unit + ")").c_str());
+        std::string plot = "plot ";
+        for (size_t s = 0; s < panel.series.size(); ++s) {
+            const Series& series = panel.series[s];
+            // The maximax is the larger of primary and residual: drawn wide
+            // and pale beneath them.
+            plot += format("%s$%s using 1:2 with lines lw %d lc rgb \"%s\" title \"%s\" noenhanced", s > 0 ? ", " : "",
+                           series.name, series.width, series.colour, series.name);
+        }
+        text += plot + "\n";
+    }
+    text += "unset multiplot\n";
+    return text;
+}
+
 namespace {
 
 // A series of the chart, each point with a pseudo velocity a log axis can

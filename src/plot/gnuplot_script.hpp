@@ -65,6 +65,19 @@ struct HistoryPicture {
 };
 std::string history_script(const HistoryPicture& picture);
 
+// The other spectra of a measured record in three stacked log-log panels:
+// the absolute acceleration (maximax, primary, residual), the velocities
+// (relative, pseudo) and the relative displacement.  A value a log axis
+// cannot show (0) is left out of its curve.
+struct SpectraPicture {
+    PictureNames names;
+    std::string description;
+    std::string title;
+    std::string accel_unit, velocity_unit, displacement_unit;
+    std::vector<double> freq, maximax, primary, residual, relative_velocity, pseudo_velocity, relative_displacement;
+};
+std::string spectra_script(const SpectraPicture& picture);
+
 // The pseudo-velocity shock spectrum w max|z| of both polarities, and the
 // specification (when there is one) at the pseudo velocity of its
 // acceleration, A / (2 pi f), on tripartite axes: log frequency across, log

@@ -61,21 +61,26 @@ Coefficients smallwood(double w, double wd, double zeta, double dt) {
 //   (n + 2)(n + 1) e_(n+2) = -2 zeta (n + 1) e_(n+1) - e_n,
 // whose terms fall at least as fast as 2^n / n! (30 of them leave less than
 // 1e-20 of the sum), with no cancellation beyond a factor of a few.
-double ramp_response(double u, double zeta) {
+//
+// With `slope`, w^2 R'(t) instead, the derivative in u (the step response):
+//   w^2 R' = 1 - e^(-zeta u) (cos(beta u) + zeta / beta sin(beta u)) = sum n e_n u^(n-1).
+double ramp_response(double u, double zeta, bool slope = false) {
     if (u > 1.0) {
         const double beta = std::sqrt(1.0 - zeta * zeta);
+        const double decay = std::exp(-(zeta * u));
+        if (slope) return 1.0 - decay * (std::cos(beta * u) + zeta / beta * std::sin(beta * u));
         return u - 2.0 * zeta +
-               std::exp(-(zeta * u)) * (2.0 * zeta * std::cos(beta * u) + (2.0 * (zeta * zeta) - 1.0) / beta * std::sin(beta * u));
+               decay * (2.0 * zeta * std::cos(beta * u) + (2.0 * (zeta * zeta) - 1.0) / beta * std::sin(beta * u));
     }
-    double before = 0.0, coefficient = 1.0 / 6.0, power = u * u * u;
-    double sum = coefficient * power;
+    double before = 0.0, coefficient = 1.0 / 6.0, power = slope ? u * u : u * u * u;
+    double sum = coefficient * power * (slope ? 3.0 : 1.0);
     for (int n = 3; n < 32; ++n) {
         // e_(n+1) from e_n and e_(n-1).
         const double next = -(2.0 * zeta * n * coefficient + before) / ((n + 1.0) * n);
         before = coefficient;
         coefficient = next;
         power *= u;
-        sum += coefficient * power;
+        sum += coefficient * power * (slope ? n + 1.0 : 1.0);
     }
     return sum;
 }
@@ -94,11 +99,14 @@ double ramp_response(double u, double zeta) {
 //   c = 1 / (w^2 dt).
 // At w dt = 2 pi / 10^4 the three terms of b3 (27, 32 and 6 sixths of r_1)
 // cancel to within a factor of 30, well inside the tolerance of a spectrum.
-Coefficients pseudo_velocity_filter(double w, double zeta, double dt, const Coefficients& poles) {
+//
+// The relative velocity -z' is the same with R' in place of w R (its second
+// differences are those of the step response): r_m = w^2 R'(m dt), the same c.
+Coefficients pseudo_velocity_filter(double w, double zeta, double dt, const Coefficients& poles, bool velocity) {
     const double u = w * dt;
-    const double r1 = ramp_response(u, zeta);
-    const double r2 = ramp_response(2.0 * u, zeta);
-    const double r3 = ramp_response(3.0 * u, zeta);
+    const double r1 = ramp_response(u, zeta, velocity);
+    const double r2 = ramp_response(2.0 * u, zeta, velocity);
+    const double r3 = ramp_response(3.0 * u, zeta, velocity);
     const double c = 1.0 / (w * w * dt);
     const double a1 = poles.a1, a2 = poles.a2;
     Coefficients f = poles;
@@ -129,8 +137,9 @@ void design_srs_filters(SrsAlgorithm algorithm, float zeta_f, float dt_f, const 
     for (int32_t j = 0; j < n; ++j) {
         const double w = two_pi * static_cast<double>(freq[j]);
         const double wd = w * std::sqrt(1.0 - zeta * zeta);
-        const Coefficients c = response == SrsResponse::pseudo_velocity
-                                   ? pseudo_velocity_filter(w, zeta, dt, smallwood(w, wd, zeta, dt))
+        const Coefficients c = response != SrsResponse::absolute_acceleration
+                                   ? pseudo_velocity_filter(w, zeta, dt, smallwood(w, wd, zeta, dt),
+                                                            response == SrsResponse::relative_velocity)
                                : algorithm == SrsAlgorithm::kelly_richman ? kelly_richman(w, wd, zeta, dt)
                                                 : smallwood(w, wd, zeta, dt);
         bank.a1[j] = c.a1;

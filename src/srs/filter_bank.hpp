@@ -4,8 +4,9 @@
 //
 //   x(k) = a1 x(k-1) + a2 x(k-2) + b1 y(k) + b2 y(k-1) + b3 y(k-2)
 //
-// The response is the absolute acceleration (the SRS) or the pseudo velocity
-// (the pseudo-velocity spectrum); both have the oscillator's poles.
+// The response is the absolute acceleration (the SRS), the pseudo velocity
+// (the pseudo-velocity spectrum) or the relative velocity; all have the
+// oscillator's poles.
 //
 // The coefficients are designed and kept in double.  For a frequency far below
 // the sample rate a1 differs from 2 by about (w dt)^2, which a float near 2
@@ -53,6 +54,9 @@ enum class SrsResponse {
     // algorithm.  The sign makes x follow the absolute acceleration of a
     // lightly damped oscillator, so its positive peak goes with the positive SRS.
     pseudo_velocity,
+    // x = -z', the relative velocity in the acceleration unit times sec: the
+    // ramp-invariant filter as for the pseudo velocity, whatever the algorithm.
+    relative_velocity,
 };
 
 // freq ascends; count is at most max_check_frequencies.  Without a residual

@@ -10,6 +10,11 @@ void design_pvss_filters(float zeta, float dt, const float* freq, int32_t count,
     design_srs_filters(SrsAlgorithm::smallwood, zeta, dt, freq, count, two_pi, residual, bank, SrsResponse::pseudo_velocity);
 }
 
+void design_relative_velocity_filters(float zeta, float dt, const float* freq, int32_t count, double two_pi,
+                                      bool residual, SrsFilterBank& bank) {
+    design_srs_filters(SrsAlgorithm::smallwood, zeta, dt, freq, count, two_pi, residual, bank, SrsResponse::relative_velocity);
+}
+
 void compute_pvss_peaks(const SrsFilterBank& bank, const double* samples, int64_t nt, int32_t first, int32_t last,
                         double* positive, double* negative) {
     compute_srs_peaks(bank, samples, nt, first, last, positive, negative, SrsKernel::vectorised, SrsSignCheck::none);

@@ -31,6 +31,11 @@ struct PvssLine {
 void design_pvss_filters(float zeta, float dt, const float* freq, int32_t count, double two_pi, bool residual,
                          SrsFilterBank& bank);
 
+// The bank of the relative-velocity filters, x = -z' (the same recursion);
+// compute_pvss_peaks runs it to max(-z') and max(z').
+void design_relative_velocity_filters(float zeta, float dt, const float* freq, int32_t count, double two_pi,
+                                      bool residual, SrsFilterBank& bank);
+
 // Peaks w max(-z) and w max(z) of the frequencies first <= j < last of a
 // pseudo-velocity bank (first a multiple of srs_lane_pad), in the
 // acceleration unit times sec, unrounded.  A polarity never reached is 0.

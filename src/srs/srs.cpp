@@ -17,12 +17,13 @@ namespace {
 
 template <typename Sample>
 void dispatch(const SrsFilterBank& bank, const Sample* samples, int64_t nt, int32_t first, int32_t last,
-              double* positive, double* negative, SrsKernel kernel, SrsSignCheck check) {
+              double* positive, double* negative, SrsKernel kernel, SrsSignCheck check,
+              const SrsPhasePeaks& phases = {}) {
     if (first >= last) return;
     if (kernel == SrsKernel::scalar) {
-        srs_peaks_scalar(bank, samples, nt, first, last, positive, negative, check);
+        srs_peaks_scalar(bank, samples, nt, first, last, positive, negative, check, phases);
     } else {
-        srs_peaks_vectorised(bank, samples, nt, first, last, positive, negative, check);
+        srs_peaks_vectorised(bank, samples, nt, first, last, positive, negative, check, phases);
     }
 }
 
@@ -34,8 +35,9 @@ void compute_srs_peaks(const SrsFilterBank& bank, const float* samples, int64_t 
 }
 
 void compute_srs_peaks(const SrsFilterBank& bank, const double* samples, int64_t nt, int32_t first, int32_t last,
-                       double* positive, double* negative, SrsKernel kernel, SrsSignCheck check) {
-    dispatch(bank, samples, nt, first, last, positive, negative, kernel, check);
+                       double* positive, double* negative, SrsKernel kernel, SrsSignCheck check,
+                       const SrsPhasePeaks& phases) {
+    dispatch(bank, samples, nt, first, last, positive, negative, kernel, check, phases);
 }
 
 void compute_srs(const SrsFilterBank& bank, const float* samples, int32_t nt, SrsResult& result, SrsKernel kernel) {
@@ -66,9 +68,9 @@ void srs_response(const SrsFilterBank& bank, int32_t j, const double* samples, i
 
 template <typename Sample>
 void srs_peaks_scalar(const SrsFilterBank& bank, const Sample* samples, int64_t nt, int32_t first, int32_t last,
-                      double* positive, double* negative, SrsSignCheck check) {
+                      double* positive, double* negative, SrsSignCheck check, const SrsPhasePeaks& phases) {
     // State of every frequency; the bank holds at most max_check_frequencies.
-    std::array<double, max_check_frequencies> x1{}, x2{}, pmax{}, pmin{};
+    std::array<double, max_check_frequencies> x1{}, x2{}, pmax{}, pmin{}, rmax{}, rmin{};
     double y1 = 0.0, y2 = 0.0;
 
     for (int64_t i = 0; i < nt; ++i) {
@@ -87,6 +89,10 @@ void srs_peaks_scalar(const SrsFilterBank& bank, const Sample* samples, int64_t 
     for (int32_t j = first; j < last && check == SrsSignCheck::forced_phase; ++j) {
         if (!(std::fabs(pmax[j]) > 1e-20) || !(std::fabs(pmin[j]) > 1e-20)) throw_srs_failure(bank, j, pmax[j], pmin[j]);
     }
+    for (int32_t j = first; j < last; ++j) {
+        if (phases.primary_positive != nullptr) phases.primary_positive[j] = pmax[j];
+        if (phases.primary_negative != nullptr) phases.primary_negative[j] = std::fabs(pmin[j]);
+    }
 
     // Free vibration after the last sample: frequency j is followed while
     // k dt <= 1/f_j; the frequencies ascend, so a step ends at the first
@@ -100,6 +106,8 @@ void srs_peaks_scalar(const SrsFilterBank& bank, const Sample* samples, int64_t 
             const double x = srs_step(bank, j, x1[j], x2[j], y, y1, y2);
             if (x > pmax[j]) pmax[j] = x;
             if (x < pmin[j]) pmin[j] = x;
+            if (x > rmax[j]) rmax[j] = x;
+            if (x < rmin[j]) rmin[j] = x;
             x2[j] = x1[j];
             x1[j] = x;
         }
@@ -110,12 +118,14 @@ void srs_peaks_scalar(const SrsFilterBank& bank, const Sample* samples, int64_t 
     for (int32_t j = first; j < last; ++j) {
         positive[j] = pmax[j];
         negative[j] = std::fabs(pmin[j]);
+        if (phases.residual_positive != nullptr) phases.residual_positive[j] = rmax[j];
+        if (phases.residual_negative != nullptr) phases.residual_negative[j] = std::fabs(rmin[j]);
     }
 }
 
 template void srs_peaks_scalar<float>(const SrsFilterBank&, const float*, int64_t, int32_t, int32_t, double*, double*,
-                                      SrsSignCheck);
+                                      SrsSignCheck, const SrsPhasePeaks&);
 template void srs_peaks_scalar<double>(const SrsFilterBank&, const double*, int64_t, int32_t, int32_t, double*,
-                                       double*, SrsSignCheck);
+                                       double*, SrsSignCheck, const SrsPhasePeaks&);
 
 }  // namespace quorel

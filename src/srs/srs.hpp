@@ -36,6 +36,16 @@ enum class SrsSignCheck {
     none,
 };
 
+// Where the peaks of each phase go, beside those of both: the primary peaks
+// (during the samples, the forced phase) and the residual ones (the free
+// vibration after them), indexed like the peaks.  Any pointer may be null.
+struct SrsPhasePeaks {
+    double* primary_positive = nullptr;
+    double* primary_negative = nullptr;   // magnitudes
+    double* residual_positive = nullptr;
+    double* residual_negative = nullptr;
+};
+
 enum class SrsKernel {
     vectorised,   // frequencies in SIMD lanes, whole history per lane group
     scalar,       // the plain loop: samples outer, frequencies inner
@@ -51,7 +61,7 @@ void compute_srs_peaks(const SrsFilterBank& bank, const float* samples, int64_t 
                        SrsSignCheck check = SrsSignCheck::forced_phase);
 void compute_srs_peaks(const SrsFilterBank& bank, const double* samples, int64_t nt, int32_t first, int32_t last,
                        double* positive, double* negative, SrsKernel kernel = SrsKernel::vectorised,
-                       SrsSignCheck check = SrsSignCheck::forced_phase);
+                       SrsSignCheck check = SrsSignCheck::forced_phase, const SrsPhasePeaks& phases = {});
 
 // The synthesis's spectrum of a float history: every frequency of the bank
 // (at most max_frequencies), each peak rounded to float.
@@ -61,10 +71,10 @@ void compute_srs(const SrsFilterBank& bank, const float* samples, int32_t nt, Sr
 // The kernels behind compute_srs_peaks.
 template <typename Sample>
 void srs_peaks_scalar(const SrsFilterBank& bank, const Sample* samples, int64_t nt, int32_t first, int32_t last,
-                      double* positive, double* negative, SrsSignCheck check);
+                      double* positive, double* negative, SrsSignCheck check, const SrsPhasePeaks& phases = {});
 template <typename Sample>
 void srs_peaks_vectorised(const SrsFilterBank& bank, const Sample* samples, int64_t nt, int32_t first, int32_t last,
-                          double* positive, double* negative, SrsSignCheck check);
+                          double* positive, double* negative, SrsSignCheck check, const SrsPhasePeaks& phases = {});
 
 // One step of frequency j's recursion: y is this sample, y1 and y2 the two
 // before it, x1 and x2 the two previous responses.

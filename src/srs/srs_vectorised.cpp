@@ -64,11 +64,12 @@ inline vdouble select(vmask mask, vdouble yes, vdouble no) { return mask ? yes :
 
 // Runs `G` lane blocks starting at lane `j0` through the forced and the
 // residual phase.  forced_max / forced_min receive the forced-phase peaks (for
-// the check), peak_max / peak_min the peaks of both phases, from lane j0 on.
+// the check), residual_max / residual_min those of the residual phase alone,
+// peak_max / peak_min the peaks of both phases, from lane j0 on.
 template <int G, typename Sample>
 void run_group(const SrsFilterBank& bank, int32_t j0, const Sample* y, int64_t nt, double* forced_max,
-               double* forced_min, double* peak_max, double* peak_min) {
-    vdouble a1[G], a2[G], b1[G], b2[G], b3[G], x1[G], x2[G], hi[G], lo[G];
+               double* forced_min, double* residual_max, double* residual_min, double* peak_max, double* peak_min) {
+    vdouble a1[G], a2[G], b1[G], b2[G], b3[G], x1[G], x2[G], hi[G], lo[G], rhi[G], rlo[G];
     for (int g = 0; g < G; ++g) {
         const size_t j = static_cast<size_t>(j0 + g * lanes);
         a1[g] = load(bank.a1.data() + j);
@@ -111,6 +112,7 @@ void run_group(const SrsFilterBank& bank, int32_t j0, const Sample* y, int64_t n
         for (int l = 0; l < lanes; ++l) limit[g][l] = last_step[j0 + g * lanes + l];
     }
     const vdouble zero = vdouble{};
+    for (int g = 0; g < G; ++g) rhi[g] = rlo[g] = zero;
     for (int32_t k = 1; k <= group_steps; ++k) {
         const double step = k;
         for (int g = 0; g < G; ++g) {
@@ -118,6 +120,8 @@ void run_group(const SrsFilterBank& bank, int32_t j0, const Sample* y, int64_t n
             const vmask active = step <= limit[g];
             hi[g] = select(active & (x > hi[g]), x, hi[g]);
             lo[g] = select(active & (x < lo[g]), x, lo[g]);
+            rhi[g] = select(active & (x > rhi[g]), x, rhi[g]);
+            rlo[g] = select(active & (x < rlo[g]), x, rlo[g]);
             x2[g] = select(active, x1[g], x2[g]);
             x1[g] = select(active, x, x1[g]);
         }
@@ -127,6 +131,8 @@ void run_group(const SrsFilterBank& bank, int32_t j0, const Sample* y, int64_t n
     for (int g = 0; g < G; ++g) {
         store(peak_max + g * lanes, hi[g]);
         store(peak_min + g * lanes, lo[g]);
+        store(residual_max + g * lanes, rhi[g]);
+        store(residual_min + g * lanes, rlo[g]);
     }
 }
 
@@ -140,7 +146,7 @@ constexpr int max_group_blocks = QUOREL_SRS_GROUP;
 
 template <typename Sample>
 using GroupRunner = void (*)(const SrsFilterBank&, int32_t, const Sample*, int64_t, double*, double*, double*,
-                             double*);
+                             double*, double*, double*);
 
 template <typename Sample, int... G>
 constexpr auto make_runners(std::integer_sequence<int, G...>) {
@@ -151,10 +157,11 @@ constexpr auto make_runners(std::integer_sequence<int, G...>) {
 
 template <typename Sample>
 void srs_peaks_vectorised(const SrsFilterBank& bank, const Sample* samples, int64_t nt, int32_t first, int32_t last,
-                          double* positive, double* negative, SrsSignCheck check) {
+                          double* positive, double* negative, SrsSignCheck check, const SrsPhasePeaks& phases) {
     static constexpr auto runners = make_runners<Sample>(std::make_integer_sequence<int, max_group_blocks>{});
     constexpr int32_t span = max_group_blocks * lanes;
-    alignas(64) double forced_max[span], forced_min[span], peak_max[span], peak_min[span];
+    alignas(64) double forced_max[span], forced_min[span], residual_max[span], residual_min[span], peak_max[span],
+        peak_min[span];
 
     // Lane blocks first/lanes .. ceil(last/lanes), in groups of nearly equal
     // size, as few as possible.
@@ -165,7 +172,7 @@ void srs_peaks_vectorised(const SrsFilterBank& bank, const Sample* samples, int6
     for (int32_t g = 0; g < groups; ++g) {
         const int32_t size = blocks / groups + (g < blocks % groups ? 1 : 0);
         const int32_t j0 = b * lanes;
-        runners[size](bank, j0, samples, nt, forced_max, forced_min, peak_max, peak_min);
+        runners[size](bank, j0, samples, nt, forced_max, forced_min, residual_max, residual_min, peak_max, peak_min);
         const int32_t j1 = std::min(last, j0 + size * lanes);
         for (int32_t j = std::max(first, j0); j < j1 && check == SrsSignCheck::forced_phase; ++j) {
             if (!(std::fabs(forced_max[j - j0]) > 1e-20) || !(std::fabs(forced_min[j - j0]) > 1e-20)) {
@@ -175,14 +182,18 @@ void srs_peaks_vectorised(const SrsFilterBank& bank, const Sample* samples, int6
         for (int32_t j = std::max(first, j0); j < j1; ++j) {
             positive[j] = peak_max[j - j0];
             negative[j] = std::fabs(peak_min[j - j0]);
+            if (phases.primary_positive != nullptr) phases.primary_positive[j] = forced_max[j - j0];
+            if (phases.primary_negative != nullptr) phases.primary_negative[j] = std::fabs(forced_min[j - j0]);
+            if (phases.residual_positive != nullptr) phases.residual_positive[j] = residual_max[j - j0];
+            if (phases.residual_negative != nullptr) phases.residual_negative[j] = std::fabs(residual_min[j - j0]);
         }
         b += size;
     }
 }
 
 template void srs_peaks_vectorised<float>(const SrsFilterBank&, const float*, int64_t, int32_t, int32_t, double*,
-                                          double*, SrsSignCheck);
+                                          double*, SrsSignCheck, const SrsPhasePeaks&);
 template void srs_peaks_vectorised<double>(const SrsFilterBank&, const double*, int64_t, int32_t, int32_t, double*,
-                                           double*, SrsSignCheck);
+                                           double*, SrsSignCheck, const SrsPhasePeaks&);
 
 }  // namespace quorel

@@ -145,7 +145,7 @@ TEST(CheckCommand, VerdictsCountedByHandAndTheirStatuses) {
     EXPECT_EQ(keys(record.at("record")),
               "file samples sample_rate duration start_time header_lines peak_acceleration peak_time te t10 peak_velocity "
               "peak_displacement end_velocity end_displacement ");
-    EXPECT_EQ(keys(record.at("settings")), "algorithm damping_ratio q spacing units residual mean_removed scale conditioning ");
+    EXPECT_EQ(keys(record.at("settings")), "algorithm damping_ratio q spacing units residual spectra mean_removed scale conditioning ");
     EXPECT_EQ(keys(record.at("units")), "acceleration velocity displacement ");
     EXPECT_EQ(keys(record.at("srs")[0]),
               "frequency spec positive negative maximax pseudo_velocity margin_positive_db margin_negative_db ");
@@ -581,6 +581,60 @@ TEST(CheckCommand, ConditioningIsStatedAndShocksBecomeRecords) {
     EXPECT_EQ(bad.status, 1);
     EXPECT_NE(bad.err.find("--highpass 50 Hz is not below --lowpass 40 Hz"), std::string::npos);
     EXPECT_EQ(run_command(words("check long.txt --sample-rate 10000 --frequencies 100:1000 --events 20%")).status, 2);
+}
+
+// --spectra adds the other spectra of the same oscillators to every row of
+// the JSON and the CSV, and with --plot their picture: both phases together
+// are the SRS, the pseudo velocity is the one already there, and the relative
+// displacement is it over w (each rounded to float once).  Without the
+// residual phase the primary is the SRS and the residual is null.
+TEST(CheckCommand, SpectraAreTheSameOscillatorsOtherPeaks) {
+    TempDir dir;
+    write_record("rec.txt");
+    const std::string args = "rec.txt --sample-rate 10000 --frequencies 20:1000 --spacing 1/3 --spectra";
+    const json doc = check_json(args + " -o out").at("records").at(0);
+    EXPECT_EQ(doc.at("settings").at("spectra"), true);
+    const json& srs = doc.at("srs");
+    ASSERT_GE(srs.size(), 10u);
+    for (const json& row : srs) {
+        const double f = row.at("frequency").get<double>();
+        const double maximax = row.at("maximax").get<double>();
+        EXPECT_EQ(std::max(row.at("primary").get<double>(), row.at("residual").get<double>()), maximax) << f;
+        const double pv = row.at("pseudo_velocity").get<double>();
+        EXPECT_NEAR(row.at("relative_displacement").get<double>(), pv / (2.0 * M_PI * f), 1e-6 * pv / f) << f;
+        EXPECT_GT(row.at("relative_velocity").get<double>(), 0.0) << f;
+    }
+    // The CSV without a specification has empty cells: its fields as text.
+    std::vector<std::vector<std::string>> csv;
+    for (const std::string& line : testing::read_lines("out/rec_srs.csv")) {
+        csv.emplace_back();
+        std::istringstream fields(line);
+        for (std::string field; std::getline(fields, field, ',');) csv.back().push_back(field);
+    }
+    ASSERT_EQ(csv.size(), srs.size() + 1);
+    EXPECT_EQ(csv[0][10], "primary (G)");
+    ASSERT_EQ(csv[4].size(), 12u);
+    EXPECT_NEAR(std::stod(csv[4][10]), srs[3].at("primary").get<double>(), 1e-8 * std::stod(csv[4][10]));
+    EXPECT_EQ(check_json(args.substr(0, args.size() - 10)).at("records").at(0).at("srs").at(0).size(), 8u);
+
+    const json forced = check_json(args + " --no-residual").at("records").at(0).at("srs");
+    for (const json& row : forced) {
+        EXPECT_EQ(row.at("primary").get<double>(), row.at("maximax").get<double>());
+        EXPECT_TRUE(row.at("residual").is_null());
+    }
+}
+
+TEST(CheckCommand, SpectraArePlottedWithPlot) {
+    REQUIRE_GNUPLOT();
+    TempDir dir;
+    write_record("rec.txt");
+    const CommandOutcome o =
+        run_command(words("check rec.txt --sample-rate 10000 --frequencies 20:1000 --spectra -o out --plot"));
+    ASSERT_EQ(o.status, 0) << o.err;
+    for (const char* name : {"out/rec_spectra.svg", "out/rec_spectra.gp", "out/rec_srs.svg"}) {
+        EXPECT_TRUE(fs::exists(name)) << name;
+    }
+    EXPECT_FALSE(fs::exists("out/rec_pvss.svg"));
 }
 
 }  // namespace

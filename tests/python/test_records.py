@@ -64,3 +64,12 @@ def test_check_takes_records_with_the_command_lines_conditioning(tmp_path):
     assert isinstance(shocks, list) and shocks[0].record["file"] == records[0].name + "#1"
     with pytest.raises(quorel.QuorelError, match="sample_rate, start_time and name come with the records"):
         quorel.check(records[0], 1000.0, spec)
+
+
+def test_decimal_comma_reads_as_the_command_line_does(tmp_path):
+    table = tmp_path / "comma.csv"
+    table.write_text("time;accel\n0,000;1,5\n0,001;-2,25\n0,002;0,5\n")
+    (record,) = quorel.read_record(table, decimal_comma=True)
+    assert list(record.samples) == [1.5, -2.25, 0.5] and record.sample_rate == pytest.approx(1000.0)
+    with pytest.raises(quorel.QuorelError, match="--decimal-comma"):
+        quorel.read_record(table)

@@ -179,3 +179,23 @@ def test_start_time_moves_the_peak_time():
     later = quorel.check(accel, RATE, spec, start_time=2.5)
     assert at_zero.record["peak_time"] == pytest.approx(0.5e-3, abs=0.5 / RATE)
     assert later.record["peak_time"] == pytest.approx(at_zero.record["peak_time"] + 2.5, abs=1e-12)
+
+
+def test_spectra_are_quorel_check_spectras_numbers(tmp_path):
+    accel = half_sine(RATE)
+    record = tmp_path / "pulse.txt"
+    record.write_text("".join(repr(float(a)) + "\n" for a in accel))
+    status, out, err = run_quorel(["check", record, "--sample-rate", "100000", "--frequencies", "50:5000",
+                                   "-u", "metric", "--spectra", "--json"])
+    assert status == 0, err
+    rows = json.loads(out)["records"][0]["srs"]
+    frequency = np.array([row["frequency"] for row in rows])
+    spectra = quorel.srs(accel, RATE, frequency, spectra=True, units="metric")
+    for key in ("relative_displacement", "relative_velocity", "pseudo_velocity", "primary", "residual"):
+        assert list(spectra[key]) == [row[key] for row in rows], key
+    assert list(spectra["positive"]) == [row["positive"] for row in rows]
+    # A 5 Hz oscillator reaches its peak a quarter period (50 ms) after the
+    # pulse, past the 30 ms record: its maximum is residual.
+    slow = quorel.srs(accel, RATE, [5.0], spectra=True)
+    assert slow["residual"][0] > slow["primary"][0]
+    assert quorel.srs(accel, RATE, frequency)[0].tolist() == list(spectra["positive"])

@@ -236,6 +236,11 @@ std::vector<double> sdof_relative_displacement(const std::function<double(double
     return sdof_response(y, dt, count, freq, zeta, substeps, [](double z, double) { return z; });
 }
 
+std::vector<double> sdof_relative_velocity(const std::function<double(double)>& y, double dt, int count, double freq,
+                                           double zeta, int substeps) {
+    return sdof_response(y, dt, count, freq, zeta, substeps, [](double, double v) { return v; });
+}
+
 std::function<double(double)> piecewise_linear(const std::vector<float>& samples, double dt) {
     return [samples, dt](double t) {
         const double position = t / dt;

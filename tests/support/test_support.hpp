@@ -164,6 +164,9 @@ std::vector<double> sdof_absolute_response(const std::function<double(double)>& 
 // The relative displacement z of the same oscillator, by the same integration.
 std::vector<double> sdof_relative_displacement(const std::function<double(double)>& y, double dt, int count,
                                                double freq, double zeta, int substeps = 64);
+// The relative velocity z' of the same oscillator, by the same integration.
+std::vector<double> sdof_relative_velocity(const std::function<double(double)>& y, double dt, int count, double freq,
+                                           double zeta, int substeps = 64);
 
 // The base acceleration that a sampled history stands for between its samples:
 // linear from 0 at t = -dt through samples[k] at t = k dt, back to 0 one step
