@@ -420,8 +420,10 @@ OptimalDrive optimal_drive(const OptimalInputs& in) {
     std::vector<std::pair<double, int64_t>> found;
     std::vector<float> drive(static_cast<size_t>(nt));
     OptimalDrive candidate;
-    int32_t raises = 0;
-    if (in.progress) in.progress({0, start_peaks, 0.0, lp.row_count(), seconds_since(started)});
+    // Per peak (indexed by MinimisedPeak): the raises of its weight, and its value when last raised.
+    int32_t raises[3] = {0, 0, 0};
+    double raised_from[3] = {lp_infinity, lp_infinity, lp_infinity};
+    if (in.progress) in.progress({0, start_peaks, 0.0, lp.row_count(), 0, seconds_since(started)});
 
     for (int32_t round = 1; round <= in.options.max_rounds; ++round) {
         const auto solve_started = Clock::now();
@@ -434,8 +436,11 @@ OptimalDrive optimal_drive(const OptimalInputs& in) {
                                      static_cast<long>(round),
                                      status == LpStatus::infeasible ? "no solution" : "the solver gave up"));
         }
-        if (program.widen_reached_boxes()) continue;
-        const bool elastic = program.elastic_value() > elastic_tolerance;
+        // The rows cannot all be met: the drive is the closest, every SRS row relaxed by the same fraction
+        // (within the boxes, which then stay as they are).
+        const double relaxed = program.elastic_value();
+        const bool elastic = relaxed > elastic_tolerance;
+        if (!elastic && program.widen_reached_boxes()) continue;
         program.nodes(u);
         drive_samples(grid, u, a);
 
@@ -456,8 +461,7 @@ OptimalDrive optimal_drive(const OptimalInputs& in) {
             lower_scale = std::max(lower_scale, weaker > 0.0 ? program.lower(j) / weaker : lp_infinity);
             upper_scale = std::min(upper_scale, stronger > 0.0 ? program.upper(j) / stronger : lp_infinity);
             worst = std::max(worst, stronger / program.upper(j));
-            if (elastic) continue;
-            excess_peaks(response, program.program_upper(j) * (1.0 + cut_slack),
+            excess_peaks(response, program.program_upper(j) * (1.0 + relaxed) * (1.0 + cut_slack),
                          static_cast<size_t>(in.options.cuts_per_frequency), taken[i], found);
             for (const auto& [value, key] : found) {
                 taken[i].insert(key);
@@ -465,13 +469,12 @@ OptimalDrive optimal_drive(const OptimalInputs& in) {
                 ++added;
             }
         }
-        // The limits between the nodes (the nodes are bounded already).
+        // The limits between the nodes (the nodes are bounded already): every excess, its rows being sparse.
         drive_motion(std::span<const double>(a), dt, settings.units, motion);
         auto motion_cuts = [&](const std::vector<double>& values, double cap, bool displacement,
                                std::set<int64_t>& done) {
-            if (elastic || !(cap < lp_infinity)) return;
-            excess_peaks(values, cap * (1.0 - edge_margin) * (1.0 + cut_slack),
-                         static_cast<size_t>(in.options.cuts_per_frequency), done, found);
+            if (!(cap < lp_infinity)) return;
+            excess_peaks(values, cap * (1.0 - edge_margin) * (1.0 + cut_slack), values.size(), done, found);
             for (const auto& [value, key] : found) {
                 done.insert(key);
                 if ((key / 2) % grid.spacing == 0) continue;
@@ -483,7 +486,7 @@ OptimalDrive optimal_drive(const OptimalInputs& in) {
         motion_cuts(motion.displacement, limits.displacement, true, taken_displacement);
         if (in.progress) {
             in.progress({round, {motion.peak_acceleration, motion.peak_velocity, motion.peak_displacement},
-                         worst > 1.0 ? db(worst) : 0.0, lp.row_count(), seconds_since(started)});
+                         worst > 1.0 ? db(worst) : 0.0, lp.row_count(), lp.iterations(), seconds_since(started)});
         }
         check_stop(in.stop);
 
@@ -510,23 +513,24 @@ OptimalDrive optimal_drive(const OptimalInputs& in) {
             result.meets = candidate.meets;
             result.acceleration.assign(drive.begin(), drive.end());
         }
-        if (elastic) break;
         if (added > 0) continue;
         if (!candidate.meets) break;
-        // A peak not minimised above the starting drive's: weigh it more.
+        // A peak not minimised above the starting drive's: weigh it more, as long as that lowers it (a limit
+        // may hold it up).
         bool raised = false;
         auto raise = [&](MinimisedPeak peak, double value, double start) {
+            const size_t i = static_cast<size_t>(peak);
             if (peak == in.options.minimise || program.weight(peak) <= 0.0 || !(value > start)) return;
+            if (raises[i] >= in.options.weight_raises || !(value < raised_from[i] * 0.99)) return;
+            raised_from[i] = value;
+            ++raises[i];
             program.set_weight(peak, program.weight(peak) * 3.0);
             raised = true;
         };
-        if (raises < in.options.weight_raises) {
-            raise(MinimisedPeak::acceleration, peaks.acceleration, start_peaks.acceleration);
-            raise(MinimisedPeak::velocity, peaks.velocity, start_peaks.velocity);
-            raise(MinimisedPeak::displacement, peaks.displacement, start_peaks.displacement);
-        }
+        raise(MinimisedPeak::acceleration, peaks.acceleration, start_peaks.acceleration);
+        raise(MinimisedPeak::velocity, peaks.velocity, start_peaks.velocity);
+        raise(MinimisedPeak::displacement, peaks.displacement, start_peaks.displacement);
         if (!raised) break;
-        ++raises;
     }
     result.weights = {program.weight(MinimisedPeak::acceleration), program.weight(MinimisedPeak::velocity),
                       program.weight(MinimisedPeak::displacement)};
