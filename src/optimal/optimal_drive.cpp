@@ -135,8 +135,8 @@ public:
         if (column >= 0) lp_.set_cost(column, cost(peak));
     }
 
-    // s x_j(t) >= L (lower) or <= U (upper), scaled by the edge.
-    void add_response_row(int32_t j, int64_t t, double sign, double edge, bool lower) {
+    // s x_j(t) >= L (lower) or <= U (upper), scaled by the edge.  Returns its nonzeros.
+    int64_t add_response_row(int32_t j, int64_t t, double sign, double edge, bool lower) {
         const std::vector<double>& r = hats_[static_cast<size_t>(j)];
         columns_.clear();
         values_.clear();
@@ -154,7 +154,11 @@ public:
         } else {
             lp_.add_row(-lp_infinity, 1.0, columns_, values_);
         }
+        return static_cast<int64_t>(columns_.size());
     }
+
+    // Nonzeros of upper rows a round may add: as many as the lower rows hold, at least a hundred full rows.
+    int64_t cut_budget() const { return std::max<int64_t>(lower_nonzeros_, 100 * static_cast<int64_t>(M_)); }
 
     // |v| or |d| at sample s, between two nodes, within its limit.
     void add_motion_row(int64_t s, bool displacement) {
@@ -309,8 +313,10 @@ private:
             buffer.resize(static_cast<size_t>(window));
             srs_response(bank, j, start.data(), nt, window, buffer.data());
             const double edge = lower(j) * (1.0 + edge_margin);
-            add_response_row(j, std::max_element(buffer.begin(), buffer.end()) - buffer.begin(), 1.0, edge, true);
-            add_response_row(j, std::min_element(buffer.begin(), buffer.end()) - buffer.begin(), -1.0, edge, true);
+            lower_nonzeros_ +=
+                add_response_row(j, std::max_element(buffer.begin(), buffer.end()) - buffer.begin(), 1.0, edge, true);
+            lower_nonzeros_ +=
+                add_response_row(j, std::min_element(buffer.begin(), buffer.end()) - buffer.begin(), -1.0, edge, true);
         }
     }
 
@@ -325,6 +331,7 @@ private:
     LinearProgram lp_;
     std::vector<std::vector<double>> hats_;
     std::vector<double> lower_, upper_;
+    int64_t lower_nonzeros_ = 0;
     std::vector<int32_t> columns_;
     std::vector<double> values_;
 };
@@ -418,6 +425,12 @@ OptimalDrive optimal_drive(const OptimalInputs& in) {
     std::vector<std::set<int64_t>> taken(static_cast<size_t>(F));
     std::set<int64_t> taken_velocity, taken_displacement;
     std::vector<std::pair<double, int64_t>> found;
+    struct Cut {
+        double excess;       // response / the program's upper edge
+        int32_t frequency;
+        int64_t key;         // sample x 2 + (1 for the negative polarity)
+    };
+    std::vector<Cut> cuts;
     std::vector<float> drive(static_cast<size_t>(nt));
     OptimalDrive candidate;
     // Per peak (indexed by MinimisedPeak): the raises of its weight, and its value when last raised.
@@ -461,14 +474,25 @@ OptimalDrive optimal_drive(const OptimalInputs& in) {
             lower_scale = std::max(lower_scale, weaker > 0.0 ? program.lower(j) / weaker : lp_infinity);
             upper_scale = std::min(upper_scale, stronger > 0.0 ? program.upper(j) / stronger : lp_infinity);
             worst = std::max(worst, stronger / program.upper(j));
-            excess_peaks(response, program.program_upper(j) * (1.0 + relaxed) * (1.0 + cut_slack),
-                         static_cast<size_t>(in.options.cuts_per_frequency), taken[i], found);
-            for (const auto& [value, key] : found) {
-                taken[i].insert(key);
-                program.add_response_row(j, key / 2, key % 2 == 0 ? 1.0 : -1.0, program.program_upper(j), false);
-                ++added;
-            }
+            const double level = program.program_upper(j) * (1.0 + relaxed);
+            excess_peaks(response, level * (1.0 + cut_slack), static_cast<size_t>(in.options.cuts_per_frequency),
+                         taken[i], found);
+            for (const auto& [value, key] : found) cuts.push_back({value / level, j, key});
         }
+        // The largest excesses first, up to a round's budget of nonzeros: the rows are dense.
+        std::sort(cuts.begin(), cuts.end(), [](const Cut& a, const Cut& b) {
+            if (a.excess != b.excess) return a.excess > b.excess;
+            return a.frequency != b.frequency ? a.frequency < b.frequency : a.key < b.key;
+        });
+        int64_t budget = program.cut_budget();
+        for (const Cut& cut : cuts) {
+            if (budget <= 0) break;
+            taken[static_cast<size_t>(cut.frequency)].insert(cut.key);
+            budget -= program.add_response_row(cut.frequency, cut.key / 2, cut.key % 2 == 0 ? 1.0 : -1.0,
+                                               program.program_upper(cut.frequency), false);
+            ++added;
+        }
+        cuts.clear();
         // The limits between the nodes (the nodes are bounded already): every excess, its rows being sparse.
         drive_motion(std::span<const double>(a), dt, settings.units, motion);
         auto motion_cuts = [&](const std::vector<double>& values, double cap, bool displacement,
