@@ -68,6 +68,16 @@ void LinearProgram::set_cost(int32_t column, double cost) {
     if (loaded_) solver_->model.setObjectiveCoefficient(column, cost);
 }
 
+void LinearProgram::set_row_bounds(int32_t row, double lower, double upper) {
+    const int32_t loaded_rows = rows_ - static_cast<int32_t>(pending_lower_.size());
+    if (row < loaded_rows) {
+        solver_->model.setRowBounds(row, solver_bound(lower), solver_bound(upper));
+    } else {
+        pending_lower_[static_cast<size_t>(row - loaded_rows)] = solver_bound(lower);
+        pending_upper_[static_cast<size_t>(row - loaded_rows)] = solver_bound(upper);
+    }
+}
+
 int32_t LinearProgram::add_row(double lower, double upper, std::span<const int32_t> columns,
                                std::span<const double> values) {
     for (size_t i = 0; i < columns.size(); ++i) {

@@ -37,6 +37,8 @@ public:
     // At any time; the next solve starts from the last basis.
     void set_column_bounds(int32_t column, double lower, double upper);
     void set_cost(int32_t column, double cost);
+    // A row already added (infinite sides: no bound, the row drops out).
+    void set_row_bounds(int32_t row, double lower, double upper);
     // lower <= sum_i values[i] x[columns[i]] <= upper; an infinite side is
     // no bound.  Zero values are left out.  Returns the row's index.
     int32_t add_row(double lower, double upper, std::span<const int32_t> columns, std::span<const double> values);
