@@ -1,14 +1,12 @@
 #pragma once
-// A linear program solved by COIN-OR Clp's simplex methods:
+// A linear program solved by COIN-OR Clp's primal simplex:
 //
 //   minimise c x  subject to  row_lower <= A x <= row_upper,  col_lower <= x <= col_upper
 //
 // Columns are declared first; rows come in batches.  The first solve starts
-// from the slack basis (primal simplex); every later one starts from the last
-// optimal basis.  That basis stays dual feasible when rows are added or
-// column bounds change (dual simplex), and primal feasible when only costs
-// change (primal simplex), so a round of cutting planes or a new weighting
-// costs a fraction of a fresh solve.  The solver is single-threaded and deterministic.
+// from the slack basis, every later one from the last basis, so that a round
+// of cutting planes or a new weighting costs a fraction of a fresh solve.
+// The solver is single-threaded and deterministic.
 #include <atomic>
 #include <cstdint>
 #include <limits>
@@ -39,6 +37,8 @@ public:
     // At any time; the next solve starts from the last basis.
     void set_column_bounds(int32_t column, double lower, double upper);
     void set_cost(int32_t column, double cost);
+    // A row already added (infinite sides: no bound, the row drops out).
+    void set_row_bounds(int32_t row, double lower, double upper);
     // lower <= sum_i values[i] x[columns[i]] <= upper; an infinite side is
     // no bound.  Zero values are left out.  Returns the row's index.
     int32_t add_row(double lower, double upper, std::span<const int32_t> columns, std::span<const double> values);
@@ -71,9 +71,6 @@ private:
     int64_t nonzeros_ = 0;
     int64_t iterations_ = 0;
     bool loaded_ = false;
-    bool solved_ = false;
-    bool rows_added_ = false;      // since the last solve
-    bool costs_changed_ = false;
 };
 
 }  // namespace quorel

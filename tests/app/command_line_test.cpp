@@ -20,6 +20,7 @@
 #include "app/command_line.hpp"
 #include "base/format.hpp"
 #include "feasibility/bounds.hpp"
+#include "base/stop_request.hpp"
 #include "srs/srs.hpp"
 #include "support/test_support.hpp"
 
@@ -265,6 +266,11 @@ TEST(CommandLine, UsageErrorsExitTwoAndTouchNothing) {
         {"--max-displacement x spec.txt", "--max-displacement needs a peak displacement above 0, not 'x'"},
         {"spec.txt --acceptance", "--acceptance needs the name of an acceptance file"},
         {"--quiet=abc spec.txt", "--quiet takes no value"},
+        {"--minimize velocity spec.txt", "--minimize needs --optimize as well"},
+        {"--optimize --minimize stroke spec.txt", "--minimize needs displacement, velocity or acceleration, not 'stroke'"},
+        {"--optimize --tolerance 3:-1.5 spec.txt",
+         "--tolerance needs a band LOW:HIGH in dB with LOW < HIGH, e.g. -1.5:3, not '3:-1.5'"},
+        {"--optimize --tolerance -70:3 spec.txt", "--tolerance -70:3 is out of range: LOW < HIGH, both within -60 and +60 dB"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = words(c.line);
@@ -295,7 +301,7 @@ TEST(CommandLine, HelpDocumentsEveryOptionAndVersionNamesTheProgram) {
                                "--sample-rate", "--points", "--duration", "--output-dir", "--threads", "--quiet",
                                "--no-progress", "--plot", "--help", "--version", "summary.json", "Exit status", "--max-acceleration",
                                "--max-velocity", "--max-displacement", "--max-force", "--moving-mass", "--acceptance",
-                               "min_share"}) {
+                               "min_share", "--optimize", "--minimize", "--tolerance", "accel_optimal.out"}) {
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(help.out.find("--baseline"), std::string::npos) << "engine switches stay hidden";
@@ -451,6 +457,34 @@ TEST(CommandLine, ARunUnderNohupFinishesThroughAHangup) {
     EXPECT_EQ(end.status, 0) << read_file("err.txt");
     EXPECT_NE(out.find("Optimum case for acceleration"), std::string::npos);
     EXPECT_TRUE(std::filesystem::exists("run/summary.json"));
+// A signal during the optimal drive's linear program stops it as it stops the
+// trials: 128 + the signal, the log ending with the message, no summary, no
+// file of the optimal drive.
+TEST(CommandLine, ASignalStopsTheOptimalDrive) {
+    TempDir dir;
+    write_file("pyroshock.txt", example_file("pyroshock.txt"));
+    const int null_out = ::open("/dev/null", O_WRONLY);
+    ASSERT_GE(null_out, 0);
+    // Two trials, then tens of seconds of linear programming.
+    const int pid = testing::start_program({"--quiet", "-n", "2", "-j", "1", "-p", "20000", "-r", "100000", "--optimize",
+                                            "-o", "run", "pyroshock.txt"},
+                                           null_out, "err.txt");
+    ASSERT_GT(pid, 0);
+    // The log has both trials' lines (after its four heading lines) once the trials are done.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (read_lines("run/trials.out").size() < 6 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ::kill(pid, SIGINT);
+    const testing::ProgramEnd end = testing::wait_program(pid, 10.0);
+    ::close(null_out);
+    EXPECT_EQ(end.signal, 0);
+    EXPECT_EQ(end.status, 128 + SIGINT);
+    const std::string log = read_file("run/trials.out");
+    EXPECT_EQ(log.substr(log.size() - std::string(interrupted_message).size()), interrupted_message);
+    EXPECT_FALSE(std::filesystem::exists("run/summary.json"));
+    EXPECT_TRUE(testing::files_ending({"_optimal.out", "_optimal.csv", ".part"}, "run").empty());
 }
 
 // Standard output that cannot be written (a closed pipe, a full disk) fails
@@ -796,6 +830,100 @@ TEST(CommandLine, AcceptanceRulesJudgeTheSrsEachTrialDelivers) {
 }
 
 // A progress line only on a terminal's standard error, erased at the end.
+// The optimal drive's case: 50 Hz to 400 Hz at 1/3 octave, 0.1 sec at 4000
+// samples/sec (a linear program of 100 nodes).
+const char* const optimal_spec = "50 5\n100 20\n400 20\n";
+std::vector<std::string> optimal_run(const std::string& folder, std::vector<std::string> extra) {
+    std::vector<std::string> args{"-n", "10", "--spacing", "1/3", "-u", "metric", "-r", "4000", "-d", "0.1",
+                                  "--optimize", "--quiet", "-o", folder};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back("spec.txt");
+    return args;
+}
+
+// The record document of `quorel check` on a file, by the rules in rules.toml.
+nlohmann::json checked(const std::string& record) {
+    const CommandOutcome check = run_command({"check", record, "--spec", "spec.txt", "--spacing", "1/3", "-u", "metric",
+                                             "--acceptance", "rules.toml", "--json"});
+    EXPECT_EQ(check.status, 0) << check.err;
+    return nlohmann::json::parse(check.out).at("records").at(0);
+}
+
+// The optimal drive meets every constraint as quorel check sees its
+// history_optimal.csv: each polarity within -1.5/+3 dB at every grid
+// frequency, at rest at both ends, within the limit given; it is never above
+// the wavelet optimum it starts from in the minimised peak; and it is the same
+// for any thread count.
+TEST(CommandLine, OptimizeMeetsEveryConstraintAsTheCheckSeesIt) {
+    TempDir dir;
+    write_file("spec.txt", optimal_spec);
+    write_file("rules.toml", "srs = \"each\"\n[[band]]\nlow = -1.5\nhigh = 3\n");
+    for (const char* threads : {"1", "2"}) {
+        const CommandOutcome run = run_command(optimal_run(std::string("free") + threads, {"-j", threads}));
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find(" Optimal drive for displacement (from trial "), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("Peaks / least possible = "), std::string::npos);
+    }
+    EXPECT_EQ(read_file("free1/history_optimal.csv"), read_file("free2/history_optimal.csv"));
+    const auto free = nlohmann::json::parse(read_file("free1/summary.json"));
+    const auto& optimal = free.at("optimal");
+    ASSERT_TRUE(optimal.at("meets").get<bool>());
+    const auto& start = free.at("optimum").at("displacement");
+    EXPECT_EQ(optimal.at("start_trial"), start.at("trial"));
+    EXPECT_LE(optimal.at("peak_displacement").get<double>(), start.at("peak_displacement").get<double>());
+    for (const std::string file : {"accel_optimal.out", "velox_optimal.out", "disp_optimal.out", "srs_optimal.out",
+                                   "history_optimal.csv"}) {
+        EXPECT_TRUE(std::filesystem::exists("free1/" + file)) << file;
+    }
+    const auto free_check = checked("free1/history_optimal.csv");
+    EXPECT_TRUE(free_check.at("verdict").at("pass").get<bool>()) << free_check.dump();
+
+    // A velocity limit below the unlimited drive's: the drive keeps to it between the nodes too.
+    const double velocity = optimal.at("peak_velocity").get<double>();
+    const std::string limit = format("%.4g", 0.8 * velocity);
+    const CommandOutcome limited = run_command(optimal_run("limited", {"--max-velocity", limit}));
+    ASSERT_EQ(limited.status, 0) << limited.err;
+    const auto check = checked("limited/history_optimal.csv");
+    EXPECT_TRUE(check.at("verdict").at("pass").get<bool>()) << check.dump();
+    const auto& record = check.at("record");
+    EXPECT_LE(record.at("peak_velocity").get<double>(), std::stof(limit));
+    // At rest at both ends: no acceleration at the first and the last sample, and
+    // velocity and displacement back at zero but for the rounding of floats.
+    const auto history = testing::read_csv("limited/history_optimal.csv");
+    EXPECT_EQ(history.front()[1], 0.0);
+    EXPECT_EQ(history.back()[1], 0.0);
+    EXPECT_LT(std::fabs(record.at("end_velocity").get<double>()), 1e-5 * record.at("peak_velocity").get<double>());
+    EXPECT_LT(std::fabs(record.at("end_displacement").get<double>()),
+              1e-5 * record.at("peak_displacement").get<double>());
+    EXPECT_EQ(nlohmann::json::parse(read_file("limited/summary.json")).at("optimal").at("limit_ratios").at("velocity") <= 1.0,
+              true);
+}
+
+// A limit no drive can keep: status 3, the closest drive (within the limit)
+// with its polarities outside the band named by frequency and dB, and none of
+// the optimal drive's files.
+TEST(CommandLine, OptimizeWithoutASolutionExitsThreeNamingTheViolations) {
+    TempDir dir;
+    write_file("spec.txt", optimal_spec);
+    const CommandOutcome run = run_command(optimal_run("out", {"--max-displacement", "0.03"}));
+    EXPECT_EQ(run.status, 3) << run.err;
+    EXPECT_NE(run.out.find("(from trial "), std::string::npos);
+    EXPECT_NE(run.out.find("): no drive meets every constraint \n Closest drive: \n"), std::string::npos) << run.out;
+    const size_t outside = run.out.find("   Outside the band: \n");
+    ASSERT_NE(outside, std::string::npos) << run.out;
+    const std::string line = run.out.substr(outside + 22, run.out.find('\n', outside + 22) - outside - 22);
+    EXPECT_NE(line.find(" Hz "), std::string::npos) << line;
+    EXPECT_NE(line.find(" dB (band -1.5/+3 dB)"), std::string::npos) << line;
+    const auto summary = nlohmann::json::parse(read_file("out/summary.json"));
+    const auto& optimal = summary.at("optimal");
+    EXPECT_FALSE(optimal.at("meets").get<bool>());
+    EXPECT_TRUE(optimal.at("files").is_null());
+    ASSERT_FALSE(optimal.at("violations").empty());
+    // The limit holds; the specification gives way.
+    EXPECT_LE(optimal.at("peak_displacement").get<double>(), static_cast<double>(0.03f));
+    EXPECT_TRUE(testing::files_ending({"_optimal.out", "_optimal.csv", ".part"}, "out").empty());
+}
+
 TEST(CommandLine, ProgressLineOnlyOnATerminal) {
     TempDir dir;
     write_file("spec.txt", "100 10\n400 40\n");

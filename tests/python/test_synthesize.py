@@ -140,6 +140,37 @@ def test_errors_are_quorel_errors_with_the_command_lines_message(tmp_path):
         quorel.synthesize(SPEC, acceptance={"band": [{"low": 3, "high": 1}]})
 
 
+def test_the_optimal_drive_is_the_command_lines(tmp_path):
+    spec = tmp_path / "spec.txt"
+    spec.write_text("50 5\n100 20\n400 20\n")
+    args = ["-n", "10", "--spacing", "1/3", "-u", "metric", "-r", "4000", "-d", "0.1", "--quiet"]
+    status, _, err = run_quorel([*args, "--optimize", "--tolerance", "-2:2.5", "-o", tmp_path / "cli", spec])
+    assert status == 0, err
+    result = quorel.synthesize(spec, trials=10, spacing="1/3", units="metric", sample_rate=4000, duration=0.1,
+                               optimize=True, tolerance=(-2, 2.5))
+    expected = read_summary(tmp_path / "cli")["optimal"]
+    optimal = result.optimal
+    for key, value in expected.items():
+        if key not in ("files", "solver"):
+            assert optimal[key] == value, key
+    assert optimal["files"] is None
+    history = read_csv(tmp_path / "cli" / "history_optimal.csv")
+    for column, key in enumerate(("time", "acceleration", "velocity", "displacement")):
+        assert [g9(v) for v in optimal[key]] == [row[column] for row in history], key
+    # Its SRS is the SRS of its samples, each polarity within the band.
+    positive, negative = quorel.srs(optimal["acceleration"], 4000, result.grid["frequency"], q=10)
+    assert np.array_equal(positive, optimal["srs_positive"]) and np.array_equal(negative, optimal["srs_negative"])
+    for peaks in (positive, negative):
+        margins = 20 * np.log10(peaks / result.grid["spec"])
+        assert margins.min() >= -2 - 1e-9 and margins.max() <= 2.5 + 1e-9
+    assert optimal["peak_displacement"] <= result.optimum["displacement"]["peak_displacement"]
+    assert quorel.synthesize(spec, trials=10, spacing="1/3", units="metric", sample_rate=4000, duration=0.1).optimal is None
+    with pytest.raises(quorel.QuorelError, match="need optimize=True"):
+        quorel.synthesize(spec, trials=2, minimize="velocity")
+    with pytest.raises(quorel.QuorelError, match="--tolerance 3:1"):
+        quorel.synthesize(spec, trials=2, optimize=True, tolerance="3:1")
+
+
 def test_ctrl_c_stops_the_trials_and_leaves_a_closed_trial_log(tmp_path):
     # Many long trials: the run is far from done when the signal comes.
     script = textwrap.dedent(f"""
