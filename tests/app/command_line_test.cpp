@@ -457,6 +457,8 @@ TEST(CommandLine, ARunUnderNohupFinishesThroughAHangup) {
     EXPECT_EQ(end.status, 0) << read_file("err.txt");
     EXPECT_NE(out.find("Optimum case for acceleration"), std::string::npos);
     EXPECT_TRUE(std::filesystem::exists("run/summary.json"));
+}
+
 // A signal during the optimal drive's linear program stops it as it stops the
 // trials: 128 + the signal, the log ending with the message, no summary, no
 // file of the optimal drive.

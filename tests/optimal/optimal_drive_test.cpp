@@ -60,6 +60,7 @@ struct SmallCase {
         OptimalInputs in{settings, spec, bank, bands, {}, least, start, {}, nullptr, {}};
         in.options.node_spacing = 4;
         in.options.weight_raises = 0;
+        in.options.anchorings = 0;   // the peak times held where the starting drive has them, as the dense program does
         return in;
     }
 };
