@@ -69,9 +69,12 @@ struct OptimalOptions {
     // times) while it ends above the starting drive's and the last raise
     // lowered it.
     int32_t weight_raises = 4;
-    // Times the lower rows move to the drive's own peak times (while that
+    // Times the lower rows of some frequencies move to the drive's own peak times (while that
     // lowers the minimised peak by 0.5 %).
     int32_t anchorings = 3;
+    // Frequencies moved each time: those whose lower rows have the largest
+    // dual values; 0: an eighth of the grid, at least one.
+    int32_t moved_frequencies = 0;
     int32_t node_spacing = 0;          // samples between nodes; 0: default_node_spacing
     int32_t max_rounds = 40;           // solves
     int32_t cuts_per_frequency = 40;   // upper SRS rows added per frequency and round, at most

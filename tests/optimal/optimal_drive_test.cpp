@@ -167,5 +167,19 @@ TEST(OptimalDrive, SmallCaseMatchesADenseSolveOfTheSameProgram) {
     EXPECT_NEAR(drive_objective(drive, small_least, 0.1) / dense, 1.0, 2e-4);
 }
 
+// Moving the peak times keeps the best drive found: never a higher minimised
+// peak than the drive held at the starting drive's peak times.
+TEST(OptimalDrive, MovingThePeakTimesNeverLosesTheBestDrive) {
+    const SmallCase c;
+    const OptimalDrive held = optimal_drive(c.inputs(small_least));
+    OptimalInputs in = c.inputs(small_least);
+    in.options.anchorings = 3;
+    in.options.moved_frequencies = 3;
+    const OptimalDrive moved = optimal_drive(in);
+    ASSERT_TRUE(held.meets);
+    ASSERT_TRUE(moved.meets);
+    EXPECT_LE(moved.motion.peak_displacement, held.motion.peak_displacement);
+}
+
 }  // namespace
 }  // namespace quorel
