@@ -175,29 +175,22 @@ Conditioning conditioning_arguments(const py::object& trim, bool remove_mean_all
     return c;
 }
 
-py::object check(const py::object& accel, const py::object& sample_rate_given, const py::object& spec,
-                 const py::object& acceptance, const py::object& q, const py::object& damping,
-                 const std::string& algorithm, const std::string& spacing, const std::string& units, bool residual,
-                 const py::object& trim, bool remove_mean_all, const py::object& pretrigger, bool detrend,
-                 const py::object& highpass, const py::object& lowpass, int64_t filter_order, const py::object& events,
-                 const py::object& window, const py::object& start_time_given, const py::object& name_given,
-                 int64_t threads) {
-    CheckRequest request = check_request(q, damping, algorithm, units, residual, threads);
-    choice(spacing, "spacing", {"1/3", "1/6", "1/12", "1/24"});
-    request.spacing = spacing;
-    if (spec.is_none()) refuse("spec: the specification is needed (a file or a (frequency, acceleration) pair)");
-    const Conditioning conditioning = conditioning_arguments(trim, remove_mean_all, pretrigger, detrend, highpass,
-                                                             lowpass, filter_order, events, window);
+// The records of quorel.check: quorel.read_record's (one or a list), or
+// samples with their rate, start time and name.
+struct RecordInput {
+    DoubleArray samples;
+    double sample_rate = 0.0, start_time = 0.0;
+    std::string name;
+    std::optional<double> scale;
+};
+struct RecordInputs {
+    std::vector<RecordInput> inputs;
+    bool many = false;   // a list was given: the results are a list too
+};
 
-    // The records: quorel.read_record's (one or a list), or samples with
-    // their rate.
-    struct Input {
-        DoubleArray samples;
-        double sample_rate = 0.0, start_time = 0.0;
-        std::string name;
-        std::optional<double> scale;
-    };
-    std::vector<Input> inputs;
+RecordInputs record_inputs(const py::object& accel, const py::object& sample_rate_given,
+                           const py::object& start_time_given, const py::object& name_given) {
+    std::vector<RecordInput> inputs;
     const bool many = py::isinstance<py::list>(accel) || py::isinstance<py::tuple>(accel);
     const bool records = py::isinstance<PyRecord>(accel) ||
                          (many && py::len(accel) > 0 && py::isinstance<PyRecord>(py::reinterpret_borrow<py::sequence>(accel)[0]));
@@ -217,6 +210,25 @@ py::object check(const py::object& accel, const py::object& sample_rate_given, c
                           start_time_given.is_none() ? 0.0 : py::float_(start_time_given).cast<double>(),
                           name_given.is_none() ? "record" : name_given.cast<std::string>(), std::nullopt});
     }
+    return {std::move(inputs), many};
+}
+
+py::object check(const py::object& accel, const py::object& sample_rate_given, const py::object& spec,
+                 const py::object& acceptance, const py::object& q, const py::object& damping,
+                 const std::string& algorithm, const std::string& spacing, const std::string& units, bool residual,
+                 const py::object& trim, bool remove_mean_all, const py::object& pretrigger, bool detrend,
+                 const py::object& highpass, const py::object& lowpass, int64_t filter_order, const py::object& events,
+                 const py::object& window, const py::object& start_time_given, const py::object& name_given,
+                 int64_t threads) {
+    CheckRequest request = check_request(q, damping, algorithm, units, residual, threads);
+    choice(spacing, "spacing", {"1/3", "1/6", "1/12", "1/24"});
+    request.spacing = spacing;
+    if (spec.is_none()) refuse("spec: the specification is needed (a file or a (frequency, acceleration) pair)");
+    const Conditioning conditioning = conditioning_arguments(trim, remove_mean_all, pretrigger, detrend, highpass,
+                                                             lowpass, filter_order, events, window);
+
+    const RecordInputs given = record_inputs(accel, sample_rate_given, start_time_given, name_given);
+    const bool many = given.many;
 
     if (is_path(spec)) {
         DiscardText quiet;
@@ -233,7 +245,7 @@ py::object check(const py::object& accel, const py::object& sample_rate_given, c
     const CheckGrid& grid = prepared.grid;
 
     py::list results;
-    for (const Input& input : inputs) {
+    for (const RecordInput& input : given.inputs) {
         const std::span<const double> given(input.samples.data(), static_cast<size_t>(input.samples.size()));
         check_samples(given, input.name);
         // The samples are read in place unless conditioning changes them.
