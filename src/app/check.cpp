@@ -62,6 +62,108 @@ bool column_number(const std::string& text, int32_t& number) {
     return true;
 }
 
+// The grid and the SRS: the specification or a frequency range, the spacing,
+// the algorithm, the damping and the units.  Returns --spec.
+CLI::Option* add_grid_options(CLI::App* check, CheckCommand& c, OptionWords& words) {
+    auto* spec = words.takes(check->add_option("--spec", c.spec_file,
+                                               "The specification (as for the synthesis): the SRS is computed on its "
+                                               "octave grid and judged")
+                                 ->option_text("FILE"),
+                             "the name of a specification file");
+    auto* range = words.takes(
+        check->add_option("--frequencies", c.frequencies, "Instead of --spec: the grid from LOW to HIGH Hz, no verdict")
+            ->option_text("LOW:HIGH"),
+        "LOW:HIGH in Hz with 0 < LOW < HIGH",
+        ValueRule{"", [](const std::string& text) { return frequency_range(text) ? ValueFault::none : ValueFault::form; }});
+    spec->excludes(range);
+    words.takes(check->add_option("--spacing", c.spacing, "Octave spacing of the grid: 1/3, 1/6, 1/12 or 1/24 (default 1/6)")
+                    ->option_text("FRACTION"),
+                "1/3, 1/6, 1/12 or 1/24", one_of({"1/3", "1/6", "1/12", "1/24"}));
+    add_algorithm_option(*check, c.algorithm, words);
+    add_damping_options(*check, c.q, c.damping, words);
+    add_units_option(*check, c.units, words,
+                     "Units of the records and the specification: english (G, in/sec, in), metric (G, m/sec, mm) or "
+                     "si (m/sec^2, m/sec, mm) (default english)");
+    return spec;
+}
+
+// How the records are read: their column, rate and decimal separator, and
+// the options every record format shares.
+void add_record_input_options(CLI::App* check, CheckCommand& c, OptionWords& words) {
+    words.takes(check->add_option("--column", c.column,
+                                  "The acceleration column: a 1-based number or a header name (default 2 with a time "
+                                  "column; needed with --sample-rate when a line holds more than one field)")
+                    ->option_text("N|NAME"),
+                "a column number from 1 or a header name",
+                ValueRule{"1 to 2147483647", [](const std::string& text) {
+                              if (text.empty()) return ValueFault::form;
+                              if (text.find_first_not_of("0123456789") != std::string::npos) return ValueFault::none;
+                              int32_t number = 0;
+                              return column_number(text, number) && number >= 1 ? ValueFault::none : ValueFault::range;
+                          }});
+    words.takes(check->add_option("--sample-rate", c.sample_rate,
+                                  "The records have no time column: every line is one sample, SR samples/sec")
+                    ->option_text("SR"),
+                "a rate in samples/sec above 0", positive_number());
+    check->add_flag("--decimal-comma", c.decimal_comma,
+                    "The records' decimal separator is the comma; their fields are separated by semicolons, tabs or "
+                    "blanks");
+    add_record_options(check, c.input, words);
+}
+
+// What is done to the samples before the SRS: the mean removed, then the
+// options of record/conditioning.
+void add_conditioning_flags(CLI::App* check, CheckCommand& c, OptionWords& words) {
+    auto* mean = check->add_flag("--remove-mean", c.remove_mean, "Subtract the mean of the whole record first");
+    auto* pretrigger = words.takes(check->add_option("--pretrigger", c.pretrigger,
+                                                     "Subtract the mean of the record's first SEC seconds first")
+                                       ->option_text("SEC"),
+                                   "a duration in sec above 0", positive_number());
+    mean->excludes(pretrigger);
+    add_conditioning_options(check, c.input, words);
+}
+
+// Which spectra of the oscillator: the residual phase, the other spectra.
+void add_spectra_flags(CLI::App* check, CheckCommand& c) {
+    check->add_flag("--no-residual", c.no_residual, "The forced phase only: no free vibration after the last sample");
+    check->add_flag("--spectra", c.spectra,
+                    "Also the other spectra of the oscillator: relative displacement and velocity, and the primary "
+                    "and residual absolute acceleration (JSON and CSV; with --plot, <stem>_spectra.svg)");
+}
+
+// The verdict: the acceptance rules and the exit status of a failing record,
+// both against --spec.
+void add_judging_options(CLI::App* check, CheckCommand& c, OptionWords& words, CLI::Option* spec) {
+    auto* acceptance = words.takes(check->add_option("--acceptance", c.acceptance,
+                                                     "TOML acceptance rules, as for the synthesis (default: -3/+3 and "
+                                                     "-6/+6 dB on every point of each polarity)")
+                                       ->option_text("FILE"),
+                                   "the name of an acceptance file");
+    auto* require = check->add_flag("--require-pass", c.require_pass, "Exit status 3 when a record FAILs the rules");
+    acceptance->needs(spec);
+    require->needs(spec);
+}
+
+// Where the results go: the output folder and its pictures, the JSON
+// document, the threads.
+void add_output_options(CLI::App* check, CheckCommand& c, OptionWords& words) {
+    auto* output = words.takes(
+        check->add_option("-o,--output-dir", c.output_dir,
+                          "Write each record's JSON document and SRS table here, created with its parents")
+            ->option_text("DIR"),
+        "the name of a folder",
+        ValueRule{"a name", [](const std::string& text) { return text.empty() ? ValueFault::form : ValueFault::none; }});
+    check->add_flag("--plot", c.plot, "With -o: draw <stem>_srs.svg and <stem>_history.svg")->needs(output);
+    check->add_flag("--pvss", c.pvss, "With -o: draw <stem>_pvss.svg, the pseudo-velocity spectrum on tripartite axes")
+        ->needs(output);
+    check->add_flag("--json", c.json, "Print the JSON document of every record instead of the tables");
+    words.takes(check->add_option("-j,--threads", c.threads,
+                                  "Threads over records and frequencies, 1 to 1024 (default: every hardware thread)")
+                    ->option_text("N"),
+                "a whole number from 1 to 1024", whole_number_in(1, 1024));
+    check->add_flag("--timings", c.timings)->group("");
+}
+
 }  // namespace
 
 CLI::App* add_check_command(CLI::App& app, CheckCommand& c, OptionWords& words) {
@@ -103,78 +205,12 @@ Examples:
   quorel check pyro.txt --sample-rate 1e6 --frequencies 100:10000 --spacing 1/12 --json)");
     words.takes(check->add_option("RECORD", c.records, "Measured acceleration records")->required()->option_text(" "),
                 "a record (RECORD...)");
-    auto* spec = words.takes(check->add_option("--spec", c.spec_file,
-                                               "The specification (as for the synthesis): the SRS is computed on its "
-                                               "octave grid and judged")
-                                 ->option_text("FILE"),
-                             "the name of a specification file");
-    auto* range = words.takes(
-        check->add_option("--frequencies", c.frequencies, "Instead of --spec: the grid from LOW to HIGH Hz, no verdict")
-            ->option_text("LOW:HIGH"),
-        "LOW:HIGH in Hz with 0 < LOW < HIGH",
-        ValueRule{"", [](const std::string& text) { return frequency_range(text) ? ValueFault::none : ValueFault::form; }});
-    spec->excludes(range);
-    words.takes(check->add_option("--spacing", c.spacing, "Octave spacing of the grid: 1/3, 1/6, 1/12 or 1/24 (default 1/6)")
-                    ->option_text("FRACTION"),
-                "1/3, 1/6, 1/12 or 1/24", one_of({"1/3", "1/6", "1/12", "1/24"}));
-    add_algorithm_option(*check, c.algorithm, words);
-    add_damping_options(*check, c.q, c.damping, words);
-    add_units_option(*check, c.units, words,
-                     "Units of the records and the specification: english (G, in/sec, in), metric (G, m/sec, mm) or "
-                     "si (m/sec^2, m/sec, mm) (default english)");
-    words.takes(check->add_option("--column", c.column,
-                                  "The acceleration column: a 1-based number or a header name (default 2 with a time "
-                                  "column; needed with --sample-rate when a line holds more than one field)")
-                    ->option_text("N|NAME"),
-                "a column number from 1 or a header name",
-                ValueRule{"1 to 2147483647", [](const std::string& text) {
-                              if (text.empty()) return ValueFault::form;
-                              if (text.find_first_not_of("0123456789") != std::string::npos) return ValueFault::none;
-                              int32_t number = 0;
-                              return column_number(text, number) && number >= 1 ? ValueFault::none : ValueFault::range;
-                          }});
-    words.takes(check->add_option("--sample-rate", c.sample_rate,
-                                  "The records have no time column: every line is one sample, SR samples/sec")
-                    ->option_text("SR"),
-                "a rate in samples/sec above 0", positive_number());
-    check->add_flag("--decimal-comma", c.decimal_comma,
-                    "The records' decimal separator is the comma; their fields are separated by semicolons, tabs or "
-                    "blanks");
-    add_record_options(check, c.input, words);
-    auto* mean = check->add_flag("--remove-mean", c.remove_mean, "Subtract the mean of the whole record first");
-    auto* pretrigger = words.takes(check->add_option("--pretrigger", c.pretrigger,
-                                                     "Subtract the mean of the record's first SEC seconds first")
-                                       ->option_text("SEC"),
-                                   "a duration in sec above 0", positive_number());
-    mean->excludes(pretrigger);
-    add_conditioning_options(check, c.input, words);
-    check->add_flag("--no-residual", c.no_residual, "The forced phase only: no free vibration after the last sample");
-    check->add_flag("--spectra", c.spectra,
-                    "Also the other spectra of the oscillator: relative displacement and velocity, and the primary "
-                    "and residual absolute acceleration (JSON and CSV; with --plot, <stem>_spectra.svg)");
-    auto* acceptance = words.takes(check->add_option("--acceptance", c.acceptance,
-                                                     "TOML acceptance rules, as for the synthesis (default: -3/+3 and "
-                                                     "-6/+6 dB on every point of each polarity)")
-                                       ->option_text("FILE"),
-                                   "the name of an acceptance file");
-    auto* require = check->add_flag("--require-pass", c.require_pass, "Exit status 3 when a record FAILs the rules");
-    acceptance->needs(spec);
-    require->needs(spec);
-    auto* output = words.takes(
-        check->add_option("-o,--output-dir", c.output_dir,
-                          "Write each record's JSON document and SRS table here, created with its parents")
-            ->option_text("DIR"),
-        "the name of a folder",
-        ValueRule{"a name", [](const std::string& text) { return text.empty() ? ValueFault::form : ValueFault::none; }});
-    check->add_flag("--plot", c.plot, "With -o: draw <stem>_srs.svg and <stem>_history.svg")->needs(output);
-    check->add_flag("--pvss", c.pvss, "With -o: draw <stem>_pvss.svg, the pseudo-velocity spectrum on tripartite axes")
-        ->needs(output);
-    check->add_flag("--json", c.json, "Print the JSON document of every record instead of the tables");
-    words.takes(check->add_option("-j,--threads", c.threads,
-                                  "Threads over records and frequencies, 1 to 1024 (default: every hardware thread)")
-                    ->option_text("N"),
-                "a whole number from 1 to 1024", whole_number_in(1, 1024));
-    check->add_flag("--timings", c.timings)->group("");
+    CLI::Option* spec = add_grid_options(check, c, words);
+    add_record_input_options(check, c, words);
+    add_conditioning_flags(check, c, words);
+    add_spectra_flags(check, c);
+    add_judging_options(check, c, words, spec);
+    add_output_options(check, c, words);
     return check;
 }
 
@@ -269,87 +305,117 @@ std::string q_text(const std::optional<double>& q, double damping) {
     return q ? format("Q = %g", *q) : format("damping ratio %g", damping);
 }
 
+// One picture drawn into the output folder; a missing gnuplot, or a signal
+// that stopped it, ends the check.
+void draw_into(const std::string& folder, const plot::PictureNames& names, const std::string& script,
+               const std::atomic<int>* stop) {
+    check_stop(stop);
+    bool found = false;
+    try {
+        found = plot::draw_picture(folder, names, script);
+    } catch (const QuorelError&) {
+        check_stop(stop);   // a gnuplot that the same signal ended
+        throw;
+    }
+    if (!found) {
+        throw QuorelError(plot::gnuplot_missing);
+    }
+}
+
+// What every picture of a record draws from.
+struct RecordPictures {
+    const CheckCommand& c;
+    const CheckDescription& d;
+    const RecordCheck& check;
+    const std::string& stem;
+    const UnitTable& labels;
+    std::string damping;   // "Q = 10" or "damping ratio 0.05", for the titles
+    const std::atomic<int>* stop;
+
+    void draw(const plot::PictureNames& names, const std::string& script) const {
+        draw_into(c.output_dir, names, script, stop);
+    }
+};
+
+// <stem>_srs.svg against the specification and its bands, and
+// <stem>_history.svg.
+void draw_srs_and_history(const RecordPictures& p, const std::vector<SpecPoint>& spec, const AcceptanceRules& rules) {
+    const std::string against = p.c.spec_file.empty() ? "" : ", against " + p.c.spec_file;
+    plot::SrsPicture srs;
+    srs.names = {p.stem + "_srs.svg", p.stem + "_srs.gp"};
+    srs.description = p.c.spec_file.empty()
+                          ? "# SRS of a measured record (quorel check): positive and negative peaks.\n"
+                          : "# SRS of a measured record (quorel check) against the specification and its\n"
+                            "# tolerance bands.\n";
+    srs.title = format("SRS of %s, %s%s", p.d.file.c_str(), p.damping.c_str(), against.c_str());
+    srs.accel_unit = p.labels.accel;
+    srs.spec = spec;
+    srs.bands = rules.bands;
+    srs.srs = p.check.srs;
+    p.draw(srs.names, plot::srs_script(srs));
+
+    plot::HistoryPicture history;
+    history.names = {p.stem + "_history.svg", p.stem + "_history.gp"};
+    history.description =
+        "# Acceleration of a measured record (quorel check), and the velocity and displacement it\n"
+        "# stands for (trapezoid from rest); a long record is drawn by the extremes of its groups.\n";
+    history.title = format("Time history of %s", p.d.file.c_str());
+    history.accel_unit = p.labels.accel;
+    history.velocity_unit = p.labels.velocity;
+    history.displacement_unit = p.labels.displacement;
+    history.accel = p.check.history.accel;
+    history.velocity = p.check.history.velocity;
+    history.displacement = p.check.history.displacement;
+    p.draw(history.names, plot::history_script(history));
+}
+
+// <stem>_spectra.svg: the other spectra of the record's oscillators.
+void draw_spectra(const RecordPictures& p) {
+    const RecordCheck& check = p.check;
+    plot::SpectraPicture spectra;
+    spectra.names = {p.stem + "_spectra.svg", p.stem + "_spectra.gp"};
+    spectra.description =
+        "# The other spectra of a measured record's oscillator (quorel check --spectra): the absolute\n"
+        "# acceleration during the record (primary) and after it (residual), the relative and the\n"
+        "# pseudo velocity, the relative displacement; each the larger polarity.\n";
+    spectra.title = format("Spectra of %s, %s", p.d.file.c_str(), p.damping.c_str());
+    spectra.accel_unit = p.labels.accel;
+    spectra.velocity_unit = p.labels.velocity;
+    spectra.displacement_unit = p.labels.displacement;
+    for (size_t j = 0; j < check.spectra.size(); ++j) {
+        const SpectraLine& line = check.spectra[j];
+        spectra.freq.push_back(line.freq);
+        spectra.maximax.push_back(std::max(check.srs[j].positive, check.srs[j].negative));
+        spectra.primary.push_back(line.primary);
+        spectra.residual.push_back(line.residual);
+        spectra.relative_velocity.push_back(line.relative_velocity);
+        spectra.pseudo_velocity.push_back(line.pseudo_velocity);
+        spectra.relative_displacement.push_back(line.relative_displacement);
+    }
+    p.draw(spectra.names, plot::spectra_script(spectra));
+}
+
+// <stem>_pvss.svg: the pseudo-velocity spectrum on tripartite axes.
+void draw_pvss(const RecordPictures& p, const std::vector<SpecPoint>& spec) {
+    plot::PvssPicture pvss;
+    pvss.names = {p.stem + "_pvss.svg", p.stem + "_pvss.gp"};
+    pvss.description = "# Pseudo-velocity shock spectrum of a measured record (quorel check).\n";
+    // The tripartite page is narrow: a short title.
+    pvss.title = format("PVSS of %s, %s", p.d.file.c_str(), p.damping.c_str());
+    pvss.units = plot::pvss_units(p.d.units);
+    pvss.spec = spec;
+    pvss.pvss = p.check.pvss;
+    p.draw(pvss.names, plot::pvss_script(pvss));
+}
+
 // The pictures of one record.
 void draw_record(const CheckCommand& c, const CheckDescription& d, const RecordCheck& check, const std::string& stem,
                  const std::vector<SpecPoint>& spec, const AcceptanceRules& rules, const UnitTable& labels,
                  const std::atomic<int>* stop) {
-    const std::string damping = q_text(d.q, d.damping_ratio);
-    const std::string against = c.spec_file.empty() ? "" : ", against " + c.spec_file;
-    auto drawn = [&](const plot::PictureNames& names, const std::string& script) {
-        check_stop(stop);
-        bool found = false;
-        try {
-            found = plot::draw_picture(c.output_dir, names, script);
-        } catch (const QuorelError&) {
-            check_stop(stop);   // a gnuplot that the same signal ended
-            throw;
-        }
-        if (!found) {
-            throw QuorelError(plot::gnuplot_missing);
-        }
-    };
-    if (c.plot) {
-        plot::SrsPicture srs;
-        srs.names = {stem + "_srs.svg", stem + "_srs.gp"};
-        srs.description = c.spec_file.empty()
-                              ? "# SRS of a measured record (quorel check): positive and negative peaks.\n"
-                              : "# SRS of a measured record (quorel check) against the specification and its\n"
-                                "# tolerance bands.\n";
-        srs.title = format("SRS of %s, %s%s", d.file.c_str(), damping.c_str(), against.c_str());
-        srs.accel_unit = labels.accel;
-        srs.spec = spec;
-        srs.bands = rules.bands;
-        srs.srs = check.srs;
-        drawn(srs.names, plot::srs_script(srs));
-
-        plot::HistoryPicture history;
-        history.names = {stem + "_history.svg", stem + "_history.gp"};
-        history.description =
-            "# Acceleration of a measured record (quorel check), and the velocity and displacement it\n"
-            "# stands for (trapezoid from rest); a long record is drawn by the extremes of its groups.\n";
-        history.title = format("Time history of %s", d.file.c_str());
-        history.accel_unit = labels.accel;
-        history.velocity_unit = labels.velocity;
-        history.displacement_unit = labels.displacement;
-        history.accel = check.history.accel;
-        history.velocity = check.history.velocity;
-        history.displacement = check.history.displacement;
-        drawn(history.names, plot::history_script(history));
-    }
-    if (c.plot && !check.spectra.empty()) {
-        plot::SpectraPicture spectra;
-        spectra.names = {stem + "_spectra.svg", stem + "_spectra.gp"};
-        spectra.description =
-            "# The other spectra of a measured record's oscillator (quorel check --spectra): the absolute\n"
-            "# acceleration during the record (primary) and after it (residual), the relative and the\n"
-            "# pseudo velocity, the relative displacement; each the larger polarity.\n";
-        spectra.title = format("Spectra of %s, %s", d.file.c_str(), damping.c_str());
-        spectra.accel_unit = labels.accel;
-        spectra.velocity_unit = labels.velocity;
-        spectra.displacement_unit = labels.displacement;
-        for (size_t j = 0; j < check.spectra.size(); ++j) {
-            const SpectraLine& line = check.spectra[j];
-            spectra.freq.push_back(line.freq);
-            spectra.maximax.push_back(std::max(check.srs[j].positive, check.srs[j].negative));
-            spectra.primary.push_back(line.primary);
-            spectra.residual.push_back(line.residual);
-            spectra.relative_velocity.push_back(line.relative_velocity);
-            spectra.pseudo_velocity.push_back(line.pseudo_velocity);
-            spectra.relative_displacement.push_back(line.relative_displacement);
-        }
-        drawn(spectra.names, plot::spectra_script(spectra));
-    }
-    if (c.pvss) {
-        plot::PvssPicture pvss;
-        pvss.names = {stem + "_pvss.svg", stem + "_pvss.gp"};
-        pvss.description = "# Pseudo-velocity shock spectrum of a measured record (quorel check).\n";
-        // The tripartite page is narrow: a short title.
-        pvss.title = format("PVSS of %s, %s", d.file.c_str(), damping.c_str());
-        pvss.units = plot::pvss_units(d.units);
-        pvss.spec = spec;
-        pvss.pvss = check.pvss;
-        drawn(pvss.names, plot::pvss_script(pvss));
-    }
+    const RecordPictures pictures{c, d, check, stem, labels, q_text(d.q, d.damping_ratio), stop};
+    if (c.plot) draw_srs_and_history(pictures, spec, rules);
+    if (c.plot && !check.spectra.empty()) draw_spectra(pictures);
+    if (c.pvss) draw_pvss(pictures, spec);
 }
 
 using Clock = std::chrono::steady_clock;

@@ -120,7 +120,7 @@ void enter_run_parameters(Console& console, RunSettings& settings) {
         const float q = console.read_real();
         // Q = 1 / (2 zeta): at or below 0.5 the ratio would be 1 or more (or
         // negative, or infinite).
-        if (!(q > 0.5f)) throw QuorelError("\n Error: Q must be above 0.5 \n");
+        if (!q_in_range(q)) throw QuorelError("\n Error: Q must be above 0.5 \n");
         set_q(settings, q);
     }
     if (settings.damping >= 1.0f) throw QuorelError("\n Error:  damping value must be < 1 \n");

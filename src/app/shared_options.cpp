@@ -22,15 +22,8 @@ SrsAlgorithm algorithm_answer(const std::string& name) {
 }
 
 void add_damping_options(CLI::App& app, std::string& q_text, std::string& damping, OptionWords& words) {
-    auto* q = words.takes(app.add_option("-q,--q", q_text, "SRS damping as Q, above 0.5 (default 10; not with --damping)")
-                              ->option_text("Q"),
-                          "a value above 0.5", real_where([](float v) { return v > 0.5f; }, "above 0.5"));
-    auto* ratio = words.takes(
-        app.add_option("--damping", damping, "SRS damping as a ratio of critical, 0 <= RATIO < 1 (not with --q)")
-            ->option_text("RATIO"),
-        "a ratio of at least 0 and below 1",
-        real_where([](float v) { return v >= 0.0f && v < 1.0f; }, "at least 0 and below 1"));
-    q->excludes(ratio);
+    add_damping_pair(app, q_text, damping, words, "SRS damping as Q, above 0.5 (default 10; not with --damping)",
+                     "SRS damping as a ratio of critical, 0 <= RATIO < 1 (not with --q)");
 }
 
 DampingGiven damping_given(const std::string& q, const std::string& damping) {

@@ -10,6 +10,7 @@
 
 #include "base/console.hpp"
 #include "base/format.hpp"
+#include "base/run_settings.hpp"
 
 namespace quorel {
 
@@ -194,6 +195,18 @@ std::string OptionWords::message(const CLI::App& app, const CLI::ParseError& err
         if (option != nullptr && option->get_expected_max() == 0) return option->get_name() + " takes no value";
     }
     return what;
+}
+
+std::pair<CLI::Option*, CLI::Option*> add_damping_pair(CLI::App& app, std::string& q, std::string& damping,
+                                                       OptionWords& words, const std::string& q_help,
+                                                       const std::string& damping_help) {
+    auto* q_option = words.takes(app.add_option("-q,--q", q, q_help)->option_text("Q"), "a value above 0.5",
+                                 real_where(q_in_range, "above 0.5"));
+    auto* ratio = words.takes(app.add_option("--damping", damping, damping_help)->option_text("RATIO"),
+                              "a ratio of at least 0 and below 1",
+                              real_where(damping_ratio_in_range, "at least 0 and below 1"));
+    q_option->excludes(ratio);
+    return {q_option, ratio};
 }
 
 }  // namespace quorel

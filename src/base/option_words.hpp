@@ -12,6 +12,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorel {
@@ -75,5 +76,11 @@ private:
     std::map<const CLI::Option*, std::string> needs_;
     std::string refusal_;   // the first value refused
 };
+
+// -q/--q Q and --damping RATIO, one excluding the other, each with its help;
+// each takes its range of base/run_settings.hpp.  Returns (q, damping).
+std::pair<CLI::Option*, CLI::Option*> add_damping_pair(CLI::App& app, std::string& q, std::string& damping,
+                                                       OptionWords& words, const std::string& q_help,
+                                                       const std::string& damping_help);
 
 }  // namespace quorel

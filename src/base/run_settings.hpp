@@ -28,6 +28,12 @@ struct RunSettings {
     double start_time = 0.0;      // calendar seconds when the run clock started
 };
 
+// The damping every front end takes: Q above 0.5 (Q = 1 / (2 zeta), so the
+// ratio stays below 1), or a ratio of critical from 0 to below 1 (a negative
+// one makes every SRS filter unstable).
+inline bool q_in_range(float q) { return q > 0.5f; }
+inline bool damping_ratio_in_range(float ratio) { return ratio >= 0.0f && ratio < 1.0f; }
+
 // Damping entered as Q: zeta = 1 / (2 Q), from the float Q, in double,
 // rounded once to float.
 inline void set_q(RunSettings& settings, float q) {

@@ -26,8 +26,41 @@ Json conditioning_json(const std::vector<ConditioningStep>& steps) {
     return list;
 }
 
+}  // namespace
+
+Json check_record_json(const CheckDescription& d, const RecordFigures& f) {
+    return Json{{"file", d.file},
+                {"samples", f.samples},
+                {"sample_rate", f.sample_rate},
+                {"duration", f.duration},
+                {"start_time", d.start_time},
+                {"header_lines", d.header_lines},
+                {"peak_acceleration", f.peak_acceleration},
+                {"peak_time", f.peak_time},
+                {"te", f.te},
+                {"t10", f.t10},
+                {"peak_velocity", f.peak_velocity},
+                {"peak_displacement", f.peak_displacement},
+                {"end_velocity", f.end_velocity},
+                {"end_displacement", f.end_displacement}};
+}
+
+Json check_settings_json(const CheckDescription& d) {
+    return Json{{"algorithm", d.algorithm},
+                {"damping_ratio", d.damping_ratio},
+                {"q", d.q ? Json(*d.q) : Json(nullptr)},
+                {"spacing", d.spacing},
+                {"units", unit_table(d.units).name},
+                {"residual", d.residual},
+                {"spectra", d.spectra},
+                {"mean_removed", d.mean_removed ? Json(*d.mean_removed) : Json(nullptr)},
+                {"scale", d.scale ? Json(*d.scale) : Json(nullptr)},
+                {"conditioning", conditioning_json(d.conditioning)}};
+}
+
+namespace {
+
 Json record_json(const CheckDescription& d, const RecordCheck& c) {
-    const RecordFigures& f = c.figures;
     Json srs = Json::array();
     for (size_t j = 0; j < c.srs.size(); ++j) {
         const SrsLine& line = c.srs[j];
@@ -50,32 +83,8 @@ Json record_json(const CheckDescription& d, const RecordCheck& c) {
         srs.push_back(entry);
     }
     return Json{
-        {"record",
-         {{"file", d.file},
-          {"samples", f.samples},
-          {"sample_rate", f.sample_rate},
-          {"duration", f.duration},
-          {"start_time", d.start_time},
-          {"header_lines", d.header_lines},
-          {"peak_acceleration", f.peak_acceleration},
-          {"peak_time", f.peak_time},
-          {"te", f.te},
-          {"t10", f.t10},
-          {"peak_velocity", f.peak_velocity},
-          {"peak_displacement", f.peak_displacement},
-          {"end_velocity", f.end_velocity},
-          {"end_displacement", f.end_displacement}}},
-        {"settings",
-         {{"algorithm", d.algorithm},
-          {"damping_ratio", d.damping_ratio},
-          {"q", d.q ? Json(*d.q) : Json(nullptr)},
-          {"spacing", d.spacing},
-          {"units", unit_table(d.units).name},
-          {"residual", d.residual},
-          {"spectra", d.spectra},
-          {"mean_removed", d.mean_removed ? Json(*d.mean_removed) : Json(nullptr)},
-          {"scale", d.scale ? Json(*d.scale) : Json(nullptr)},
-          {"conditioning", conditioning_json(d.conditioning)}}},
+        {"record", check_record_json(d, c.figures)},
+        {"settings", check_settings_json(d)},
         {"units", units_json(d.units)},
         {"srs", srs},
         {"verdict", c.compliance ? verdict_json(c.compliance->verdict) : Json(nullptr)},

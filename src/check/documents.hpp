@@ -8,6 +8,7 @@
 
 #include "base/units.hpp"
 #include "check/records.hpp"
+#include "report/json_values.hpp"
 #include "record/conditioning.hpp"
 
 namespace quorel {
@@ -28,6 +29,11 @@ struct CheckDescription {
     std::optional<double> scale;          // every sample was multiplied by it first (--scale)
     std::vector<ConditioningStep> conditioning;   // in the order done
 };
+
+// The parts of a record's JSON document: "record", the record's figures, and
+// "settings", how it was checked.
+Json check_record_json(const CheckDescription& description, const RecordFigures& figures);
+Json check_settings_json(const CheckDescription& description);
 
 // The JSON document of one record: record, settings, units, srs, verdict.
 // Text, two-space indented (invalid UTF-8 in a name replaced).

@@ -107,18 +107,10 @@ Arguments parse_arguments(const std::vector<std::string>& args) {
         "displacement) of both polarities, and the specification at A / (2 pi f), in the run's velocity unit, on "
         "tripartite axes with diagonals of constant displacement and constant acceleration");
     std::string q_text, damping_text;
-    auto* q = words.takes(app.add_option("-q,--q", q_text,
-                                         "With --pvss: the run's damping as Q, above 0.5, for a run without "
-                                         "summary.json (the dialogue's)")
-                              ->option_text("Q"),
-                          "a value above 0.5", real_where([](float v) { return v > 0.5f; }, "above 0.5"));
-    auto* ratio = words.takes(app.add_option("--damping", damping_text,
-                                             "With --pvss: the run's damping as a ratio of critical, 0 <= RATIO < 1 "
-                                             "(not with --q)")
-                                  ->option_text("RATIO"),
-                              "a ratio of at least 0 and below 1",
-                              real_where([](float v) { return v >= 0.0f && v < 1.0f; }, "at least 0 and below 1"));
-    q->excludes(ratio);
+    const auto [q, ratio] = add_damping_pair(
+        app, q_text, damping_text, words,
+        "With --pvss: the run's damping as Q, above 0.5, for a run without summary.json (the dialogue's)",
+        "With --pvss: the run's damping as a ratio of critical, 0 <= RATIO < 1 (not with --q)");
     q->needs(pvss);
     ratio->needs(pvss);
     try {

@@ -84,6 +84,10 @@ void walk_octave_grid(const SrsSpec& spec, float octave_fraction, float* slope, 
         }
         c = next;
         if (c > f_last) break;
+        // The log-log line of this walk is not spec_at's (interpolation.hpp):
+        // the slope comes from natural logs, each step is rounded to float
+        // (slope, exponent, value), and the grid values so rounded are what
+        // every run's outputs are computed from, so they stay as they are.
         float value = 0.0f;
         for (int32_t k = 1; k < m; ++k) {
             if (c < F[k]) {

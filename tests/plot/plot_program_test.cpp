@@ -409,6 +409,8 @@ TEST(PlotProgram, BadInputNamesTheFileAndLeavesNothing) {
         {"spec.txt --damping 0.05", "--damping needs --pvss as well"},
         {"spec.txt --pvss -q 10 --damping 0.05", "--q and --damping cannot be given together"},
         {"spec.txt --pvss -q 0.5", "--q 0.5 is out of range: above 0.5"},
+        {"spec.txt --pvss --damping -0.01", "--damping -0.01 is out of range: at least 0 and below 1"},
+        {"spec.txt --pvss --damping 1", "--damping 1 is out of range: at least 0 and below 1"},
         {"spec.txt 3x", "'3x' is neither a trial number nor an option"},
         {format("spec.txt %ld --band 3,-3", t), "--band 3,-3: expected LOW,HIGH in dB with LOW < HIGH, e.g. --band -3,6"},
         {format("spec.txt %ld --band -3,3 --acceptance rules.toml", t),

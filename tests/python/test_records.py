@@ -1,12 +1,14 @@
 """quorel.read_record on every format against the CSV twin of the examples,
 and quorel.check of its records, conditioned, against quorel check."""
 import json
+import os
+import subprocess
 
 import numpy as np
 import pytest
 
 import quorel
-from conftest import EXAMPLES, run_quorel
+from conftest import EXAMPLES, PROGRAM, run_quorel
 
 TWIN = EXAMPLES / "measured_shock.csv"
 FORMATS = ["measured_shock.mat", "measured_shock_v73.mat", "measured_shock.wav", "measured_shock.h5",
@@ -73,3 +75,20 @@ def test_decimal_comma_reads_as_the_command_line_does(tmp_path):
     assert list(record.samples) == [1.5, -2.25, 0.5] and record.sample_rate == pytest.approx(1000.0)
     with pytest.raises(quorel.QuorelError, match="--decimal-comma"):
         quorel.read_record(table)
+
+
+def test_a_record_name_of_any_bytes_reads_as_the_json_document_writes_it(tmp_path):
+    # A file name that is not UTF-8: the results name it as the command line's
+    # JSON document does, each bad sequence one U+FFFD (Python's "replace").
+    name = os.fsencode(tmp_path) + b"/shock\xff\xe2\x82.txt"
+    with open(name, "w", encoding="ascii") as file:
+        file.write("".join(f"{np.sin(k / 5.0)!r}\n" for k in range(400)))
+    spec = ([10.0, 1000.0], [1.0, 1.0])
+    (record,) = quorel.read_record(name, sample_rate=10000)
+    result = quorel.check(record, spec=spec)
+    assert result.record["file"] == name.decode("utf-8", "replace")
+    assert result.record["file"].endswith("shock\ufffd\ufffd.txt")
+    done = subprocess.run([str(PROGRAM), "check", name, "--sample-rate", "10000", "--frequencies", "10:1000",
+                           "--json"], capture_output=True, timeout=600)
+    assert done.returncode == 0, done.stderr
+    assert json.loads(done.stdout.decode("utf-8"))["records"][0]["record"]["file"] == result.record["file"]
