@@ -46,6 +46,9 @@ namespace py = pybind11;
 
 namespace quorel::python {
 
+// quorel.export (export_binding.cpp).
+void define_export(py::module_& m);
+
 namespace {
 
 using Json = nlohmann::ordered_json;
@@ -1212,4 +1215,6 @@ Raises:
         of the run (sample rate too low, duration too short, a synthesis
         check), or a file that cannot be written.
     KeyboardInterrupt: Ctrl-C; the trials stop within about a second.)");
+
+    define_export(m);
 }
