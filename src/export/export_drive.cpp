@@ -308,7 +308,10 @@ std::vector<double> read_nodes(const RunFolder& run) {
                       run.nodes, static_cast<long long>(m)));
     }
     std::vector<double> nodes(static_cast<size_t>(run.nodes));
-    for (int64_t n = 0; n < run.nodes; ++n) nodes[static_cast<size_t>(n)] = rows[static_cast<size_t>(n * m)][1];
+    // "%.9g" text: the float it was printed from, exactly.
+    for (int64_t n = 0; n < run.nodes; ++n) {
+        nodes[static_cast<size_t>(n)] = static_cast<float>(rows[static_cast<size_t>(n * m)][1]);
+    }
     return nodes;
 }
 
@@ -326,13 +329,14 @@ void remake(const RunFolder& run, const Source& source, const RunSettings& at_ra
         return;
     }
     // Node n is at the run's sample n m; between two nodes the drive is
-    // linear in the run's sample position, zero after the last node.
+    // linear in the run's sample position, zero after the last node.  New
+    // sample j is at the run's position j dt' / dt (exactly j at the run's rate).
     const std::vector<double> nodes = read_nodes(run);
     const double m = run.node_spacing;
-    const double run_dt = run.settings.dt;
+    const double ratio = static_cast<double>(at_rate.dt) / static_cast<double>(run.settings.dt);
     const double last = (run.nodes - 1) * m;
     for (int32_t j = 0; j < at_rate.nt; ++j) {
-        const double position = static_cast<double>(sample_time(j, at_rate.dt)) / run_dt;
+        const double position = j * ratio;
         if (position > last) break;
         const double along = position / m;
         const int32_t n = std::min(static_cast<int32_t>(along), run.nodes - 2);
@@ -496,9 +500,11 @@ ExportedDrive export_drive(const ExportRequest& r) {
     if (!(std::fabs(e.max_difference_db) <= export_srs_tolerance_db)) {
         e.warnings.push_back(format(
             "\n Warning: the exported SRS differs from %s by %+.3f dB at %.3f Hz (%s peak), more than %g dB: "
-            "%.9g samples/sec is %.1f samples per cycle there \n",
+            "%.1f samples per cycle there at %.9g samples/sec, %.1f in the run (too few see the peaks between "
+            "samples less exactly) \n",
             source.srs_file.c_str(), e.max_difference_db, e.difference_frequency,
-            e.difference_positive ? "positive" : "negative", export_srs_tolerance_db, e.rate, e.rate / e.difference_frequency));
+            e.difference_positive ? "positive" : "negative", export_srs_tolerance_db, e.rate / e.difference_frequency,
+            e.rate, static_cast<double>(run.settings.sample_rate) / e.difference_frequency));
     }
 
     // Written last: every refusal above leaves no file.
