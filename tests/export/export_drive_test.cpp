@@ -251,5 +251,21 @@ TEST_F(ExportTest, ARateTooLowForTheTopFrequencyIsAWarningNamingIt) {
     EXPECT_TRUE(fs::exists("coarse.csv"));
 }
 
+TEST_F(ExportTest, TheCommandLineRefusesBadOptionsWithStatus2AndWritesNothing) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"export", "functional", "-o", "x.csv"},
+          {"export", "functional", "--rate", "51200", "--frame", "pow3", "-o", "x.csv"},
+          {"export", "functional", "--rate", "51200", "--points", "10", "--frame", "pow2", "-o", "x.csv"},
+          {"export", "functional", "--rate", "51200", "--trial", "1", "--optimal", "-o", "x.csv"}}) {
+        const testing::CommandOutcome outcome = run_command(args);
+        EXPECT_EQ(outcome.status, 2) << outcome.err;
+        EXPECT_NE(outcome.err.find("quorel export: "), std::string::npos) << outcome.err;
+    }
+    const testing::CommandOutcome missing = run_command({"export", "functional", "--rate", "51200", "--trial", "7", "-o", "x.csv"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("it holds trial"), std::string::npos) << missing.err;
+    EXPECT_FALSE(fs::exists("x.csv"));
+}
+
 }  // namespace
 }  // namespace quorel
