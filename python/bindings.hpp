@@ -10,5 +10,7 @@ void bind_srs(pybind11::module_& m);
 void bind_check(pybind11::module_& m);
 // quorel.SynthesisResult, quorel.read_spec, quorel.grid, quorel.synthesize.
 void bind_synthesis(pybind11::module_& m);
+// quorel.export.
+void bind_export(pybind11::module_& m);
 
 }  // namespace quorel::python

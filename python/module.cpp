@@ -39,4 +39,5 @@ message the command line prints.)";
     bind_synthesis(m);
     bind_check(m);
     bind_srs(m);
+    bind_export(m);
 }

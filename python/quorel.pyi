@@ -155,3 +155,17 @@ def synthesize(
     minimize: str = "displacement",
     tolerance: Optional[Union[str, Tuple[float, float]]] = None,
 ) -> SynthesisResult: ...
+def export(
+    run_dir: PathLike,
+    *,
+    trial: Optional[int] = None,
+    optimal: bool = False,
+    rate: float,
+    points: Optional[int] = None,
+    frame: Optional[str] = None,
+    format: Optional[str] = None,
+    pad_before: float = 0.0,
+    pad_after: float = 0.0,
+    scale: Optional[float] = None,
+    output: PathLike,
+) -> Dict[str, Any]: ...

@@ -3,6 +3,7 @@ cmake_minimum_required(VERSION 3.25)
 # the folders listed for it, nothing above.  From the ground up:
 #   base; specification; acceptance; record (measured records, on base alone);
 #   srs; wavelet; feasibility; report; engine; check (judging records);
+#   export (a run's drive at a controller's rate, on the optimal drive's nodes);
 #   plot (drawing, on srs for the pseudo-velocity); app (the front ends).
 set(allowed_base base)
 set(allowed_specification base specification)
@@ -16,9 +17,10 @@ set(allowed_report base specification acceptance record srs wavelet feasibility 
 set(allowed_optimal base specification acceptance record srs wavelet feasibility report optimal)
 set(allowed_engine base specification acceptance record srs wavelet feasibility report optimal engine)
 set(allowed_check base specification acceptance record srs wavelet feasibility report check)
+set(allowed_export base specification acceptance record srs wavelet feasibility report optimal export)
 set(allowed_plot base specification acceptance record srs plot)
-set(allowed_app base specification acceptance record srs wavelet feasibility report optimal engine check plot app)
-set(folders base specification acceptance record srs wavelet feasibility report optimal engine check plot app)
+set(allowed_app base specification acceptance record srs wavelet feasibility report optimal engine check export plot app)
+set(folders base specification acceptance record srs wavelet feasibility report optimal engine check export plot app)
 set(failures "")
 file(GLOB present LIST_DIRECTORIES true RELATIVE ${SRC} ${SRC}/*)
 foreach(folder IN LISTS present)

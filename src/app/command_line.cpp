@@ -15,6 +15,7 @@
 #include <ostream>
 
 #include "app/check.hpp"
+#include "app/export_command.hpp"
 #include "app/shared_options.hpp"
 #include "base/capacity.hpp"
 #include "base/console.hpp"
@@ -83,6 +84,8 @@ block in summary.json; the run's status is then that of the optimal drive.
 
 Without any argument quorel asks its questions instead (the dialogue).
 quorel check RECORD... judges measured records: see 'quorel check --help'.
+quorel export RUN_DIR ... writes a run's drive for a shaker controller: see
+'quorel export --help'.
 A specification file literally named check is written ./check.
 
 Example:
@@ -446,6 +449,9 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
     CheckCommand check_command;
     CLI::App* check = add_check_command(app, check_command, words);
     check->set_version_flag("--version", std::string("quorel ") + quorel_version);
+    ExportCommand export_command;
+    CLI::App* exporting = add_export_command(app, export_command, words);
+    exporting->set_version_flag("--version", std::string("quorel ") + quorel_version);
     app.require_subcommand(0, 1);
     try {
         // CLI11 takes the arguments last first.
@@ -458,7 +464,12 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
                    "after the word check\nRun 'quorel check --help' for usage.\n";
             return exit_usage_error;
         }
-        if (!check->parsed() && c.spec_file.empty()) {
+        if (exporting->parsed() && (args.empty() || args.front() != "export")) {
+            err << "quorel export: the synthesis's options do not go with export: give the options of quorel export "
+                   "after the word export\nRun 'quorel export --help' for usage.\n";
+            return exit_usage_error;
+        }
+        if (!check->parsed() && !exporting->parsed() && c.spec_file.empty()) {
             err << "quorel: the specification file (SPECFILE) is missing\nRun 'quorel --help' for usage.\n";
             return exit_usage_error;
         }
@@ -470,13 +481,16 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
     } catch (const CLI::ParseError& error) {
         if (check->parsed()) {
             err << "quorel check: " << words.message(*check, error) << "\nRun 'quorel check --help' for usage.\n";
+        } else if (exporting->parsed()) {
+            err << "quorel export: " << words.message(*exporting, error) << "\nRun 'quorel export --help' for usage.\n";
         } else {
             err << "quorel: " << words.message(app, error) << "\nRun 'quorel --help' for usage.\n";
         }
         return exit_usage_error;
     }
-    int status = check->parsed() ? run_check(check_command, out, err, stop)
-                                 : guarded_status(out, err, [&] { return run(c, out, err, err_is_terminal, stop); });
+    int status = check->parsed()       ? run_check(check_command, out, err, stop)
+                 : exporting->parsed() ? run_export(export_command, out, err)
+                                       : guarded_status(out, err, [&] { return run(c, out, err, err_is_terminal, stop); });
     // A run that failed because a signal stopped it.
     if (status == exit_run_error && stop != nullptr && stop->signal.load() != 0) {
         status = interrupted_status(stop->signal.load());

@@ -41,4 +41,11 @@ inline void set_q(RunSettings& settings, float q) {
     settings.damping = static_cast<float>(1.0 / (2.0 * static_cast<double>(q)));
 }
 
+// Sets the sample rate with dt = 1 / rate and half_dt = dt / 2, as floats.
+inline void set_sample_rate(RunSettings& settings, float sample_rate) {
+    settings.sample_rate = sample_rate;
+    settings.dt = static_cast<float>(1.0 / static_cast<double>(sample_rate));
+    settings.half_dt = static_cast<float>(settings.dt * 0.5);
+}
+
 }  // namespace quorel

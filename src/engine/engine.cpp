@@ -24,16 +24,6 @@ namespace quorel {
 
 namespace {
 
-// Per-frequency constants of the wavelets.
-void set_wavelet_constants(const SrsSpec& spec, WaveletSet& set) {
-    const double two_pi_value = two_pi();
-    for (int32_t i = 0; i < spec.count; ++i) {
-        set.omega[i] = static_cast<float>(spec.freq[i] * two_pi_value);
-        set.min_span[i] = static_cast<float>(1.5 / static_cast<double>(spec.freq[i]));
-        set.base_amplitude[i] = static_cast<float>(spec.accel[i] * 0.0625);
-    }
-}
-
 // Bands whose frequency ranges miss the grid are an error before any trial.
 void check_acceptance_ranges(const AcceptanceRules& acceptance, const SrsSpec& spec) {
     GridComparison grid;

@@ -22,12 +22,6 @@ void check_sample_rate(const SrsSpec& spec, float sample_rate, const std::string
                              given.c_str(), 4.0 * top, top));
 }
 
-void set_sample_rate(RunSettings& settings, float sample_rate) {
-    settings.sample_rate = sample_rate;
-    settings.dt = static_cast<float>(1.0 / static_cast<double>(sample_rate));
-    settings.half_dt = static_cast<float>(settings.dt * 0.5);
-}
-
 bool set_point_count(RunSettings& settings, int32_t points) {
     const bool reduced = points > max_history_samples;
     settings.nt = reduced ? max_history_samples : points;

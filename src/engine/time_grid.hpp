@@ -20,9 +20,6 @@ float recommended_sample_rate(const SrsSpec& spec);
 // "sample_rate=159"), adds the minimum to the message.
 void check_sample_rate(const SrsSpec& spec, float sample_rate, const std::string& given = {});
 
-// Sets the sample rate with dt = 1 / rate and half_dt = dt / 2, as floats.
-void set_sample_rate(RunSettings& settings, float sample_rate);
-
 // The most samples a history may have.
 inline constexpr int32_t max_history_samples = 99999;
 

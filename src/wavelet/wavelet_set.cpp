@@ -1,5 +1,7 @@
 #include "wavelet/wavelet_set.hpp"
 
+#include "base/numeric.hpp"
+
 namespace quorel {
 
 void allocate_rows(WaveletSet& set, int32_t count, int32_t rows) {
@@ -8,6 +10,15 @@ void allocate_rows(WaveletSet& set, int32_t count, int32_t rows) {
     set.amplitude.assign(size, 0.0f);
     set.nhs.assign(size, 0);
     set.delay.assign(size, 0.0f);
+}
+
+void set_wavelet_constants(const SrsSpec& spec, WaveletSet& set) {
+    const double two_pi_value = two_pi();
+    for (int32_t i = 0; i < spec.count; ++i) {
+        set.omega[i] = static_cast<float>(spec.freq[i] * two_pi_value);
+        set.min_span[i] = static_cast<float>(1.5 / static_cast<double>(spec.freq[i]));
+        set.base_amplitude[i] = static_cast<float>(spec.accel[i] * 0.0625);
+    }
 }
 
 void allocate_basis(WaveletBasis& basis, int32_t n, int32_t nt, bool dense) {

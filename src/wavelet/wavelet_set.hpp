@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/capacity.hpp"
+#include "specification/srs_spec.hpp"
 
 namespace quorel {
 
@@ -36,6 +37,10 @@ struct WaveletSet {
 
 // Sizes the rows for a run and zeroes them.
 void allocate_rows(WaveletSet& set, int32_t count, int32_t rows);
+
+// The per-frequency constants of the grid's wavelets: omega = float(2 pi f),
+// min_span = float(1.5 / f), base_amplitude = float(spec / 16).
+void set_wavelet_constants(const SrsSpec& spec, WaveletSet& set);
 
 // How the basis values' sines are taken: `vectorised` (SLEEF's 1-ULP sine,
 // with the C library's sin wherever the rounding to float could tell them

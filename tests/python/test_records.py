@@ -1,5 +1,6 @@
 """quorel.read_record on every format against the CSV twin of the examples,
-and quorel.check of its records, conditioned, against quorel check."""
+quorel.check of its records, conditioned, against quorel check, and
+quorel.export's files against quorel export's."""
 import json
 import os
 import subprocess
@@ -92,3 +93,25 @@ def test_a_record_name_of_any_bytes_reads_as_the_json_document_writes_it(tmp_pat
                            "--json"], capture_output=True, timeout=600)
     assert done.returncode == 0, done.stderr
     assert json.loads(done.stdout.decode("utf-8"))["records"][0]["record"]["file"] == result.record["file"]
+def test_export_writes_the_command_lines_drive(tmp_path):
+    run = tmp_path / "run"
+    status, _, err = run_quorel(["-n", "3", "-r", "200000", "--quiet", "-o", run, EXAMPLES / "functional.txt"])
+    assert status == 0, err
+    status, out, err = run_quorel(["export", run, "--rate", "51200", "--pad-before", "0.01", "-o", tmp_path / "cli.csv"])
+    assert status == 0 and "largest difference from srs_" in out, err
+    result = quorel.export(run, rate=51200, pad_before=0.01, output=tmp_path / "drive.h5")
+    assert result["format"] == "hdf5" and result["zeros_before"] == 512
+    # The same check as the command line's, but for the file's name and format on the first line.
+    assert abs(result["max_difference_db"]) <= 0.1
+    assert result["report"].split("\n")[2:] == out.split("\n")[2:]
+    (record,) = quorel.read_record(tmp_path / "drive.h5", rate_attribute="sample_rate")
+    expected = np.loadtxt(tmp_path / "cli.csv", delimiter=",", skiprows=1)[:, 1].astype(np.float32)
+    assert record.sample_rate == 51200.0 and np.array_equal(record.samples, expected)
+    # A missing trial names the drives the run holds, and nothing is written.
+    with pytest.raises(quorel.QuorelError, match="holds no trial 999 to export: it holds trial"):
+        quorel.export(run, trial=999, rate=51200, output=tmp_path / "none.csv")
+    with pytest.raises(quorel.QuorelError, match="points 10 is too few"):
+        quorel.export(run, rate=51200, points=10, output=tmp_path / "none.csv")
+    assert not (tmp_path / "none.csv").exists()
+    with pytest.warns(UserWarning, match="samples per cycle there"):
+        quorel.export(run, rate=8000, output=tmp_path / "coarse.csv")
