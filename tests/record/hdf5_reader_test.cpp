@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "record/format_writers.hpp"
 #include "record/record_formats.hpp"
-#include "record_writers.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {
@@ -16,7 +16,6 @@ namespace {
 
 using testing::error_of;
 using testing::TempDir;
-using tools::write_hdf5;
 
 std::vector<ChannelRecord> read(const std::string& argument, const RecordRequest& request) {
     return read_records(argument, request);

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "record/format_writers.hpp"
 #include "record/record_formats.hpp"
-#include "record_writers.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {
@@ -16,9 +16,6 @@ namespace {
 using testing::error_of;
 using testing::TempDir;
 using testing::write_file;
-using tools::MatVariable;
-using tools::MatVersion;
-using tools::write_mat;
 
 std::string le(uint64_t value, int bytes) {
     std::string out;

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "record/format_writers.hpp"
 #include "record/record_formats.hpp"
-#include "record_writers.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {
@@ -92,7 +92,7 @@ TEST(WavReader, TwentyFourBitAndFloatSamples) {
     write_file("f64.wav", wav(3, 1, 1000, 64, samples<double>({0.1, -1e5, 3.25})));
     EXPECT_EQ(read("f64.wav")[0].record.samples, (std::vector<double>{0.1, -1e5, 3.25}));
 
-    tools::write_wav("big.wav", {{0.1, -1e5, 3.25}, {1.0, 2.0, 3.0}}, 48000, tools::WavEncoding::float64, true);
+    write_wav("big.wav", {{0.1, -1e5, 3.25}, {1.0, 2.0, 3.0}}, 48000, WavEncoding::float64, true);
     ASSERT_EQ(testing::read_file("big.wav").substr(0, 4), "RF64");
     const std::vector<ChannelRecord> rf64 = read("big.wav");
     ASSERT_EQ(rf64.size(), 2u);
