@@ -100,7 +100,8 @@ void write_mat(const std::string& path, const std::vector<MatVariable>& variable
     quiet_libraries();
     PendingName pending(path);
     prepare_temporary(pending);
-    mat_t* mat = Mat_CreateVer(pending.temporary().c_str(), nullptr, version == MatVersion::v73 ? MAT_FT_MAT73 : MAT_FT_MAT5);
+    const mat_ft type = version == MatVersion::v73 ? MAT_FT_MAT73 : MAT_FT_MAT5;
+    mat_t* mat = Mat_CreateVer(pending.temporary().c_str(), nullptr, type);
     if (mat == nullptr) write_failed(path, "the MAT file could not be created");
     const matio_compression compression =
         version == MatVersion::v5_compressed ? MAT_COMPRESSION_ZLIB : MAT_COMPRESSION_NONE;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <string>
 #include <vector>
@@ -124,6 +125,17 @@ TEST(WavReader, BadFilesAreRefusedNamingThem) {
     RecordRequest three;
     three.channels = {"3"};
     EXPECT_EQ(error_of([&] { read("rate.wav", three); }), "\n Error: rate.wav has no channel 3: it holds 1 ('1') \n");
+}
+
+// What a WAV header cannot hold is refused before any file is made.
+TEST(WavWriter, ARateThatIsNoWholeNumberOrUnequalChannelsAreRefused) {
+    TempDir dir;
+    EXPECT_EQ(error_of([] { write_wav("w.wav", {{1, 2}}, 44100.5, WavEncoding::float32); }),
+              "\n Error: w.wav: a WAV file holds a whole number of samples/sec, not 44100.5 \n");
+    EXPECT_EQ(error_of([] { write_wav("w.wav", {{1, 2}, {3}}, 8000, WavEncoding::pcm16); }),
+              "\n Error: w.wav: the channels of a WAV file are all of one length \n");
+    EXPECT_FALSE(std::filesystem::exists("w.wav"));
+    EXPECT_FALSE(std::filesystem::exists("w.wav.part"));
 }
 
 }  // namespace
