@@ -18,16 +18,14 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "base/error.hpp"
+#include "record/format_writers.hpp"
 #include "record/record_formats.hpp"
-#include "record_writers.hpp"
 
 using namespace quorel;
-using namespace quorel::tools;
 
 int main(int argc, char** argv) {
     if (argc < 4) {
@@ -61,17 +59,18 @@ int main(int argc, char** argv) {
             const double top = std::ldexp(1.0, bits - 1);
             std::vector<double> counts(n);
             for (size_t k = 0; k < n; ++k) counts[k] = std::fmax(-top, std::fmin(top - 1.0, std::nearbyint(a[k] / full_scale * top)));
-            write_wav(out, {counts}, static_cast<int>(std::lround(r.sample_rate)),
+            write_wav(out, {counts}, std::round(r.sample_rate),
                       bits == 16 ? WavEncoding::pcm16 : (bits == 24 ? WavEncoding::pcm24 : WavEncoding::pcm32));
         } else if (format == "wavf32" || format == "wavf64" || format == "rf64") {
-            write_wav(out, {a}, static_cast<int>(std::lround(r.sample_rate)),
+            write_wav(out, {a}, std::round(r.sample_rate),
                       format == "wavf32" ? WavEncoding::float32 : WavEncoding::float64, format == "rf64");
         } else if (format == "h5") {
             write_hdf5(out, {{"/shock/" + name, a, n, 0, false, {}}}, {{"/shock", "sample_rate", r.sample_rate}});
         } else if (format == "uff" || format == "uffb") {
-            std::ofstream file(out, std::ios::binary);
-            file << uff58_dataset(name, a, r.start_time, 1.0 / r.sample_rate, format == "uffb");
-            if (!file.flush()) throw std::runtime_error("cannot write " + out);
+            write_uff58(out,
+                        {.name = name, .created = "01-Jan-25 12:00:00", .direction = 3, .start = r.start_time,
+                         .step = 1.0 / r.sample_rate, .binary = format == "uffb"},
+                        a);
         } else {
             std::fprintf(stderr, "quorel-write-record: unknown format %s\n", format.c_str());
             return 2;

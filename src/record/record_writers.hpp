@@ -1,7 +1,8 @@
 #pragma once
 // Writers of one evenly sampled acceleration channel in the formats the
 // readers take: CSV text, WAV (32-bit float), MAT (v5), HDF5 and universal
-// files (dataset 58, ASCII double).
+// files (dataset 58, ASCII double), each by its format's writer
+// (format_writers.hpp).
 //
 // Each file is written under its temporary name and takes its own only once
 // complete (see base/output_file.hpp): a failure leaves no file under the

@@ -15,7 +15,7 @@
 
 #include "base/format.hpp"
 #include "base/output_file.hpp"
-#include "record_writers.hpp"
+#include "record/format_writers.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {
@@ -513,8 +513,8 @@ TEST(CheckCommand, EveryChannelIsARecordNamedByItsFile) {
     for (const std::vector<double>& line : testing::read_table("rec.txt")) a.push_back(line[0]);
     std::vector<double> b(a.size());
     for (size_t k = 0; k < a.size(); ++k) b[k] = -0.5 * a[k];
-    tools::write_wav("two.wav", {a, b}, 10000, tools::WavEncoding::float64);
-    tools::write_wav("pcm.wav", {{0, 1000, -3000, 2000, 0}}, 10000, tools::WavEncoding::pcm16);
+    write_wav("two.wav", {a, b}, 10000, WavEncoding::float64);
+    write_wav("pcm.wav", {{0, 1000, -3000, 2000, 0}}, 10000, WavEncoding::pcm16);
 
     const json text = check_json("rec.txt --sample-rate 10000 --frequencies 100:1000");
     const CommandOutcome o = run_command(words("check two.wav --frequencies 100:1000 --json -o out"));

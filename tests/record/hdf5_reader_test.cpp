@@ -4,11 +4,12 @@
 
 #include <hdf5.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "record/format_writers.hpp"
 #include "record/record_formats.hpp"
-#include "record_writers.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {
@@ -16,7 +17,6 @@ namespace {
 
 using testing::error_of;
 using testing::TempDir;
-using tools::write_hdf5;
 
 std::vector<ChannelRecord> read(const std::string& argument, const RecordRequest& request) {
     return read_records(argument, request);
@@ -96,6 +96,32 @@ TEST(Hdf5Reader, WhatIsNoRecordIsRefusedNamingIt) {
         testing::write_file("cut.h5", whole.substr(0, size));
         EXPECT_NE(error_of([] { read("cut.h5", by_attribute({"all"})); }).find(" Error: cut.h5 "), std::string::npos);
     }
+}
+
+// A text attribute is a fixed-length string of its own length; a write that
+// fails leaves the earlier file of the name whole and no temporary beside it.
+TEST(Hdf5Writer, TextAttributesAndAFailedWriteLeavesTheEarlierFile) {
+    TempDir dir;
+    write_hdf5("t.h5", {{.path = "a", .values = {1, 2}, .rows = 2, .text_attributes = {{"units", "m/sec^2"}}}});
+    const hid_t file = H5Fopen("t.h5", H5F_ACC_RDONLY, H5P_DEFAULT);
+    const hid_t attribute = H5Aopen_by_name(file, "/a", "units", H5P_DEFAULT, H5P_DEFAULT);
+    const hid_t type = H5Aget_type(attribute);
+    ASSERT_EQ(H5Tget_class(type), H5T_STRING);
+    std::string units(H5Tget_size(type), '?');
+    EXPECT_GE(H5Aread(attribute, type, units.data()), 0);
+    EXPECT_EQ(units, "m/sec^2");
+    H5Tclose(type);
+    H5Aclose(attribute);
+    H5Fclose(file);
+
+    const std::string before = testing::read_file("t.h5");
+    EXPECT_EQ(error_of([] { write_hdf5("t.h5", {{.path = "b", .values = {1}, .rows = 1}}, {{"/no", "rate", 1.0}}); }),
+              "\n Error: t.h5: there is no group /no \n");
+    const Hdf5Dataset one{.path = "a", .values = {1}, .rows = 1};
+    EXPECT_EQ(error_of([&] { write_hdf5("t.h5", {one, one}); }),
+              "\n Error: t.h5: the dataset a could not be written \n");
+    EXPECT_EQ(testing::read_file("t.h5"), before);
+    EXPECT_FALSE(std::filesystem::exists("t.h5.part"));
 }
 
 }  // namespace

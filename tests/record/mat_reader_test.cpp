@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "record/format_writers.hpp"
 #include "record/record_formats.hpp"
-#include "record_writers.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {
@@ -16,9 +16,6 @@ namespace {
 using testing::error_of;
 using testing::TempDir;
 using testing::write_file;
-using tools::MatVariable;
-using tools::MatVersion;
-using tools::write_mat;
 
 std::string le(uint64_t value, int bytes) {
     std::string out;
@@ -83,6 +80,7 @@ TEST(MatReader, EveryVersionReadsTheSameSamples) {
         {"accel", a, 5, 1, false, false, {}},
         {"fs", {2048.0}, 1, 1, false, false, {}},
         {"run", {}, 0, 0, false, false, {{"rate", {1024.0}, 1, 1, false, false, {}}, {"z", {1, 2, 3}, 1, 3, true, false, {}}}},
+        {.name = "units", .text = "m/sec^2"},
     };
     for (const auto& [file, version] : {std::pair{"v5.mat", MatVersion::v5}, std::pair{"v5z.mat", MatVersion::v5_compressed},
                                         std::pair{"v73.mat", MatVersion::v73}}) {
@@ -106,6 +104,9 @@ TEST(MatReader, EveryVersionReadsTheSameSamples) {
         EXPECT_EQ(z[0].record.samples, (std::vector<double>{1, 2, 3}));
         EXPECT_EQ(z[0].record.sample_rate, 1024.0);
         EXPECT_EQ(read(file, at_rate(10.0, {"all"})).size(), 2u);
+        // Text is stored as a char array, which is no record.
+        EXPECT_EQ(error_of([&] { read(file, at_rate(10.0, {"units"})); }),
+                  std::string("\n Error: ") + file + " variable 'units' holds text: not a record \n");
     }
 }
 

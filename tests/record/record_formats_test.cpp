@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "record_writers.hpp"
+#include "record/format_writers.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {
@@ -31,11 +31,11 @@ TEST(RecordFormats, TheExtensionNamesTheFormatAndTheContentMustAgree) {
     EXPECT_EQ(format_by_name("dir.mat/x"), RecordFormat::text);
 
     TempDir dir;
-    tools::write_mat("m.mat", {{"a", {1, 2}, 2, 1, false, false, {}}}, tools::MatVersion::v5);
-    tools::write_mat("m73.mat", {{"a", {1, 2}, 2, 1, false, false, {}}}, tools::MatVersion::v73);
-    tools::write_wav("w.wav", {{1, 2}}, 100, tools::WavEncoding::pcm16);
-    tools::write_hdf5("h.h5", {{"/a", {1, 2}, 2, 0, false, {}}});
-    write_file("u.uff", tools::uff58_dataset("a", {1, 2}, 0.0, 0.01));
+    write_mat("m.mat", {{"a", {1, 2}, 2, 1, false, false, {}}}, MatVersion::v5);
+    write_mat("m73.mat", {{"a", {1, 2}, 2, 1, false, false, {}}}, MatVersion::v73);
+    write_wav("w.wav", {{1, 2}}, 100, WavEncoding::pcm16);
+    write_hdf5("h.h5", {{"/a", {1, 2}, 2, 0, false, {}}});
+    write_file("u.uff", uff58_dataset({.name = "a", .step = 0.01}, std::vector<double>{1, 2}));
     EXPECT_EQ(format_by_content(testing::read_file("m.mat")).shown, "a MAT file (v5)");
     EXPECT_EQ(format_by_content(testing::read_file("m73.mat")).shown, "a MAT file (v7.3)");
     EXPECT_EQ(format_by_content(testing::read_file("w.wav")).format, RecordFormat::wav);

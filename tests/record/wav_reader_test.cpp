@@ -6,12 +6,13 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "record/format_writers.hpp"
 #include "record/record_formats.hpp"
-#include "record_writers.hpp"
 #include "support/test_support.hpp"
 
 namespace quorel {
@@ -92,7 +93,7 @@ TEST(WavReader, TwentyFourBitAndFloatSamples) {
     write_file("f64.wav", wav(3, 1, 1000, 64, samples<double>({0.1, -1e5, 3.25})));
     EXPECT_EQ(read("f64.wav")[0].record.samples, (std::vector<double>{0.1, -1e5, 3.25}));
 
-    tools::write_wav("big.wav", {{0.1, -1e5, 3.25}, {1.0, 2.0, 3.0}}, 48000, tools::WavEncoding::float64, true);
+    write_wav("big.wav", {{0.1, -1e5, 3.25}, {1.0, 2.0, 3.0}}, 48000, WavEncoding::float64, true);
     ASSERT_EQ(testing::read_file("big.wav").substr(0, 4), "RF64");
     const std::vector<ChannelRecord> rf64 = read("big.wav");
     ASSERT_EQ(rf64.size(), 2u);
@@ -124,6 +125,17 @@ TEST(WavReader, BadFilesAreRefusedNamingThem) {
     RecordRequest three;
     three.channels = {"3"};
     EXPECT_EQ(error_of([&] { read("rate.wav", three); }), "\n Error: rate.wav has no channel 3: it holds 1 ('1') \n");
+}
+
+// What a WAV header cannot hold is refused before any file is made.
+TEST(WavWriter, ARateThatIsNoWholeNumberOrUnequalChannelsAreRefused) {
+    TempDir dir;
+    EXPECT_EQ(error_of([] { write_wav("w.wav", {{1, 2}}, 44100.5, WavEncoding::float32); }),
+              "\n Error: w.wav: a WAV file holds a whole number of samples/sec, not 44100.5 \n");
+    EXPECT_EQ(error_of([] { write_wav("w.wav", {{1, 2}, {3}}, 8000, WavEncoding::pcm16); }),
+              "\n Error: w.wav: the channels of a WAV file are all of one length \n");
+    EXPECT_FALSE(std::filesystem::exists("w.wav"));
+    EXPECT_FALSE(std::filesystem::exists("w.wav.part"));
 }
 
 }  // namespace
