@@ -508,6 +508,12 @@ OptimalDrive optimal_drive(const OptimalInputs& in) {
         result.solve_seconds += seconds_since(solve_started);
         result.rounds = round;
         if (status == LpStatus::stopped) throw QuorelError(interrupted_message);
+        // A later round that fails (on the largest programs the simplex may give up after cuts) ends the
+        // search with the best drive of the rounds before it, each of them checked by the exact SRS.
+        if (status == LpStatus::failed && kept) {
+            result.failed_round = round;
+            break;
+        }
         if (status != LpStatus::optimal) {
             throw QuorelError(format("\n Error: the linear program of the optimal drive failed in round %ld (%s) \n",
                                      static_cast<long>(round),

@@ -123,6 +123,9 @@ struct OptimalDrive {
     PeakTriple start_peaks;              // the starting drive's, measured as the drive's
     // The solver's figures.
     int32_t rounds = 0;
+    // The round whose solve failed (the solver gave up), 0 when none did:
+    // the drive is then the best of the rounds before it.
+    int32_t failed_round = 0;
     int32_t rows = 0, columns = 0;
     int64_t nonzeros = 0, iterations = 0;
     int32_t node_spacing = 0, nodes = 0;

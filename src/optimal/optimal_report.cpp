@@ -66,8 +66,13 @@ std::string optimal_block(const OptimalReport& report, const RunSettings& settin
     text += format("\n   Trial %ld: %.3f %s, %.3f %s, %.3f %s ", static_cast<long>(report.start_trial),
                    report.start_peaks.acceleration, unit_table(settings.units).accel, report.start_peaks.velocity,
                    unit_table(settings.units).velocity, report.start_peaks.displacement, unit_table(settings.units).displacement);
-    text += format("\n   Linear program: %ld round%s, %ld constraints, %ld variables \n", static_cast<long>(drive.rounds),
+    text += format("\n   Linear program: %ld round%s, %ld constraints, %ld variables ", static_cast<long>(drive.rounds),
                    drive.rounds == 1 ? "" : "s", static_cast<long>(drive.rows), static_cast<long>(drive.columns));
+    if (drive.failed_round > 0) {
+        text += format("\n   Round %ld: the solver gave up; the drive is the best of the rounds before it ",
+                       static_cast<long>(drive.failed_round));
+    }
+    text += "\n";
     if (meets) return text + "\n";
     if (!drive.violations.empty()) {
         text += "   Outside the band: \n" + violation_lines(drive.violations);
@@ -146,6 +151,7 @@ Json optimal_json(const OptimalReport& report, const SrsSpec& spec, const DriveL
         {"acceptance", verdict_json(report.verdict)},
         {"solver",
          {{"rounds", drive.rounds},
+          {"failed_round", drive.failed_round > 0 ? Json(drive.failed_round) : Json(nullptr)},
           {"constraints", drive.rows},
           {"variables", drive.columns},
           {"nonzeros", drive.nonzeros},
