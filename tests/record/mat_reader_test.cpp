@@ -14,14 +14,9 @@ namespace quorel {
 namespace {
 
 using testing::error_of;
+using testing::le;
 using testing::TempDir;
 using testing::write_file;
-
-std::string le(uint64_t value, int bytes) {
-    std::string out;
-    for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xff);
-    return out;
-}
 
 std::string padded8(std::string s) {
     s.resize((s.size() + 7) / 8 * 8, '\0');

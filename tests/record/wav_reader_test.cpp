@@ -19,14 +19,9 @@ namespace quorel {
 namespace {
 
 using testing::error_of;
+using testing::le;
 using testing::TempDir;
 using testing::write_file;
-
-std::string le(uint64_t value, int bytes) {
-    std::string out;
-    for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xff);
-    return out;
-}
 
 // A canonical WAV: format tag 1 (PCM), 3 (IEEE float) or 7 (mu-law).
 std::string wav(int tag, int channels, int rate, int bits, const std::string& data, int64_t declared = -1) {

@@ -1,6 +1,7 @@
 #pragma once
 // Shared helpers of the tests: a temporary working directory, scripted runs of
 // the whole program, small file utilities, and the tolerances.
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -141,6 +142,13 @@ struct ScriptedConsole {
 void write_file(const std::string& name, const std::string& content);
 // The message of the QuorelError `action` throws; empty when it throws none.
 std::string error_of(const std::function<void()>& action);
+// The low `bytes` bytes of `value`, least significant first: the fields of
+// little-endian file headers (WAV, MAT) written by hand.
+inline std::string le(uint64_t value, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xff);
+    return out;
+}
 std::string read_file(const std::string& name);
 bool file_exists(const std::string& name);
 std::vector<std::string> read_lines(const std::string& name);
