@@ -15,6 +15,7 @@
 #include "base/numeric.hpp"
 #include "base/run_settings.hpp"
 #include "base/srs_algorithm.hpp"
+#include "base/text_file.hpp"
 #include "optimal/node_drive.hpp"
 #include "record/numeric_fields.hpp"
 #include "record/record_formats.hpp"
@@ -101,14 +102,6 @@ struct RunFolder {
 
 std::string in_run(const RunFolder& run, const std::string& name) { return (fs::path(run.dir) / name).string(); }
 
-std::string read_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) refuse(format("%s cannot be read", path.c_str()));
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 const Json& member(const Json& object, const char* key, const std::string& path) {
     if (!object.is_object() || !object.contains(key)) refuse(format("%s holds no '%s'", path.c_str(), key));
     return object.at(key);
@@ -149,7 +142,7 @@ RunFolder read_run(const std::string& dir) {
     }
     Json summary;
     try {
-        summary = Json::parse(read_text(path));
+        summary = Json::parse(read_text_file(path));
     } catch (const Json::exception& e) {
         refuse(format("%s is not a run's summary: %s", path.c_str(), e.what()));
     }
@@ -227,7 +220,7 @@ std::string what_run_holds(const RunFolder& run, const ExportRequest& r) {
 // The numbers of each line of a table after `header` lines, `count` of them.
 std::vector<std::vector<double>> read_table(const std::string& path, int32_t header, int32_t count,
                                             FieldSeparator separator) {
-    const std::string text = read_text(path);
+    const std::string text = read_text_file(path);
     std::vector<std::vector<double>> rows;
     std::istringstream lines(text);
     std::string line;

@@ -17,6 +17,7 @@
 #include "plot/run_files.hpp"
 #include "base/console.hpp"
 #include "base/error.hpp"
+#include "base/text_file.hpp"
 #include "base/run_settings.hpp"
 #include "base/exit_status.hpp"
 #include "base/format.hpp"
@@ -184,19 +185,6 @@ public:
 private:
     std::string directory_;
 };
-
-std::string read_text_file(const std::string& name) {
-    std::error_code error;
-    if (!fs::exists(name, error)) throw QuorelError(format("\n Error: cannot open %s: no such file \n", name.c_str()));
-    if (!fs::is_regular_file(name, error)) {
-        throw QuorelError(format("\n Error: %s is not a regular file \n", name.c_str()));
-    }
-    std::ifstream file(name, std::ios::binary);
-    std::ostringstream text;
-    if (file) text << file.rdbuf();
-    if (!file || file.bad()) throw QuorelError(format("\n Error: cannot read %s \n", name.c_str()));
-    return text.str();
-}
 
 // The trials of the run: every srs_<n>.out of its folder, ascending.
 std::vector<long> trials_in_folder(const RunFolder& folder) {
