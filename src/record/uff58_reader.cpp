@@ -381,9 +381,11 @@ private:
                 fail_at(r7_line, what + ": record 7 needs the ordinate type, the number of points, the spacing, "
                                         "the abscissa minimum and its increment");
             }
-            d.ordinate_type = static_cast<int64_t>(numbers[0]);
+            // Clamped before the conversion: a number beyond int64 has no integer value (and is refused below
+            // as an unknown type or spacing all the same).
+            d.ordinate_type = static_cast<int64_t>(std::clamp(numbers[0], -1.0, 1.0e6));
             d.points = static_cast<int64_t>(std::clamp(numbers[1], -1.0, 9.0e18));
-            d.spacing = static_cast<int64_t>(numbers[2]);
+            d.spacing = static_cast<int64_t>(std::clamp(numbers[2], -1.0, 1.0e6));
             numbers.erase(numbers.begin(), numbers.begin() + 3);
         }
         d.minimum = numbers[0];
