@@ -2,6 +2,7 @@
 // libmatio.
 #include <fcntl.h>
 #include <matio.h>
+#include <zlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -276,12 +277,217 @@ uint32_t word(const unsigned char* b, bool little) {
                   : b[3] | (b[2] << 8) | (b[1] << 16) | (static_cast<uint32_t>(b[0]) << 24);
 }
 
+// The bytes of a v5 file as the frame check sees them: the file itself, or
+// the inflated stream of one compressed variable, inflated only as far as
+// the check reads.
+class V5Bytes {
+public:
+    explicit V5Bytes(int fd) : fd_(fd) {}
+    V5Bytes(int fd, uint64_t at, uint64_t size) : fd_(fd), compressed_(true), next_in_(at), end_in_(at + size) {
+        stream_.zalloc = Z_NULL;
+        stream_.zfree = Z_NULL;
+        stream_.opaque = Z_NULL;
+        open_ = inflateInit(&stream_) == Z_OK;
+    }
+    V5Bytes(const V5Bytes&) = delete;
+    V5Bytes& operator=(const V5Bytes&) = delete;
+    ~V5Bytes() {
+        if (open_) inflateEnd(&stream_);
+    }
+
+    // Up to n bytes at `at` into out: how many there are.
+    size_t read(uint64_t at, unsigned char* out, size_t n) {
+        if (!compressed_) {
+            const ssize_t got = ::pread(fd_, out, n, static_cast<off_t>(at));
+            return got < 0 ? 0 : static_cast<size_t>(got);
+        }
+        while (open_ && inflated_.size() < at + n) {
+            if (inflated_.size() >= max_inflated) {
+                capped_ = true;
+                return 0;
+            }
+            more();
+        }
+        if (at >= inflated_.size()) return 0;
+        const size_t got = std::min<size_t>(n, inflated_.size() - at);
+        std::memcpy(out, inflated_.data() + at, got);
+        return got;
+    }
+    // What a compressed stream may be followed to: beyond it, the check stops
+    // (the headers a hostile file could lie in come first).
+    static constexpr size_t max_inflated = size_t{64} << 20;
+    bool capped() const { return capped_; }
+
+private:
+    void more() {
+        unsigned char in[16384];
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof in, end_in_ - next_in_));
+        const ssize_t got = want == 0 ? 0 : ::pread(fd_, in, want, static_cast<off_t>(next_in_));
+        if (got <= 0) {
+            open_ = false;
+            return;
+        }
+        next_in_ += static_cast<uint64_t>(got);
+        stream_.next_in = in;
+        stream_.avail_in = static_cast<uInt>(got);
+        unsigned char out[65536];
+        do {
+            stream_.next_out = out;
+            stream_.avail_out = sizeof out;
+            const int status = inflate(&stream_, Z_NO_FLUSH);
+            inflated_.insert(inflated_.end(), out, out + (sizeof out - stream_.avail_out));
+            if (status != Z_OK) {
+                open_ = false;   // the stream's end, or damage libmatio will meet itself
+                return;
+            }
+        } while (stream_.avail_in > 0 || stream_.avail_out == 0);
+    }
+
+    int fd_;
+    bool compressed_ = false;
+    bool open_ = false;
+    bool capped_ = false;
+    uint64_t next_in_ = 0, end_in_ = 0;
+    z_stream stream_{};
+    std::vector<unsigned char> inflated_;
+};
+
+// One element's tag: its type, its size, where its data start and where the
+// next element does. A small element packs size and type in one word and
+// its data (up to 4 bytes) in the next.
+struct V5Element {
+    uint32_t type = 0, bytes = 0;
+    uint64_t data = 0, next = 0;
+};
+
+// The walk of a variable's headers, as libmatio reads them when it lists a
+// file: the array flags, the dimensions, the name, and below a struct, an
+// object or a cell array, the field names and each element's own headers.
+// libmatio sizes its work by these fields before it checks them against
+// what holds them (field names declared as a gigabyte, say), so that a
+// damaged one could cost seconds and gigabytes; each must lie within its
+// variable.
+class V5Walk {
+public:
+    V5Walk(V5Bytes& bytes, bool little) : bytes_(bytes), little_(little) {}
+
+    std::string fault;
+
+    // The element at `at`, within [at, end): nothing when it is not there.
+    std::optional<V5Element> element(uint64_t at, uint64_t end) {
+        unsigned char tag[8];
+        if (at + 8 > end || bytes_.read(at, tag, 8) < 8) return std::nullopt;
+        V5Element e;
+        const uint32_t first = word(tag, little_);
+        if ((first >> 16) != 0) {
+            e.type = first & 0xffff;
+            e.bytes = first >> 16;
+            e.data = at + 4;
+            e.next = at + 8;
+            if (e.bytes > 4) return std::nullopt;
+        } else {
+            e.type = first;
+            e.bytes = word(tag + 4, little_);
+            e.data = at + 8;
+            e.next = e.data + (static_cast<uint64_t>(e.bytes) + 7) / 8 * 8;
+            if (e.data + e.bytes > end) return std::nullopt;
+        }
+        return e;
+    }
+
+    // The variable (miMATRIX) whose data are [at, end).
+    void matrix(uint64_t at, uint64_t end, uint64_t where, int depth) {
+        if (!fault.empty() || end == at) return;   // an empty cell or field
+        if (++visited_ > max_visited || depth > max_depth) {
+            damaged(where, format("it nests more than %d structs, objects or cells", max_depth));
+            return;
+        }
+        unsigned char flags[8];
+        const auto f = element(at, end);
+        if (!f || f->type != 6 || f->bytes != 8 || bytes_.read(f->data, flags, 8) < 8) {
+            damaged(where, "its array flags are not 8 bytes");
+            return;
+        }
+        const uint32_t class_type = word(flags, little_) & 0xff;
+        const auto d = element(f->next, end);
+        if (!d || d->type != 5 || d->bytes % 4 != 0 || d->bytes == 0) {
+            damaged(where, "its dimensions are not whole 4-byte counts within it");
+            return;
+        }
+        uint64_t count = 1;
+        for (uint32_t k = 0; k < d->bytes / 4; ++k) {
+            unsigned char dim[4];
+            if (bytes_.read(d->data + 4 * k, dim, 4) < 4) return;
+            count = std::min<uint64_t>(count * word(dim, little_), uint64_t{1} << 40);
+        }
+        const auto name = element(d->next, end);
+        if (!name) {
+            damaged(where, "its name is not within it");
+            return;
+        }
+        uint64_t next = name->next;
+        if (class_type == 1) {   // a cell array: one variable per element
+            for (uint64_t k = 0; k < count && fault.empty(); ++k) next = below(next, end, where, depth);
+            return;
+        }
+        if (class_type != 2 && class_type != 3) return;   // the rest is data, read only when asked for
+        if (class_type == 3) {   // an object: its class name, then a struct's fields
+            const auto class_name = element(next, end);
+            if (!class_name) {
+                damaged(where, "its class name is not within it");
+                return;
+            }
+            next = class_name->next;
+        }
+        const auto length = element(next, end);
+        unsigned char length_bytes[4];
+        if (!length || length->bytes != 4 || bytes_.read(length->data, length_bytes, 4) < 4) {
+            damaged(where, "its field-name length is not within it");
+            return;
+        }
+        const uint32_t name_length = word(length_bytes, little_);
+        const auto names = element(length->next, end);
+        unsigned char last = 0;
+        if (!names || (name_length == 0 && names->bytes != 0) || (name_length != 0 && names->bytes % name_length != 0) ||
+            (names->bytes > 0 && bytes_.read(names->data + names->bytes - 1, &last, 1) < 1)) {
+            damaged(where, "its field names are not within it");
+            return;
+        }
+        const uint64_t fields = name_length == 0 ? 0 : names->bytes / name_length;
+        next = names->next;
+        for (uint64_t k = 0; k < count * fields && fault.empty(); ++k) next = below(next, end, where, depth);
+    }
+
+private:
+    // One variable below another: its own headers walked; where the next one is.
+    uint64_t below(uint64_t at, uint64_t end, uint64_t where, int depth) {
+        const auto e = element(at, end);
+        if (!e || e->type != 14) {
+            damaged(where, "the elements of a struct or cell in it are not within it");
+            return end;
+        }
+        matrix(e->data, e->data + e->bytes, where, depth + 1);
+        return e->next;
+    }
+
+    // Past what a compressed stream is followed to, nothing is judged.
+    void damaged(uint64_t where, const std::string& why) {
+        if (fault.empty() && !bytes_.capped()) {
+            fault = format("its variable at byte %llu is damaged: %s", static_cast<unsigned long long>(where), why.c_str());
+        }
+    }
+
+    static constexpr int max_depth = 64;
+    static constexpr uint64_t max_visited = 1000000;
+    V5Bytes& bytes_;
+    bool little_;
+    uint64_t visited_ = 0;
+};
+
 // The frame of a v5 file, checked before libmatio reads it: after the
 // 128-byte header, elements of an 8-byte tag (type, size) and their data,
-// each within the file; a variable (miMATRIX, 14) opens with its array flags
-// (miUINT32, 8 bytes) and its dimensions (miINT32, whole 4-byte counts).
-// libmatio sizes its work by these fields before it checks them, so that a
-// damaged one could cost seconds and gigabytes.
+// each within the file; each variable's (miMATRIX, 14, or miCOMPRESSED, 15,
+// inflated) headers within it.
 void check_v5_frame(const std::string& file, uint64_t size) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return;
@@ -294,27 +500,25 @@ void check_v5_frame(const std::string& file, uint64_t size) {
     }
     std::string fault;
     uint64_t at = 128;
+    V5Bytes in_file(fd);
     for (int elements = 0; v5 && fault.empty() && at + 8 <= size && elements < 1000000; ++elements) {
-        unsigned char tag[32] = {};
-        const ssize_t got = ::pread(fd, tag, sizeof tag, static_cast<off_t>(at));
-        if (got < 8) break;
+        unsigned char tag[8];
+        if (in_file.read(at, tag, 8) < 8) break;
         const uint32_t type = word(tag, little), bytes = word(tag + 4, little);
         if (at + 8 + bytes > size) {
             fault = format("its element at byte %llu declares %u bytes, more than the file holds: it is cut short or "
                            "damaged",
                            static_cast<unsigned long long>(at), bytes);
-        } else if (type == 14 && bytes > 0) {
-            if (bytes < 32 || got < 32 || word(tag + 8, little) != 6 || word(tag + 12, little) != 8) {
-                fault = format("its variable at byte %llu is damaged: its array flags are not 8 bytes",
-                               static_cast<unsigned long long>(at));
-            } else {
-                const uint32_t dims = word(tag + 28, little);
-                if (word(tag + 24, little) != 5 || dims % 4 != 0 || dims > bytes - 24) {
-                    fault = format("its variable at byte %llu is damaged: its dimensions are not whole 4-byte counts "
-                                   "within it",
-                                   static_cast<unsigned long long>(at));
-                }
-            }
+        } else if (type == 14) {
+            V5Walk walk(in_file, little);
+            walk.matrix(at + 8, at + 8 + bytes, at, 0);
+            fault = walk.fault;
+        } else if (type == 15) {
+            V5Bytes inflated(fd, at + 8, bytes);
+            V5Walk walk(inflated, little);
+            const auto e = walk.element(0, V5Bytes::max_inflated);
+            if (e && e->type == 14) walk.matrix(e->data, e->data + e->bytes, at, 0);
+            fault = walk.fault;
         }
         at += 8 + static_cast<uint64_t>(bytes);
     }

@@ -381,11 +381,14 @@ private:
                 fail_at(r7_line, what + ": record 7 needs the ordinate type, the number of points, the spacing, "
                                         "the abscissa minimum and its increment");
             }
-            // Clamped before the conversion: a number beyond int64 has no integer value (and is refused below
-            // as an unknown type or spacing all the same).
-            d.ordinate_type = static_cast<int64_t>(std::clamp(numbers[0], -1.0, 1.0e6));
-            d.points = static_cast<int64_t>(std::clamp(numbers[1], -1.0, 9.0e18));
-            d.spacing = static_cast<int64_t>(std::clamp(numbers[2], -1.0, 1.0e6));
+            // Clamped before the conversion: a number beyond int64, or not a number, has no integer value
+            // (-1 then, refused below as an unknown type or spacing, or a count below one, all the same).
+            const auto whole = [](double v, double highest) {
+                return std::isfinite(v) ? static_cast<int64_t>(std::clamp(v, -1.0, highest)) : int64_t{-1};
+            };
+            d.ordinate_type = whole(numbers[0], 1.0e6);
+            d.points = whole(numbers[1], 9.0e18);
+            d.spacing = whole(numbers[2], 1.0e6);
             numbers.erase(numbers.begin(), numbers.begin() + 3);
         }
         d.minimum = numbers[0];
