@@ -398,8 +398,12 @@ public:
     // The variable (miMATRIX) whose data are [at, end).
     void matrix(uint64_t at, uint64_t end, uint64_t where, int depth) {
         if (!fault.empty() || end == at) return;   // an empty cell or field
-        if (++visited_ > max_visited || depth > max_depth) {
-            damaged(where, format("it nests more than %d structs, objects or cells", max_depth));
+        if (depth > max_depth) {
+            damaged(where, format("it nests structs, objects or cells more than %d deep", max_depth));
+            return;
+        }
+        if (++visited_ > max_visited) {
+            damaged(where, "it holds more than a million structs, objects or cells");
             return;
         }
         unsigned char flags[8];
