@@ -336,6 +336,7 @@ private:
             stream_.avail_out = sizeof out;
             const int status = inflate(&stream_, Z_NO_FLUSH);
             inflated_.insert(inflated_.end(), out, out + (sizeof out - stream_.avail_out));
+            if (status == Z_BUF_ERROR) return;   // no progress without more input: the next call brings it
             if (status != Z_OK) {
                 open_ = false;   // the stream's end, or damage libmatio will meet itself
                 return;
