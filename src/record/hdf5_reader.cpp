@@ -88,6 +88,14 @@ void list_dataset(hid_t file, const std::string& path, Hdf5Listing& out) {
         out.listing.others.push_back({path, why});
         return;
     }
+    // Numbers of 1 to 16 bytes each (up to a long double): libhdf5 sizes its
+    // conversion buffers by the declared size, which a damaged header can make
+    // gigabytes.
+    const size_t element_bytes = H5Tget_size(type.get());
+    if (element_bytes == 0 || element_bytes > 16) {
+        out.listing.others.push_back({path, format("declares numbers of %zu bytes each: it is damaged", element_bytes)});
+        return;
+    }
     Handle space(H5Dget_space(set.get()), H5Sclose);
     const int rank = space.valid() ? H5Sget_simple_extent_ndims(space.get()) : -1;
     if (rank < 0 || rank > 2) {
@@ -111,7 +119,8 @@ void list_dataset(hid_t file, const std::string& path, Hdf5Listing& out) {
     // A compressed dataset inflates a thousandfold at most: a size declared
     // beyond that is a damaged or hostile header.
     const hsize_t stored = H5Dget_storage_size(set.get());
-    const double bytes = 8.0 * static_cast<double>(shape.rows) * static_cast<double>(shape.columns);
+    const double bytes = static_cast<double>(std::max<size_t>(8, element_bytes)) * static_cast<double>(shape.rows) *
+                         static_cast<double>(shape.columns);
     if (bytes > 1100.0 * static_cast<double>(stored) + 65536.0 || bytes > out.byte_limit) {
         out.listing.others.push_back({path, "declares more data than the file could hold: it is damaged"});
         return;
