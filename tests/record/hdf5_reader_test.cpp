@@ -124,5 +124,17 @@ TEST(Hdf5Writer, TextAttributesAndAFailedWriteLeavesTheEarlierFile) {
     EXPECT_FALSE(std::filesystem::exists("t.h5.part"));
 }
 
+// A float dataset whose numbers claim 4 GB each: libhdf5 would size its
+// conversion buffer by that (10 s and 4 GB); it is listed as damaged instead.
+TEST(Hdf5Reader, NumbersOfGigabytesEachAreRefusedAsDamaged) {
+    const std::string file = std::string(QUOREL_FUZZ_DIR) + "/regressions/hdf5/numbers_of_four_gigabytes_each.h5";
+    RecordRequest request;
+    request.text.sample_rate = 1000.0;
+    request.channels = {"/run/x"};
+    EXPECT_EQ(error_of([&] { read_records(file, request); }),
+              "\n Error: " + file + " dataset '/run/x' declares numbers of 4294967282 bytes each: it is damaged: not a "
+              "record \n");
+}
+
 }  // namespace
 }  // namespace quorel

@@ -158,5 +158,17 @@ TEST(MatReader, WhatIsNoRecordIsRefusedNamingIt) {
     }
 }
 
+// A struct whose field names claim 1.8 GB of a 248-byte variable: libmatio
+// would size its work by that claim (a minute and the reading child's memory
+// limit when compressed); the header check refuses it first, either way.
+TEST(MatReader, FieldNamesBeyondTheirVariableAreRefusedBeforeLibmatioReadsThem) {
+    for (const char* name : {"struct_field_names_of_a_gigabyte.mat", "compressed_struct_field_names_of_a_gigabyte.mat"}) {
+        SCOPED_TRACE(name);
+        const std::string file = std::string(QUOREL_FUZZ_DIR) + "/regressions/mat/" + name;
+        EXPECT_EQ(error_of([&] { read(file, at_rate(1000.0, {"all"})); }),
+                  "\n Error: " + file + " its variable at byte 312 is damaged: its field names are not within it \n");
+    }
+}
+
 }  // namespace
 }  // namespace quorel
