@@ -40,6 +40,8 @@ OptimalReport run_optimal(const ReportContext& context, const RunReport& report,
     const DriveLimits no_limits;
     OptimalInputs inputs{settings, spec,  context.bank, result.bands, context.limits != nullptr ? *context.limits : no_limits,
                          result.least, start, request.options, stop, {}};
+    inputs.start_wavelets = &set;
+    inputs.start_row = result.start_trial;
     inputs.progress = [&reporter](const OptimalProgress& progress) { reporter.optimal_round(progress); };
     result.drive = optimal_drive(inputs);
     result.ratios = least_peak_ratios(

@@ -98,6 +98,10 @@ struct RunFolder {
     int32_t displacement_optimum = -1;
     bool optimal = false;              // the optimal drive's files are there
     int32_t node_spacing = 0, nodes = 0;
+    // Grid frequencies the optimal drive carries in its starting trial's
+    // wavelets on top of its nodes (the largest runs), from `kept_from` Hz.
+    int32_t kept_wavelets = 0;
+    double kept_from = 0.0;
 };
 
 std::string in_run(const RunFolder& run, const std::string& name) { return (fs::path(run.dir) / name).string(); }
@@ -192,6 +196,10 @@ RunFolder read_run(const std::string& dir) {
             run.optimal = true;
             run.node_spacing = static_cast<int32_t>(number(solver, "node_spacing", path));
             run.nodes = static_cast<int32_t>(number(solver, "nodes", path));
+            if (solver.contains("kept_wavelets")) {
+                run.kept_wavelets = static_cast<int32_t>(number(solver, "kept_wavelets", path));
+                if (run.kept_wavelets > 0) run.kept_from = number(solver, "kept_from_hz", path);
+            }
         }
     } catch (const Json::exception& e) {
         refuse(format("%s is not a run's summary: %s", path.c_str(), e.what()));
@@ -321,6 +329,17 @@ void remake(const RunFolder& run, const Source& source, const RunSettings& at_ra
         std::copy_n(history.samples.begin(), at_rate.nt, samples.begin());
         return;
     }
+    // A drive with wavelets on top of its nodes is made again at the run's
+    // rate only (checked before): its samples, as history_optimal.csv holds them.
+    if (run.kept_wavelets > 0) {
+        const std::string path = in_run(run, result_file_name(OutputNames{}.history_csv, "optimal", ".csv"));
+        const std::vector<std::vector<double>> rows = read_table(path, 1, 4, FieldSeparator::comma);
+        if (static_cast<int64_t>(rows.size()) != run.settings.nt || at_rate.nt != run.settings.nt) {
+            refuse(format("%s does not hold the %d samples of the run's optimal drive", path.c_str(), run.settings.nt));
+        }
+        for (int32_t j = 0; j < at_rate.nt; ++j) samples[static_cast<size_t>(j)] = static_cast<float>(rows[static_cast<size_t>(j)][1]);
+        return;
+    }
     // Node n is at the run's sample n m; between two nodes the drive is
     // linear in the run's sample position, zero after the last node.  New
     // sample j is at the run's position j dt' / dt (exactly j at the run's rate).
@@ -396,6 +415,11 @@ ExportedDrive export_drive(const ExportRequest& r) {
     }
     RunSettings at_rate = run.settings;
     set_sample_rate(at_rate, static_cast<float>(r.rate));
+    if (!source.wavelets && run.kept_wavelets > 0 && at_rate.sample_rate != run.settings.sample_rate) {
+        refuse(format("the optimal drive of %s carries its %d top grid frequencies (from %.9g Hz) in wavelets on top "
+                      "of its nodes: it can be exported at the run's rate only, %.9g samples/sec",
+                      r.run_dir.c_str(), run.kept_wavelets, run.kept_from, static_cast<double>(run.settings.sample_rate)));
+    }
     e.rate = at_rate.sample_rate;
     // The run's span of time, nt dt, at the new rate.
     const double span = run.settings.nt * static_cast<double>(run.settings.dt);

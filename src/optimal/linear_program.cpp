@@ -20,19 +20,29 @@ double solver_bound(double value) {
     return value;
 }
 
-// Ends the simplex at the next iteration once a stop is requested.
+// Ends the simplex at the next iteration once a stop is requested, or once
+// the solve has taken `limit` iterations (when above 0; `*reached` is then
+// set).  The model keeps a copy of the handler: the flag lives outside it.
 class StopWatcher : public ClpEventHandler {
 public:
-    explicit StopWatcher(const std::atomic<int>* stop) : stop_(stop) {}
+    explicit StopWatcher(const std::atomic<int>* stop, int64_t limit = 0, bool* reached = nullptr)
+        : stop_(stop), limit_(limit), reached_(reached) {}
     StopWatcher(const StopWatcher&) = default;
     ClpEventHandler* clone() const override { return new StopWatcher(*this); }
     int event(Event which) override {
-        if (which == endOfIteration && stop_ != nullptr && stop_->load() != 0) return 0;
+        if (which != endOfIteration) return -1;
+        if (stop_ != nullptr && stop_->load() != 0) return 0;
+        if (limit_ > 0 && model_ != nullptr && model_->numberIterations() >= limit_) {
+            *reached_ = true;
+            return 0;
+        }
         return -1;
     }
 
 private:
     const std::atomic<int>* stop_;
+    int64_t limit_;
+    bool* reached_;
 };
 
 }  // namespace
@@ -122,10 +132,11 @@ void LinearProgram::flush_rows() {
     pending_starts_.assign(1, 0);
 }
 
-LpStatus LinearProgram::solve(const std::atomic<int>* stop) {
+LpStatus LinearProgram::solve(const std::atomic<int>* stop, int64_t max_iterations) {
     flush_rows();
     ClpSimplex& model = solver_->model;
-    const StopWatcher watcher(stop);
+    bool reached = false;
+    const StopWatcher watcher(stop, max_iterations, &reached);
     model.passInEventHandler(&watcher);
     // The primal simplex throughout: from the slack basis it measured several
     // times faster here than the dual, and after cuts its iterations, though
@@ -136,7 +147,7 @@ LpStatus LinearProgram::solve(const std::atomic<int>* stop) {
     // trouble after cuts (status 4); the dual simplex, from the basis where
     // it stopped, finished such a round (245 126 iterations after 6 866).
     const bool stopping = stop != nullptr && stop->load() != 0;
-    if (!stopping && model.status() != 0 && model.status() != 1 && model.status() != 5) {
+    if (!stopping && !reached && model.status() != 0 && model.status() != 1 && model.status() != 5) {
         model.dual();
         iterations_ += model.numberIterations();
     }
@@ -144,6 +155,7 @@ LpStatus LinearProgram::solve(const std::atomic<int>* stop) {
     const StopWatcher idle(nullptr);
     model.passInEventHandler(&idle);
     if (stop != nullptr && stop->load() != 0) return LpStatus::stopped;
+    if (reached) return LpStatus::limit;
     switch (model.status()) {
         case 0: return LpStatus::optimal;
         case 1: return LpStatus::infeasible;

@@ -23,6 +23,7 @@ enum class LpStatus {
     infeasible,   // no point meets every row and bound
     stopped,      // the stop request was seen during the solve
     failed,       // unbounded, or the solver gave up (numerical trouble)
+    limit,        // the solve's iteration limit was reached
 };
 
 class LinearProgram {
@@ -44,8 +45,9 @@ public:
     int32_t add_row(double lower, double upper, std::span<const int32_t> columns, std::span<const double> values);
 
     // Solves, seeing `stop` (a StopRequest's signal, or null) at every
-    // iteration.
-    LpStatus solve(const std::atomic<int>* stop);
+    // iteration, in at most `max_iterations` simplex iterations when that is
+    // above 0.
+    LpStatus solve(const std::atomic<int>* stop, int64_t max_iterations = 0);
 
     // Of the last optimal solve.
     std::span<const double> solution() const;
@@ -55,7 +57,7 @@ public:
     int32_t column_count() const;
     int32_t row_count() const;
     int64_t nonzero_count() const;
-    int64_t iterations() const;   // dual simplex iterations of every solve so far
+    int64_t iterations() const;   // simplex iterations of every solve so far
 
 private:
     struct Solver;

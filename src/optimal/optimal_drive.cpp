@@ -12,6 +12,7 @@
 #include "base/format.hpp"
 #include "base/stop_request.hpp"
 #include "optimal/linear_program.hpp"
+#include "wavelet/synthesis.hpp"
 #include "wavelet/velocity_displacement.hpp"
 
 namespace quorel {
@@ -30,6 +31,8 @@ constexpr double cut_slack = 1e-6;
 constexpr double elastic_tolerance = 1e-7;
 // The factor above the lower edge the final scaling aims at.
 constexpr double scale_margin = 1e-5;
+// Bisection steps of a blend's weight.
+constexpr int32_t blend_steps = 10;
 
 using Clock = std::chrono::steady_clock;
 
@@ -77,15 +80,22 @@ Caps limit_caps(const DriveLimits& limits, UnitSystem units) {
 // when the solution reaches it.
 constexpr double box_factor = 4.0;
 
-// The program over the node values.
+enum class Motion { acceleration, velocity, displacement };
+
+// The program over the node values.  The drive is the nodes' piecewise-linear
+// acceleration plus a fixed part (`fixed`, nt samples, or empty for none):
+// every quantity is linear in the drive, so the fixed part's share of each
+// row (its response, its motion) moves to the row's bounds.
 class DriveProgram {
 public:
-    DriveProgram(const OptimalInputs& in, const NodeGrid& grid, const PeakTriple& start_peaks)
-        : in_(in), m_(grid.spacing), M_(grid.nodes) {
+    DriveProgram(const OptimalInputs& in, const NodeGrid& grid, const PeakTriple& start_peaks,
+                 std::span<const double> fixed)
+        : in_(in), m_(grid.spacing), M_(grid.nodes), fixed_(fixed) {
         const double h = m_ * static_cast<double>(in.settings.dt);
         const UnitTable& factors = unit_table(in.settings.units);
         velocity_unit_ = factors.velocity_factor * h / 2.0;
         displacement_unit_ = factors.displacement_factor * h * h / 6.0;
+        if (!fixed_.empty()) drive_motion(fixed_, static_cast<double>(in.settings.dt), in.settings.units, fixed_motion_);
         hard_ = limit_caps(in.limits, in.settings.units);
         box_ = {std::min(hard_.acceleration, box_factor * start_peaks.acceleration),
                 std::min(hard_.velocity, box_factor * start_peaks.velocity),
@@ -149,10 +159,11 @@ public:
         }
         columns_.push_back(elastic_);
         values_.push_back(lower ? 1.0 : -1.0);
+        const double rest = 1.0 - sign * fixed_response(j, t) / edge;
         if (lower) {
-            lp_.add_row(1.0, lp_infinity, columns_, values_);
+            lp_.add_row(rest, lp_infinity, columns_, values_);
         } else {
-            lp_.add_row(-lp_infinity, 1.0, columns_, values_);
+            lp_.add_row(-lp_infinity, rest, columns_, values_);
         }
         return static_cast<int64_t>(columns_.size());
     }
@@ -189,8 +200,8 @@ public:
     // Nonzeros of upper rows a round may add: as many as the lower rows hold, at least a hundred full rows.
     int64_t cut_budget() const { return std::max<int64_t>(lower_nonzeros_, 100 * static_cast<int64_t>(M_)); }
 
-    // |v| or |d| at sample s, between two nodes, within its limit.
-    void add_motion_row(int64_t s, bool displacement) {
+    // |a|, |v| or |d| at sample s, between two nodes, within its limit.
+    void add_motion_row(int64_t s, Motion motion) {
         const int32_t n = static_cast<int32_t>(s / m_);
         const double sigma = static_cast<double>(s - static_cast<int64_t>(n) * m_) / m_;
         columns_.clear();
@@ -202,20 +213,25 @@ public:
             }
         };
         double cap = 0.0;
-        if (displacement) {
+        if (motion == Motion::displacement) {
             put(column_q(n), 1.0);
             put(column_p(n), 3.0 * sigma);
             put(column_u(n), 3.0 * sigma * sigma - sigma * sigma * sigma);
             put(column_u(n + 1), sigma * sigma * sigma);
             cap = hard_.displacement / displacement_unit_;
-        } else {
+        } else if (motion == Motion::velocity) {
             put(column_p(n), 1.0);
             put(column_u(n), 2.0 * sigma - sigma * sigma);
             put(column_u(n + 1), sigma * sigma);
             cap = hard_.velocity / velocity_unit_;
+        } else {
+            put(column_u(n), 1.0 - sigma);
+            put(column_u(n + 1), sigma);
+            cap = hard_.acceleration;
         }
         cap *= 1.0 - edge_margin;
-        lp_.add_row(-cap, cap, columns_, values_);
+        const double offset = fixed_motion(motion, s);
+        lp_.add_row(-cap - offset, cap - offset, columns_, values_);
     }
 
     double lower(int32_t j) const { return lower_[static_cast<size_t>(j)]; }
@@ -229,17 +245,58 @@ private:
     int32_t column_p(int32_t n) const { return n >= 1 && n <= M_ - 1 ? (M_ - 2) + n - 1 : -1; }
     int32_t column_q(int32_t n) const { return n >= 1 && n <= M_ - 1 ? (M_ - 2) + (M_ - 1) + n - 1 : -1; }
 
+    // The fixed part's share at sample s, in the unit of the node columns (u, p or q).
+    double fixed_motion(Motion motion, int64_t s) const {
+        if (fixed_.empty() || s < 0 || s >= static_cast<int64_t>(fixed_.size())) return 0.0;
+        const size_t k = static_cast<size_t>(s);
+        switch (motion) {
+            case Motion::velocity: return fixed_motion_.velocity[k] / velocity_unit_;
+            case Motion::displacement: return fixed_motion_.displacement[k] / displacement_unit_;
+            default: return fixed_[k];
+        }
+    }
+    // Frequency j's response to the fixed part at sample t.
+    double fixed_response(int32_t j, int64_t t) const {
+        if (fixed_responses_.empty()) return 0.0;
+        const std::vector<double>& x = fixed_responses_[static_cast<size_t>(j)];
+        return t >= 0 && t < static_cast<int64_t>(x.size()) ? x[static_cast<size_t>(t)] : 0.0;
+    }
+
     // A limit is held a margin inside; a box is not a limit.
     static double bound(double box, double hard) { return box < hard ? box : hard * (1.0 - edge_margin); }
+
+    // A node column's bounds, in its unit: the box, and the limit less the fixed part's share there.
+    void set_node_bounds(int32_t column, double box, double hard, double unit, double offset) {
+        if (fixed_.empty()) {
+            const double b = bound(box, hard) / unit;
+            lp_.set_column_bounds(column, -b, b);
+            return;
+        }
+        double low = -lp_infinity, high = lp_infinity;
+        if (hard < lp_infinity) {
+            const double cap = hard * (1.0 - edge_margin) / unit;
+            low = -cap - offset;
+            high = cap - offset;
+        }
+        if (box < hard) {
+            low = std::max(low, -box / unit);
+            high = std::min(high, box / unit);
+        }
+        // The fixed part alone beyond a limit: the nearest value, and the drive is reported as not meeting it.
+        if (low > high) low = high = (low + high) / 2.0;
+        lp_.set_column_bounds(column, low, high);
+    }
 
     void set_bounds() {
         const double a = bound(box_.acceleration, hard_.acceleration);
         const double v = bound(box_.velocity, hard_.velocity) / velocity_unit_;
         const double d = bound(box_.displacement, hard_.displacement) / displacement_unit_;
         for (int32_t n = 1; n <= M_ - 2; ++n) {
-            lp_.set_column_bounds(column_u(n), -a, a);
-            lp_.set_column_bounds(column_p(n), -v, v);
-            lp_.set_column_bounds(column_q(n), -d, d);
+            const int64_t s = static_cast<int64_t>(n) * m_;
+            set_node_bounds(column_u(n), box_.acceleration, hard_.acceleration, 1.0, fixed_motion(Motion::acceleration, s));
+            set_node_bounds(column_p(n), box_.velocity, hard_.velocity, velocity_unit_, fixed_motion(Motion::velocity, s));
+            set_node_bounds(column_q(n), box_.displacement, hard_.displacement, displacement_unit_,
+                            fixed_motion(Motion::displacement, s));
         }
         const double peak_bounds[3] = {d, v, a};
         for (size_t i = 0; i < 3; ++i) {
@@ -284,6 +341,23 @@ private:
                                                      start_peaks.displacement / in_.least.displacement);
         elastic_ = lp_.add_column(0.0, 1.0, 100.0 * (1.0 + start_objective));
         set_bounds();
+        if (!fixed_.empty()) {
+            // At rest at the last sample: the nodes' velocity, constant after the last node, and their
+            // displacement there (q grows by 3 p per node spacing) cancel the fixed part's.
+            const int64_t last = nt - 1;
+            const double extra = static_cast<double>(last - static_cast<int64_t>(M_ - 1) * m_) / m_;
+            const double p_end = -fixed_motion(Motion::velocity, last);
+            const double q_end = -fixed_motion(Motion::displacement, last) - 3.0 * p_end * extra;
+            lp_.set_column_bounds(column_p(M_ - 1), p_end, p_end);
+            lp_.set_column_bounds(column_q(M_ - 1), q_end, q_end);
+            std::vector<double> x;
+            fixed_responses_.resize(static_cast<size_t>(F));
+            for (int32_t j = 0; j < F; ++j) {
+                x.resize(static_cast<size_t>(srs_window(bank, j, nt)));
+                srs_response(bank, j, fixed_.data(), nt, static_cast<int64_t>(x.size()), x.data());
+                fixed_responses_[static_cast<size_t>(j)] = x;
+            }
+        }
 
         // The recurrences of velocity and displacement.
         auto put = [&](int32_t column, double value) {
@@ -310,20 +384,21 @@ private:
             lp_.add_row(0.0, 0.0, columns_, values_);
         }
         // -P <= x_n <= P for each peak in the objective.
-        auto peak_rows = [&](MinimisedPeak peak, int32_t (DriveProgram::*column)(int32_t) const) {
+        auto peak_rows = [&](MinimisedPeak peak, int32_t (DriveProgram::*column)(int32_t) const, Motion motion) {
             const int32_t p = peak_columns_[static_cast<size_t>(peak)];
             if (p < 0) return;
             for (int32_t n = 1; n <= M_ - 2; ++n) {
                 const int32_t c[2] = {(this->*column)(n), p};
                 const double below[2] = {1.0, -1.0};
                 const double above[2] = {1.0, 1.0};
-                lp_.add_row(-lp_infinity, 0.0, c, below);
-                lp_.add_row(0.0, lp_infinity, c, above);
+                const double offset = fixed_motion(motion, static_cast<int64_t>(n) * m_);
+                lp_.add_row(-lp_infinity, -offset, c, below);
+                lp_.add_row(-offset, lp_infinity, c, above);
             }
         };
-        peak_rows(MinimisedPeak::acceleration, &DriveProgram::column_u);
-        peak_rows(MinimisedPeak::velocity, &DriveProgram::column_p);
-        peak_rows(MinimisedPeak::displacement, &DriveProgram::column_q);
+        peak_rows(MinimisedPeak::acceleration, &DriveProgram::column_u, Motion::acceleration);
+        peak_rows(MinimisedPeak::velocity, &DriveProgram::column_p, Motion::velocity);
+        peak_rows(MinimisedPeak::displacement, &DriveProgram::column_q, Motion::displacement);
 
         const int64_t sparse_nonzeros = lp_.nonzero_count();
         // Hat responses; the lower rows at the peak times of the starting drive.
@@ -352,6 +427,9 @@ private:
 
     const OptimalInputs& in_;
     int32_t m_, M_;
+    std::span<const double> fixed_;
+    DriveMotion fixed_motion_;
+    std::vector<std::vector<double>> fixed_responses_;   // per frequency, over its window
     double velocity_unit_ = 1.0, displacement_unit_ = 1.0;
     Caps hard_, box_;
     // Indexed by MinimisedPeak.
@@ -433,12 +511,32 @@ OptimalDrive optimal_drive(const OptimalInputs& in) {
     if (static_cast<int32_t>(in.start.size()) != nt || static_cast<int32_t>(in.bands.size()) != F) {
         throw QuorelError("\n Error: the optimal drive's inputs do not match the run \n");
     }
-    const int32_t spacing = in.options.node_spacing > 0
-                                ? in.options.node_spacing
-                                : default_node_spacing(settings.sample_rate, in.spec.freq[static_cast<size_t>(F - 1)]);
-    const NodeGrid grid = node_grid(nt, spacing);
-
+    int32_t spacing = in.options.node_spacing > 0
+                          ? in.options.node_spacing
+                          : default_node_spacing(settings.sample_rate, in.spec.freq[static_cast<size_t>(F - 1)]);
     OptimalDrive result;
+    // Too many nodes for the solver: nodes spaced for at most max_nodes, and the grid frequencies above what
+    // they carry (2.5 nodes a period) keep the starting drive's wavelets, summed as its files hold them.  A
+    // high-frequency wavelet barely moves a low oscillator, and the program still holds every frequency's
+    // rows, the fixed part's share moved to their bounds.
+    std::vector<double> fixed;
+    const int32_t max_nodes = in.options.max_nodes;
+    const int32_t coarse_nodes = std::max(3, in.options.coarse_nodes);
+    if (in.options.node_spacing <= 0 && max_nodes > 0 && in.start_wavelets != nullptr &&
+        node_grid(nt, spacing).nodes > max_nodes) {
+        spacing = std::max(spacing, (nt - 1 + coarse_nodes - 2) / (coarse_nodes - 1));
+        for (int32_t j = 0; j < F; ++j) {
+            const float f = in.spec.freq[static_cast<size_t>(j)];
+            if (default_node_spacing(settings.sample_rate, f) >= spacing) continue;
+            if (fixed.empty()) {
+                fixed.assign(static_cast<size_t>(nt), 0.0);
+                result.kept_from = f;
+            }
+            add_file_wavelet(*in.start_wavelets, in.start_row, in.spec, settings, j, fixed.data());
+            ++result.kept_wavelets;
+        }
+    }
+    const NodeGrid grid = node_grid(nt, spacing);
     result.node_spacing = grid.spacing;
     result.nodes = grid.nodes;
     DriveMotion motion;
@@ -447,8 +545,10 @@ OptimalDrive optimal_drive(const OptimalInputs& in) {
     result.start_peaks = start_peaks;
 
     check_stop(in.stop);
-    DriveProgram program(in, grid, start_peaks);
+    DriveProgram program(in, grid, start_peaks, fixed);
     LinearProgram& lp = program.program();
+    const int64_t iteration_budget =
+        static_cast<int64_t>(in.options.iterations_per_size * (lp.row_count() + lp.column_count()));
     const Caps& limits = program.limits();
 
     std::vector<double> u, a(static_cast<size_t>(nt)), x;
@@ -456,7 +556,7 @@ OptimalDrive optimal_drive(const OptimalInputs& in) {
     for (int32_t j = 0; j < F; ++j) longest = std::max(longest, srs_window(bank, j, nt));
     x.resize(static_cast<size_t>(longest));
     std::vector<std::set<int64_t>> taken(static_cast<size_t>(F));
-    std::set<int64_t> taken_velocity, taken_displacement;
+    std::set<int64_t> taken_acceleration, taken_velocity, taken_displacement;
     std::vector<std::pair<double, int64_t>> found;
     struct Cut {
         double excess;       // response / the program's upper edge
@@ -470,6 +570,7 @@ OptimalDrive optimal_drive(const OptimalInputs& in) {
     struct Standing {
         bool meets = false, others_below = false;
         double minimised = lp_infinity;
+        PeakTriple peaks;
         bool better_than(const Standing& other) const {
             if (meets != other.meets) return meets;
             if (others_below != other.others_below) return others_below;
@@ -493,6 +594,77 @@ OptimalDrive optimal_drive(const OptimalInputs& in) {
                below(MinimisedPeak::velocity, p.velocity, start_peaks.velocity) &&
                below(MinimisedPeak::displacement, p.displacement, start_peaks.displacement);
     };
+    // `samples` scaled by `scale` and rounded to the floats it is stored as, checked by the product's SRS
+    // (into `candidate`), and kept when it is the best so far: one that meets every constraint before one
+    // that does not, then one whose other peaks are no higher than the starting drive's, then the lower
+    // minimised peak.
+    auto check_drive = [&](std::span<const double> samples, double scale, bool fits) {
+        for (int32_t k = 0; k < nt; ++k) drive[static_cast<size_t>(k)] = static_cast<float>(samples[static_cast<size_t>(k)] * scale);
+        compute_srs(bank, drive.data(), nt, candidate.srs);
+        candidate.violations = srs_violations(in.spec, in.bands, candidate.srs);
+        drive_motion(std::span<const float>(drive), dt, settings.units, candidate.motion);
+        candidate.limit_ratios = limit_ratios(in.limits, settings.units, candidate.motion.peak_acceleration,
+                                              candidate.motion.peak_velocity, candidate.motion.peak_displacement);
+        candidate.meets = fits && candidate.violations.empty() && candidate.limit_ratios.within();
+        const PeakTriple peaks{candidate.motion.peak_acceleration, candidate.motion.peak_velocity,
+                               candidate.motion.peak_displacement};
+        const Standing standing{candidate.meets, others_below(peaks), minimised_value(peaks), peaks};
+        if (!kept || standing.better_than(best)) {
+            kept = true;
+            best = standing;
+            std::swap(result.srs, candidate.srs);
+            std::swap(result.violations, candidate.violations);
+            std::swap(result.motion, candidate.motion);
+            result.limit_ratios = candidate.limit_ratios;
+            result.meets = candidate.meets;
+            result.acceleration.assign(drive.begin(), drive.end());
+        }
+        return standing;
+    };
+    // The same, scaled by the least factor that brings every polarity to its lower edge (by the SRS of the
+    // samples as floats; the margin covers the rounding), when that keeps every upper edge.
+    SrsResult unscaled;
+    auto check_scaled = [&](std::span<const double> samples) {
+        for (int32_t k = 0; k < nt; ++k) drive[static_cast<size_t>(k)] = static_cast<float>(samples[static_cast<size_t>(k)]);
+        compute_srs(bank, drive.data(), nt, unscaled);
+        double lower_scale = 0.0, upper_scale = lp_infinity;
+        for (int32_t j = 0; j < F; ++j) {
+            const size_t i = static_cast<size_t>(j);
+            const double high = unscaled.xmax[i], low = unscaled.xmin[i];
+            const double weaker = std::min(high, low), stronger = std::max(high, low);
+            lower_scale = std::max(lower_scale, weaker > 0.0 ? program.lower(j) / weaker : lp_infinity);
+            upper_scale = std::min(upper_scale, stronger > 0.0 ? program.upper(j) / stronger : lp_infinity);
+        }
+        const double scale = lower_scale * (1.0 + 4.0 * scale_margin);
+        if (!(scale < lp_infinity)) return Standing{};
+        return check_drive(samples, scale, scale * (1.0 + scale_margin) <= upper_scale);
+    };
+    std::vector<double> feasible(static_cast<size_t>(nt)), mix(static_cast<size_t>(nt));
+    auto blend_with_best = [&](std::span<const double> samples) {
+        for (int32_t k = 0; k < nt; ++k) feasible[static_cast<size_t>(k)] = result.acceleration[static_cast<size_t>(k)];
+        double meeting = 0.0, failing = 1.0;
+        for (int32_t step = 0; step < blend_steps; ++step) {
+            const double w = 0.5 * (meeting + failing);
+            for (int32_t k = 0; k < nt; ++k) {
+                const size_t i = static_cast<size_t>(k);
+                mix[i] = (1.0 - w) * feasible[i] + w * samples[i];
+            }
+            if (check_scaled(mix).meets) {
+                meeting = w;
+            } else {
+                failing = w;
+            }
+        }
+    };
+    // The starting drive, scaled to the lower edges, is the first drive that may meet them all.
+    {
+        std::vector<double> samples(in.start.begin(), in.start.end());
+        check_scaled(samples);
+        if (!best.meets) {
+            kept = false;
+            best = Standing{};
+        }
+    }
     int32_t anchorings = 0;
     std::vector<std::pair<double, int32_t>> worth;   // (-dual value, frequency) of the lower rows
     worth.reserve(static_cast<size_t>(F));
@@ -504,13 +676,26 @@ OptimalDrive optimal_drive(const OptimalInputs& in) {
 
     for (int32_t round = 1; round <= in.options.max_rounds; ++round) {
         const auto solve_started = Clock::now();
-        const LpStatus status = lp.solve(in.stop);
+        // Once a drive is kept, the search may take so many simplex iterations in all; then it ends with the
+        // best drive so far.
+        const bool budgeted = kept && round > 1;
+        if (budgeted && lp.iterations() >= iteration_budget) {
+            result.limit_round = round;
+            break;
+        }
+        const LpStatus status = lp.solve(in.stop, budgeted ? iteration_budget - lp.iterations() : 0);
         result.solve_seconds += seconds_since(solve_started);
         result.rounds = round;
         if (status == LpStatus::stopped) throw QuorelError(interrupted_message);
-        // A later round that fails (on the largest programs the simplex may give up after cuts) ends the
-        // search with the best drive of the rounds before it, each of them checked by the exact SRS.
-        if (status == LpStatus::failed && kept) {
+        if (status == LpStatus::limit) {
+            result.rounds = round;
+            result.limit_round = round;
+            break;
+        }
+        // A later round that fails (on the largest programs the simplex may give up after cuts, or call the
+        // program infeasible, which its elastic variable rules out but for rounding) ends the search with
+        // the best drive so far, each of them checked by the exact SRS.
+        if ((status == LpStatus::failed || status == LpStatus::infeasible) && kept) {
             result.failed_round = round;
             break;
         }
@@ -526,6 +711,7 @@ OptimalDrive optimal_drive(const OptimalInputs& in) {
         if (!elastic && program.widen_reached_boxes()) continue;
         program.nodes(u);
         drive_samples(grid, u, a);
+        for (size_t k = 0; k < fixed.size(); ++k) a[k] += fixed[k];
 
         // The exact responses: their peaks, and cuts where they exceed the upper edge.
         double lower_scale = 0.0;
@@ -569,19 +755,20 @@ OptimalDrive optimal_drive(const OptimalInputs& in) {
         cuts.clear();
         // The limits between the nodes (the nodes are bounded already): every excess, its rows being sparse.
         drive_motion(std::span<const double>(a), dt, settings.units, motion);
-        auto motion_cuts = [&](const std::vector<double>& values, double cap, bool displacement,
-                               std::set<int64_t>& done) {
+        auto motion_cuts = [&](std::span<const double> values, double cap, Motion kind, std::set<int64_t>& done) {
             if (!(cap < lp_infinity)) return;
             excess_peaks(values, cap * (1.0 - edge_margin) * (1.0 + cut_slack), values.size(), done, found);
             for (const auto& [value, key] : found) {
                 done.insert(key);
                 if ((key / 2) % grid.spacing == 0) continue;
-                program.add_motion_row(key / 2, displacement);
+                program.add_motion_row(key / 2, kind);
                 ++added;
             }
         };
-        motion_cuts(motion.velocity, limits.velocity, false, taken_velocity);
-        motion_cuts(motion.displacement, limits.displacement, true, taken_displacement);
+        // Linear between the nodes, the acceleration peaks on them; not so with a fixed part.
+        if (!fixed.empty()) motion_cuts(a, limits.acceleration, Motion::acceleration, taken_acceleration);
+        motion_cuts(motion.velocity, limits.velocity, Motion::velocity, taken_velocity);
+        motion_cuts(motion.displacement, limits.displacement, Motion::displacement, taken_displacement);
         if (in.progress) {
             in.progress({round, {motion.peak_acceleration, motion.peak_velocity, motion.peak_displacement},
                          worst > 1.0 ? db(worst) : 0.0, lp.row_count(), lp.iterations(), seconds_since(started)});
@@ -592,28 +779,13 @@ OptimalDrive optimal_drive(const OptimalInputs& in) {
         // drive checked as it is stored.
         const double scale = elastic ? 1.0 : lower_scale * (1.0 + scale_margin);
         const bool fits = !elastic && scale * (1.0 + scale_margin) <= upper_scale;
-        for (int32_t k = 0; k < nt; ++k) drive[static_cast<size_t>(k)] = static_cast<float>(a[static_cast<size_t>(k)] * scale);
-        compute_srs(bank, drive.data(), nt, candidate.srs);
-        candidate.violations = srs_violations(in.spec, in.bands, candidate.srs);
-        drive_motion(std::span<const float>(drive), dt, settings.units, candidate.motion);
-        candidate.limit_ratios = limit_ratios(in.limits, settings.units, candidate.motion.peak_acceleration,
-                                              candidate.motion.peak_velocity, candidate.motion.peak_displacement);
-        candidate.meets = fits && candidate.violations.empty() && candidate.limit_ratios.within();
-        const PeakTriple peaks{candidate.motion.peak_acceleration, candidate.motion.peak_velocity,
-                               candidate.motion.peak_displacement};
-        // The best drive so far is kept: one that meets every constraint before one that does not, then one
-        // whose other peaks are no higher than the starting drive's, then the lower minimised peak.
-        const Standing standing{candidate.meets, others_below(peaks), minimised_value(peaks)};
-        if (!kept || standing.better_than(best)) {
-            kept = true;
-            best = standing;
-            std::swap(result.srs, candidate.srs);
-            std::swap(result.violations, candidate.violations);
-            std::swap(result.motion, candidate.motion);
-            result.limit_ratios = candidate.limit_ratios;
-            result.meets = candidate.meets;
-            result.acceleration.assign(drive.begin(), drive.end());
-        }
+        const Standing standing = check_drive(a, scale, fits);
+        // Short of every upper edge, the round's drive still points the way: blends of it with the best drive
+        // that meets them all, (1 - w) best + w drive, meet the lower rows as both do, and their responses and
+        // peaks are at most the same blend of the two's.  The largest w whose blend, scaled to the lower
+        // edges, still meets every constraint is found by bisection on the product's SRS.
+        const PeakTriple peaks = standing.peaks;
+        if (!candidate.meets && best.meets && !elastic && added > 0) blend_with_best(a);
         if (added > 0) continue;
         if (!candidate.meets) break;
         // A peak not minimised above the starting drive's: weigh it more, as long as that lowers it (a limit

@@ -68,6 +68,15 @@ std::string optimal_block(const OptimalReport& report, const RunSettings& settin
                    unit_table(settings.units).velocity, report.start_peaks.displacement, unit_table(settings.units).displacement);
     text += format("\n   Linear program: %ld round%s, %ld constraints, %ld variables ", static_cast<long>(drive.rounds),
                    drive.rounds == 1 ? "" : "s", static_cast<long>(drive.rows), static_cast<long>(drive.columns));
+    if (drive.kept_wavelets > 0) {
+        text += format("\n   Nodes every %ld samples; from %.3f Hz up (%ld frequencies), trial %ld's wavelets ",
+                       static_cast<long>(drive.node_spacing), static_cast<double>(drive.kept_from),
+                       static_cast<long>(drive.kept_wavelets), static_cast<long>(report.start_trial));
+    }
+    if (drive.limit_round > 0) {
+        text += format("\n   Round %ld: the iteration budget was spent; the drive is the best found before it ",
+                       static_cast<long>(drive.limit_round));
+    }
     if (drive.failed_round > 0) {
         text += format("\n   Round %ld: the solver gave up; the drive is the best of the rounds before it ",
                        static_cast<long>(drive.failed_round));
@@ -152,12 +161,15 @@ Json optimal_json(const OptimalReport& report, const SrsSpec& spec, const DriveL
         {"solver",
          {{"rounds", drive.rounds},
           {"failed_round", drive.failed_round > 0 ? Json(drive.failed_round) : Json(nullptr)},
+          {"limit_round", drive.limit_round > 0 ? Json(drive.limit_round) : Json(nullptr)},
           {"constraints", drive.rows},
           {"variables", drive.columns},
           {"nonzeros", drive.nonzeros},
           {"iterations", drive.iterations},
           {"node_spacing", drive.node_spacing},
           {"nodes", drive.nodes},
+          {"kept_wavelets", drive.kept_wavelets},
+          {"kept_from_hz", drive.kept_wavelets > 0 ? Json(static_cast<double>(drive.kept_from)) : Json(nullptr)},
           {"weights", peaks_json(drive.weights)},
           {"solve_seconds", drive.solve_seconds},
           {"seconds", drive.seconds}}},

@@ -151,35 +151,39 @@ void synthesize_time_history(const WaveletSet& set, int32_t row, bool rebuild, c
     sum_wavelet_basis(set.amplitude_row(row), set.count, basis, history);
 }
 
-void file_history(const WaveletSet& set, int32_t row, const SrsSpec& spec, const RunSettings& settings,
-                  TimeHistory& history, std::vector<double>& sum) {
+void add_file_wavelet(const WaveletSet& set, int32_t row, const SrsSpec& spec, const RunSettings& settings, int32_t j,
+                      double* sum) {
     const int32_t nt = settings.nt;
     const float dt = settings.dt;
-    sum.assign(static_cast<size_t>(nt), 0.0);
     const float* amplitude = set.amplitude_row(row);
     const int32_t* nhs = set.nhs_row(row);
     const float* delay = set.delay_row(row);
-    for (int32_t j = 0; j < spec.count; ++j) {
-        // A delay that is not finite opens no window (t >= d fails, or tau is infinite).
-        const float d = delay[j];
-        if (!std::isfinite(d)) continue;
-        const double span = nhs[j] / (2.0 * static_cast<double>(spec.freq[j]));
-        // The window starts at the first sample with t >= d and, tau = float(t - d)
-        // never falling as t grows, ends before the first with tau > span.
-        int32_t i = 0;
-        if (d > 0.0f) {
-            const double estimate = std::floor(static_cast<double>(d) / static_cast<double>(dt));
-            i = estimate >= nt ? nt : static_cast<int32_t>(estimate);
-            while (i > 0 && sample_time(i - 1, dt) >= d) --i;
-            while (i < nt && !(sample_time(i, dt) >= d)) ++i;
-        }
-        for (; i < nt; ++i) {
-            const float tau = static_cast<float>(static_cast<double>(sample_time(i, dt)) - d);
-            if (!(tau <= span)) break;
-            const double omega_tau = static_cast<double>(set.omega[j]) * tau;
-            sum[static_cast<size_t>(i)] += (std::sin(omega_tau / nhs[j]) * std::sin(omega_tau)) * amplitude[j];
-        }
+    // A delay that is not finite opens no window (t >= d fails, or tau is infinite).
+    const float d = delay[j];
+    if (!std::isfinite(d)) return;
+    const double span = nhs[j] / (2.0 * static_cast<double>(spec.freq[j]));
+    // The window starts at the first sample with t >= d and, tau = float(t - d)
+    // never falling as t grows, ends before the first with tau > span.
+    int32_t i = 0;
+    if (d > 0.0f) {
+        const double estimate = std::floor(static_cast<double>(d) / static_cast<double>(dt));
+        i = estimate >= nt ? nt : static_cast<int32_t>(estimate);
+        while (i > 0 && sample_time(i - 1, dt) >= d) --i;
+        while (i < nt && !(sample_time(i, dt) >= d)) ++i;
     }
+    for (; i < nt; ++i) {
+        const float tau = static_cast<float>(static_cast<double>(sample_time(i, dt)) - d);
+        if (!(tau <= span)) break;
+        const double omega_tau = static_cast<double>(set.omega[j]) * tau;
+        sum[i] += (std::sin(omega_tau / nhs[j]) * std::sin(omega_tau)) * amplitude[j];
+    }
+}
+
+void file_history(const WaveletSet& set, int32_t row, const SrsSpec& spec, const RunSettings& settings,
+                  TimeHistory& history, std::vector<double>& sum) {
+    const int32_t nt = settings.nt;
+    sum.assign(static_cast<size_t>(nt), 0.0);
+    for (int32_t j = 0; j < spec.count; ++j) add_file_wavelet(set, row, spec, settings, j, sum.data());
     for (int32_t i = 0; i < nt; ++i) history.samples[static_cast<size_t>(i)] = static_cast<float>(sum[static_cast<size_t>(i)]);
 }
 

@@ -54,6 +54,12 @@ inline double file_acceleration(const WaveletSet& set, int32_t row, const SrsSpe
     return a;
 }
 
+// Adds wavelet j of row `row` to sum[0..nt), over its own window only, as
+// file_history does: the wavelets of a row added in ascending order make its
+// history.
+void add_file_wavelet(const WaveletSet& set, int32_t row, const SrsSpec& spec, const RunSettings& settings, int32_t j,
+                      double* sum);
+
 // Every sample of the history as the acceleration file holds it, rounded to
 // float: the history whose SRS the SRS file holds.  The same sums as
 // file_acceleration, sample by sample (0 plus each wavelet in ascending order,

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "base/format.hpp"
 #include "export/export_drive.hpp"
 #include "record/record_formats.hpp"
@@ -130,6 +132,35 @@ TEST_F(ExportTest, TheOptimalDriveIsRemadeFromItsNodes) {
         r.rate = rate;
         EXPECT_LE(std::fabs(export_drive(r).max_difference_db), export_srs_tolerance_db) << rate;
     }
+}
+
+// An optimal drive that carries its top frequencies in wavelets on top of
+// its nodes is not linear between them: remade from the nodes it would lose
+// those frequencies, so it goes out at the run's own rate only, as its history.
+TEST_F(ExportTest, AnOptimalDriveWithWaveletsOnItsNodesGoesOutAtTheRunsRateOnly) {
+    fs::copy("optimal", "kept", fs::copy_options::recursive);
+    nlohmann::json summary = nlohmann::json::parse(testing::read_file("kept/summary.json"));
+    summary["optimal"]["solver"]["kept_wavelets"] = 2;
+    summary["optimal"]["solver"]["kept_from_hz"] = 8000.0;
+    write_file("kept/summary.json", summary.dump());
+    ExportRequest r = request("kept", 51200.0, "kept.csv");
+    r.optimal = true;
+    try {
+        export_drive(r);
+        ADD_FAILURE() << "exported at another rate";
+    } catch (const QuorelError& e) {
+        EXPECT_NE(std::string(e.what()).find("(from 8000 Hz) in wavelets on top of its nodes: it can be exported at the "
+                                             "run's rate only, 200000 samples/sec"),
+                  std::string::npos)
+            << e.what();
+    }
+    EXPECT_FALSE(fs::exists("kept.csv"));
+    r.rate = 200000.0;
+    export_drive(r);
+    const auto exported = read_csv("kept.csv");
+    const auto history = read_csv("kept/history_optimal.csv");
+    ASSERT_EQ(exported.size(), history.size());
+    for (size_t k = 0; k < history.size(); ++k) ASSERT_EQ(static_cast<float>(exported[k][1]), static_cast<float>(history[k][1])) << k;
 }
 
 TEST_F(ExportTest, EveryFormatReadsBackAsWritten) {

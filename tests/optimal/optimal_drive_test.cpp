@@ -11,6 +11,8 @@
 #include "optimal/tolerance.hpp"
 #include "srs/filter_bank.hpp"
 #include "srs/srs.hpp"
+#include "wavelet/synthesis.hpp"
+#include "wavelet/wavelet_set.hpp"
 
 namespace quorel {
 namespace {
@@ -179,6 +181,68 @@ TEST(OptimalDrive, MovingThePeakTimesNeverLosesTheBestDrive) {
     ASSERT_TRUE(held.meets);
     ASSERT_TRUE(moved.meets);
     EXPECT_LE(moved.motion.peak_displacement, held.motion.peak_displacement);
+}
+
+// The small case's start made of wavelets, one per frequency, as a trial's
+// history is summed.
+struct WaveletStart {
+    WaveletSet set;
+    explicit WaveletStart(SmallCase& c) {
+        allocate_rows(set, c.spec.count, 1);
+        set_wavelet_constants(c.spec, set);
+        const float amplitude[] = {3.0f, -6.0f, 6.0f}, delay[] = {0.02f, 0.06f, 0.1f};
+        for (int32_t j = 0; j < 3; ++j) {
+            set.amplitude_row(0)[j] = amplitude[j];
+            set.nhs_row(0)[j] = 5;
+            set.delay_row(0)[j] = delay[j];
+        }
+        TimeHistory history;
+        allocate_history(history, c.settings.nt);
+        std::vector<double> sum;
+        file_history(set, 0, c.spec, c.settings, history, sum);
+        c.start.assign(history.samples.begin(), history.samples.begin() + c.settings.nt);
+    }
+};
+
+// Every polarity of `drive` within `band` by the product's SRS.
+void expect_within(const SmallCase& c, const std::vector<float>& drive, DbBand band) {
+    SrsResult srs;
+    compute_srs(c.bank, drive.data(), c.settings.nt, srs);
+    for (int32_t j = 0; j < 3; ++j) {
+        for (const float peak : {srs.xmax[static_cast<size_t>(j)], srs.xmin[static_cast<size_t>(j)]}) {
+            const double db = 20.0 * std::log10(peak / c.spec.accel[static_cast<size_t>(j)]);
+            EXPECT_GE(db, band.low_db - 1e-9);
+            EXPECT_LE(db, band.high_db + 1e-9);
+        }
+    }
+}
+
+// Beyond max_nodes the nodes are spaced wider and the grid frequencies above
+// what they carry keep the starting drive's wavelets: the drive still meets
+// every band by the product's SRS, ends at rest, and needs no more
+// displacement than its start.
+TEST(OptimalDrive, WiderNodesKeepTheTopWaveletsAndStillMeetEveryBand) {
+    SmallCase c;
+    const WaveletStart wavelets(c);
+    c.bands.assign(3, DbBand{-1.5, 3.0});
+    OptimalInputs in = c.inputs(small_least);
+    in.options.node_spacing = 0;   // 10 at 4000 samples/sec below 160 Hz: 60 nodes
+    in.options.max_nodes = 50;
+    in.options.coarse_nodes = 30;   // a node every 21 samples, which carries 40 Hz but not 80 or 160
+    in.start_wavelets = &wavelets.set;
+    in.start_row = 0;
+    const OptimalDrive drive = optimal_drive(in);
+    EXPECT_EQ(drive.node_spacing, 21);
+    EXPECT_EQ(drive.kept_wavelets, 2);
+    EXPECT_EQ(drive.kept_from, 80.0f);
+    ASSERT_TRUE(drive.meets);
+    expect_within(c, drive.acceleration, c.bands[0]);
+    DriveMotion start, motion;
+    drive_motion(std::span<const float>(c.start), c.settings.dt, c.settings.units, start);
+    drive_motion(std::span<const float>(drive.acceleration), c.settings.dt, c.settings.units, motion);
+    EXPECT_NEAR(motion.velocity.back(), 0.0, 1e-5 * motion.peak_velocity);
+    EXPECT_NEAR(motion.displacement.back(), 0.0, 1e-5 * motion.peak_displacement);
+    EXPECT_LE(motion.peak_displacement, start.peak_displacement);
 }
 
 }  // namespace
