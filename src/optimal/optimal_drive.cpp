@@ -688,7 +688,6 @@ OptimalDrive optimal_drive(const OptimalInputs& in) {
         result.rounds = round;
         if (status == LpStatus::stopped) throw QuorelError(interrupted_message);
         if (status == LpStatus::limit) {
-            result.rounds = round;
             result.limit_round = round;
             break;
         }
@@ -780,11 +779,11 @@ OptimalDrive optimal_drive(const OptimalInputs& in) {
         const double scale = elastic ? 1.0 : lower_scale * (1.0 + scale_margin);
         const bool fits = !elastic && scale * (1.0 + scale_margin) <= upper_scale;
         const Standing standing = check_drive(a, scale, fits);
+        const PeakTriple peaks = standing.peaks;
         // Short of every upper edge, the round's drive still points the way: blends of it with the best drive
         // that meets them all, (1 - w) best + w drive, meet the lower rows as both do, and their responses and
         // peaks are at most the same blend of the two's.  The largest w whose blend, scaled to the lower
         // edges, still meets every constraint is found by bisection on the product's SRS.
-        const PeakTriple peaks = standing.peaks;
         if (!candidate.meets && best.meets && !elastic && added > 0) blend_with_best(a);
         if (added > 0) continue;
         if (!candidate.meets) break;
